@@ -1,0 +1,35 @@
+#include "app/compactlistdelegate.h"
+
+#include <QApplication>
+#include <QPainter>
+
+namespace {
+constexpr int kTextMargin = 1;
+} // namespace
+
+void CompactListDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option,
+                                const QModelIndex& index) const
+{
+    QStyleOptionViewItem item(option);
+    initStyleOption(&item, index);
+    const QString text = item.text;
+    item.text.clear();
+    const QStyle* style = item.widget != nullptr ? item.widget->style() : QApplication::style();
+    style->drawControl(QStyle::CE_ItemViewItem, &item, painter, item.widget);
+
+    const bool selected = (item.state & QStyle::State_Selected) != 0;
+    painter->save();
+    painter->setFont(item.font);
+    painter->setPen(item.palette.color(selected ? QPalette::HighlightedText : QPalette::Text));
+    painter->drawText(item.rect.adjusted(kTextMargin, 0, 0, 0), Qt::AlignLeft | Qt::AlignVCenter,
+                      text);
+    painter->restore();
+}
+
+QSize CompactListDelegate::sizeHint(const QStyleOptionViewItem& option,
+                                    const QModelIndex& index) const
+{
+    // Digits have no descent: the ascent and one pixel make the row of a classic list box.
+    const QSize size = QStyledItemDelegate::sizeHint(option, index);
+    return {size.width(), option.fontMetrics.ascent() + 1};
+}

@@ -1,0 +1,17 @@
+#pragma once
+
+#include <QStyledItemDelegate>
+
+// Draws list rows as tight as a classic list box: one line of the font per row and a one-pixel
+// margin, so that a list 1,140 twips high shows six rows and a history line fits its width.
+class CompactListDelegate final : public QStyledItemDelegate {
+    Q_OBJECT
+
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+
+    void paint(QPainter* painter, const QStyleOptionViewItem& option,
+               const QModelIndex& index) const override;
+    [[nodiscard]] QSize sizeHint(const QStyleOptionViewItem& option,
+                                 const QModelIndex& index) const override;
+};

@@ -1,0 +1,289 @@
+#include "app/frmqelvo.h"
+
+#include "app/compactlistdelegate.h"
+#include "app/historylistbox.h"
+#include "app/layout.h"
+#include "app/questionbox.h"
+#include "app/startup.h"
+#include "draw/historyline.h"
+#include "draw/sixnumbers.h"
+#include "history/historyfile.h"
+#include "print/lineprinter.h"
+
+#include <QCloseEvent>
+#include <QLabel>
+#include <QListWidget>
+#include <QPushButton>
+#include <QScreen>
+
+namespace {
+
+// Each read passes the length of the receive buffer, so a value read is at most 255 bytes.
+constexpr int kReceiveBufferSize = 256;
+
+QString text(const char16_t* literal) { return QString::fromUtf16(literal); }
+
+void setBackColour(QLabel* tile, quint32 bgr)
+{
+    QPalette palette = tile->palette();
+    palette.setColor(QPalette::Window, layout::fromBgr(bgr));
+    tile->setPalette(palette);
+}
+
+} // namespace
+
+frmQelvo::frmQelvo(Services services, QWidget* parent)
+    : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                          Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                          Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint)
+    , mServices(std::move(services))
+{
+    setObjectName(QStringLiteral("frmQelvo"));
+    setWindowTitle(text(layout::kTitle));
+    setWindowIcon(QIcon(QStringLiteral(":/qelvo/qelvo.xpm")));
+    setFont(layout::windowFont());
+    const double dpi = logicalDpiY();
+    setFixedSize(layout::toPixels(layout::kClientArea, dpi).size());
+
+    createTiles();
+    createButtons();
+    createLists();
+    setTabOrder();
+}
+
+namespace {
+void placeAt(QWidget* control, const layout::Twips& twips, const QString& name)
+{
+    control->setObjectName(name);
+    control->setGeometry(layout::toPixels(twips, control->logicalDpiY()));
+}
+} // namespace
+
+void frmQelvo::createTiles()
+{
+    for (std::size_t i = 0; i < Label1.size(); ++i) {
+        QLabel* tile = new QLabel(QString(QChar(layout::kStarCaptions[i])), this);
+        placeAt(tile, layout::kTiles[i], QStringLiteral("Label1_%1").arg(i));
+        tile->setFrameStyle(QFrame::Box | QFrame::Plain);
+        tile->setAlignment(Qt::AlignCenter);
+        tile->setAutoFillBackground(true);
+        tile->setFont(layout::tileFont());
+        QPalette palette = tile->palette();
+        palette.setColor(QPalette::WindowText, layout::fromBgr(layout::kTileText[i]));
+        tile->setPalette(palette);
+        setBackColour(tile, layout::kBlueGradient[i]);
+        Label1[i] = tile;
+    }
+    Label2[0] = new QLabel(text(layout::kSortedListCaption), this);
+    placeAt(Label2[0], layout::kSortedCaption, QStringLiteral("Label2_0"));
+    Label2[1] = new QLabel(text(layout::kHistoryListCaption), this);
+    placeAt(Label2[1], layout::kHistoryCaption, QStringLiteral("Label2_1"));
+}
+
+void frmQelvo::createButtons()
+{
+    Command1 = new QPushButton(text(layout::kDrawCaption), this);
+    placeAt(Command1, layout::kDrawButton, QStringLiteral("Command1"));
+    Command2 = new QPushButton(layout::stackedCaption(text(layout::kPrintCaption)), this);
+    placeAt(Command2, layout::kPrintButton, QStringLiteral("Command2"));
+    Command3 = new QPushButton(layout::stackedCaption(text(layout::kClearCaption)), this);
+    placeAt(Command3, layout::kClearButton, QStringLiteral("Command3"));
+    for (QPushButton* button : {Command1, Command2, Command3}) {
+        button->setAutoDefault(false);
+    }
+    connect(Command1, &QPushButton::clicked, this, &frmQelvo::Command1_Click);
+    connect(Command2, &QPushButton::clicked, this, &frmQelvo::Command2_Click);
+    connect(Command3, &QPushButton::clicked, this, &frmQelvo::Command3_Click);
+}
+
+void frmQelvo::createLists()
+{
+    List2 = new QListWidget(this);
+    placeAt(List2, layout::kSortedList, QStringLiteral("List2"));
+    List2->setSortingEnabled(true);
+    List2->setUniformItemSizes(true);
+    List2->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    List1 = new HistoryListBox(this);
+    placeAt(List1, layout::kHistoryList, QStringLiteral("List1"));
+    for (QAbstractItemView* list : std::initializer_list<QAbstractItemView*>{List2, List1}) {
+        list->setFont(layout::listFont());
+        list->setItemDelegate(new CompactListDelegate(list));
+    }
+}
+
+void frmQelvo::setTabOrder()
+{
+    QWidget::setTabOrder(Command1, List1);
+    QWidget::setTabOrder(List1, List2);
+    QWidget::setTabOrder(List2, Command3);
+    QWidget::setTabOrder(Command3, Command2);
+    Command1->setFocus();
+}
+
+QString frmQelvo::myPath() const { return mstrMyPath; }
+void frmQelvo::setMyPath(const QString& path) { mstrMyPath = path; }
+QString frmQelvo::fullPathFileName() const { return mstrFullPathFileName; }
+void frmQelvo::setFullPathFileName(const QString& path) { mstrFullPathFileName = path; }
+
+std::optional<int> frmQelvo::endCode() const { return mEndCode; }
+
+void frmQelvo::endProgram(int code) { mEndCode = code; }
+
+void frmQelvo::Form_Load()
+{
+    if (mServices.previousInstance()) {
+        endProgram(0);
+        return;
+    }
+    centreOnScreen();
+    mstrMyPath = startup::dataFolder(mServices.programFolder);
+    mstrFullPathFileName = mstrMyPath + QString::fromUtf16(history::kFileName);
+    mstrReturned = QString(kReceiveBufferSize, QChar(0));
+
+    const history::LoadResult loaded =
+        history::loadHistory(mstrFullPathFileName, mstrReturned.size());
+    if (loaded.failure) {
+        // A damaged or unreadable file is left exactly as it is, for the user to repair.
+        mServices.questions->tell(history::loadFailedMessage(*loaded.failure));
+        endProgram(1);
+        return;
+    }
+    mlngDataCount = loaded.storedCount;
+    List1->setItems(loaded.lines);
+    mlngIndex = qMax(mlngDataCount, 0) + 1;
+}
+
+void frmQelvo::centreOnScreen()
+{
+    const double dpi = logicalDpiY();
+    const QSize screen = this->screen()->geometry().size();
+    // The frame is not known before the window is first shown; its outer size is its client
+    // size until then.
+    const QSize window = frameGeometry().size();
+    const QPointF topLeft = startup::centredTopLeft(
+        {layout::toTwips(screen.width(), dpi), layout::toTwips(screen.height(), dpi)},
+        {layout::toTwips(window.width(), dpi), layout::toTwips(window.height(), dpi)});
+    move(layout::toPixels(topLeft.x(), dpi), layout::toPixels(topLeft.y(), dpi));
+}
+
+void frmQelvo::setTileColours(const std::array<quint32, 6>& gradient)
+{
+    for (std::size_t i = 0; i < Label1.size(); ++i) {
+        setBackColour(Label1[i], gradient[i]);
+    }
+}
+
+void frmQelvo::Command1_Click()
+{
+    setTileColours(layout::kBlueGradient);
+    const draw::Numbers numbers = draw::drawSix(*mServices.random);
+    for (std::size_t i = 0; i < Label1.size(); ++i) {
+        Label1[i]->setText(QString::number(numbers[i]));
+    }
+
+    List2->clear();
+    for (const QLabel* tile : Label1) {
+        List2->addItem(draw::twoDigitText(tile->text().toShort()));
+    }
+    QStringList sorted;
+    for (int position = 0; position < draw::kTileCount; ++position) {
+        sorted << List2->item(position)->text();
+    }
+    const QString line = draw::joinHistoryLine(sorted);
+    if (List1->count() >= draw::kMaxHistoryLines) {
+        mServices.questions->tell(draw::historyFullMessage());
+        return;
+    }
+    List1->addItem(line);
+
+    const int repeats = draw::repeatCount(List1->items());
+    if (repeats == 0) {
+        return;
+    }
+    setTileColours(layout::kRedGradient);
+    mintAnswer = mServices.questions->ask(draw::repeatQuestion(repeats), QuestionBox::kYes);
+    if (mintAnswer == QuestionBox::kYes) {
+        setTileColours(layout::kBlueGradient);
+        return;
+    }
+    for (std::size_t i = 0; i < Label1.size(); ++i) {
+        Label1[i]->setText(QString(QChar(layout::kStarCaptions[i])));
+    }
+    List1->removeItem(List1->count() - 1);
+    List2->clear();
+}
+
+void frmQelvo::Command2_Click() { mlngIndex = printLines(*mServices.printer, List1->items()); }
+
+void frmQelvo::Command3_Click()
+{
+    history::HistoryFile file(mstrFullPathFileName, mstrReturned.size());
+    const history::CountResult count = file.storedCount();
+    if (count.failure) {
+        mServices.questions->tell(history::clearFailedMessage(*count.failure));
+        return;
+    }
+    mlngDataCount = count.value;
+    mintAnswer = mServices.questions->ask(history::clearQuestion(), QuestionBox::kYes);
+    if (mintAnswer != QuestionBox::kYes) {
+        return;
+    }
+    const std::optional<history::Failure> failure = history::clearStoredHistory(file, mlngDataCount);
+    mlngApiResult = failure ? 0 : 1;
+    if (failure) {
+        // The lists stay as they are, so that the window still shows what the file holds.
+        mServices.questions->tell(history::clearFailedMessage(*failure));
+        return;
+    }
+    List1->clear();
+    List2->clear();
+}
+
+void frmQelvo::Form_Unload(qint16& Cancel)
+{
+    const history::SaveResult saved =
+        history::saveHistory(mstrFullPathFileName, List1->items(), mstrReturned.size());
+    mlngDataCount = saved.storedCount;
+    mlngApiResult = saved.failure ? 0 : 1;
+    if (!saved.failure) {
+        return;
+    }
+    if (!mCloseRefusable) {
+        mServices.questions->tell(history::saveFailedMessage(*saved.failure));
+        return;
+    }
+    mintAnswer = mServices.questions->ask(history::saveFailedQuestion(*saved.failure),
+                                          QuestionBox::kNo);
+    if (mintAnswer != QuestionBox::kYes) {
+        Cancel = 1;
+    }
+}
+
+void frmQelvo::closeEvent(QCloseEvent* event)
+{
+    if (mUnloaded) {
+        event->accept();
+        return;
+    }
+    qint16 cancel = 0;
+    Form_Unload(cancel);
+    if (cancel != 0 && mCloseRefusable) {
+        event->ignore();
+        return;
+    }
+    mUnloaded = true;
+    event->accept();
+}
+
+void frmQelvo::closeUnrefusably()
+{
+    mCloseRefusable = false;
+    close();
+}
+
+void frmQelvo::bringToFront()
+{
+    showNormal();
+    raise();
+    activateWindow();
+}

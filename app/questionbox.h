@@ -1,0 +1,35 @@
+#pragma once
+
+#include <QtGlobal>
+
+class QString;
+class QWidget;
+
+// The modal boxes through which the window asks and tells; an interface so tests can answer.
+class QuestionBox {
+public:
+    static constexpr qint16 kYes = 6;
+    static constexpr qint16 kNo = 7;
+
+    QuestionBox() = default;
+    QuestionBox(const QuestionBox&) = delete;
+    QuestionBox& operator=(const QuestionBox&) = delete;
+    virtual ~QuestionBox() = default;
+
+    // A Yes/No question with the question icon; returns kYes or kNo. Any answer but Yes is No.
+    virtual qint16 ask(const QString& text, qint16 defaultAnswer) = 0;
+    // A message with a warning icon and an OK button.
+    virtual void tell(const QString& text) = 0;
+};
+
+// The real boxes, modal to the application, titled with the application's title.
+class MessageQuestionBox final : public QuestionBox {
+public:
+    explicit MessageQuestionBox(QWidget* parent);
+
+    qint16 ask(const QString& text, qint16 defaultAnswer) override;
+    void tell(const QString& text) override;
+
+private:
+    QWidget* mParent;
+};

@@ -1,0 +1,56 @@
+#include "app/terminationsignals.h"
+
+#include <QSocketNotifier>
+
+#include <array>
+#include <csignal>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace {
+
+// The handler may only write to a descriptor: the number travels to the event loop by a pipe.
+std::array<int, 2> gPipe{-1, -1};
+constexpr std::array kSignals{SIGTERM, SIGINT, SIGHUP};
+
+void onSignal(int signalNumber)
+{
+    const auto byte = static_cast<unsigned char>(signalNumber);
+    [[maybe_unused]] const ssize_t written = ::write(gPipe[0], &byte, 1);
+}
+
+} // namespace
+
+TerminationSignals::TerminationSignals(QObject* parent) : QObject(parent), mNotifier(nullptr)
+{
+    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0, gPipe.data()) != 0) {
+        return;
+    }
+    mNotifier = new QSocketNotifier(gPipe[1], QSocketNotifier::Read, this);
+    connect(mNotifier, &QSocketNotifier::activated, this, [this] {
+        unsigned char byte = 0;
+        if (::read(gPipe[1], &byte, 1) == 1) {
+            emit received(byte);
+        }
+    });
+    struct sigaction action {};
+    action.sa_handler = onSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    for (const int signalNumber : kSignals) {
+        ::sigaction(signalNumber, &action, nullptr);
+    }
+}
+
+TerminationSignals::~TerminationSignals()
+{
+    for (const int signalNumber : kSignals) {
+        ::signal(signalNumber, SIG_DFL);
+    }
+    for (int& fd : gPipe) {
+        if (fd >= 0) {
+            ::close(fd);
+            fd = -1;
+        }
+    }
+}

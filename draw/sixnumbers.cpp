@@ -1,0 +1,50 @@
+#include "draw/sixnumbers.h"
+
+#include "draw/randomsource.h"
+
+#include <cassert>
+#include <cmath>
+
+namespace draw {
+
+int numberFromUnit(double r)
+{
+    assert(r >= 0.0 && r < 1.0);
+    // The constants are single-precision values; the product and the sum are formed in double.
+    constexpr float kRange = 43.0F;
+    constexpr float kOffset = 1.0F;
+    return static_cast<int>(std::floor(r * double{kRange} + double{kOffset}));
+}
+
+Numbers drawPass(RandomSource& source)
+{
+    Numbers numbers{};
+    for (int& n : numbers) {
+        n = numberFromUnit(source.next());
+    }
+    return numbers;
+}
+
+bool allDifferent(const Numbers& numbers)
+{
+    for (std::size_t i = 0; i < numbers.size(); ++i) {
+        for (std::size_t j = i + 1; j < numbers.size(); ++j) {
+            if (numbers[i] == numbers[j]) {
+                return false;
+            }
+        }
+    }
+    return true;
+}
+
+Numbers drawSix(RandomSource& source)
+{
+    source.seedFromClock();
+    Numbers numbers = drawPass(source);
+    while (!allDifferent(numbers)) {
+        numbers = drawPass(source);
+    }
+    return numbers;
+}
+
+} // namespace draw

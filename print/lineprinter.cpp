@@ -1,0 +1,77 @@
+#include "print/lineprinter.h"
+
+#include <QFontMetrics>
+
+#include <QPrinterInfo>
+
+int printLines(LinePrinter& printer, const QStringList& lines)
+{
+    int position = 0;
+    for (; position < lines.size(); ++position) {
+        // A line that cannot be printed is skipped without a word; the next one is tried.
+        printer.printLine(lines.at(position));
+    }
+    return position;
+}
+
+DocumentPrinter::DocumentPrinter(PrinterLookup lookup) : mLookup(std::move(lookup)) {}
+
+DocumentPrinter::~DocumentPrinter() { finish(); }
+
+bool DocumentPrinter::open()
+{
+    std::unique_ptr<QPrinter> printer = mLookup();
+    if (!printer || !mPainter.begin(printer.get())) {
+        return false;
+    }
+    mPrinter = std::move(printer);
+    mNextTop = 0;
+    return true;
+}
+
+bool DocumentPrinter::printLine(const QString& text)
+{
+    if (!mPainter.isActive() && !open()) {
+        return false;
+    }
+    const QFontMetrics metrics(mPainter.font(), mPrinter.get());
+    const int pageHeight = mPainter.viewport().height();
+    if (mNextTop > 0 && mNextTop + metrics.height() > pageHeight) {
+        if (!mPrinter->newPage()) {
+            return false;
+        }
+        mNextTop = 0;
+    }
+    mPainter.drawText(0, mNextTop + metrics.ascent(), text);
+    mNextTop += metrics.lineSpacing();
+    return true;
+}
+
+void DocumentPrinter::finish()
+{
+    if (mPainter.isActive()) {
+        mPainter.end();
+    }
+    mPrinter.reset();
+}
+
+std::unique_ptr<QPrinter> defaultPrinter()
+{
+    // QPrinter given a null description silently prints to the first queue or to a file:
+    // without a default queue nothing is printed at all.
+    const QPrinterInfo info = QPrinterInfo::defaultPrinter();
+    if (info.isNull()) {
+        return nullptr;
+    }
+    auto printer = std::make_unique<QPrinter>(info, QPrinter::HighResolution);
+    printer->setDocName(QStringLiteral("Six Random Numbers"));
+    return printer;
+}
+
+std::unique_ptr<QPrinter> pdfPrinter(const QString& path)
+{
+    auto printer = std::make_unique<QPrinter>(QPrinter::HighResolution);
+    printer->setOutputFormat(QPrinter::PdfFormat);
+    printer->setOutputFileName(path);
+    return printer;
+}

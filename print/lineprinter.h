@@ -1,0 +1,57 @@
+#pragma once
+
+#include <QPainter>
+#include <QString>
+#include <QStringList>
+
+#include <functional>
+#include <memory>
+
+#include <QPrinter>
+
+// Where the history is printed: one text as one line of a document that the first printed line
+// opens and that stays open, collecting later presses, until the program ends.
+class LinePrinter {
+public:
+    LinePrinter() = default;
+    LinePrinter(const LinePrinter&) = delete;
+    LinePrinter& operator=(const LinePrinter&) = delete;
+    virtual ~LinePrinter() = default;
+
+    // False when the line could not be printed.
+    virtual bool printLine(const QString& text) = 0;
+};
+
+// Prints each line on its own; a line that fails is skipped. Returns the positions gone through.
+int printLines(LinePrinter& printer, const QStringList& lines);
+
+// Lines on pages of a QPrinter: the printer's own page, margins and default font; a new page
+// when a line no longer fits; the document is handed over by finish() or the destructor.
+class DocumentPrinter final : public LinePrinter {
+public:
+    // Gives the printer to open a document on, or nothing when there is none; asked again for
+    // every line until a document is open.
+    using PrinterLookup = std::function<std::unique_ptr<QPrinter>()>;
+
+    explicit DocumentPrinter(PrinterLookup lookup);
+    ~DocumentPrinter() override;
+    DocumentPrinter(const DocumentPrinter&) = delete;
+    DocumentPrinter& operator=(const DocumentPrinter&) = delete;
+
+    bool printLine(const QString& text) override;
+    // Completes the open document and hands it to the print system; no document, no job.
+    void finish();
+
+private:
+    bool open();
+
+    PrinterLookup mLookup;
+    std::unique_ptr<QPrinter> mPrinter;
+    QPainter mPainter;
+    int mNextTop = 0;
+};
+
+// The system's default print queue, or nothing when there is no default queue.
+std::unique_ptr<QPrinter> defaultPrinter();
+// A printer that writes a PDF file, for tests and figures.
+std::unique_ptr<QPrinter> pdfPrinter(const QString& path);

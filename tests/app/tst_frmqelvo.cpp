@@ -1,0 +1,359 @@
+#include "app/frmqelvo.h"
+#include "app/layout.h"
+#include "draw/historyline.h"
+#include "fakes.h"
+#include "scriptedsource.h"
+
+#include <QFile>
+#include <QFontInfo>
+#include <QLabel>
+#include <QListView>
+#include <QListWidget>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <memory>
+
+using namespace Qt::Literals::StringLiterals;
+
+namespace {
+
+const QString kLine = u"02  ;  07  ;  15  ;  23  ;  30  ;  41"_s;
+constexpr std::initializer_list<int> kExampleDraw{23, 7, 41, 2, 15, 30};
+
+// The window with scripted collaborators, its program folder a fresh temporary folder.
+struct Harness {
+    Harness() : folder(dir.path()) {}
+
+    void start()
+    {
+        window = std::make_unique<frmQelvo>(frmQelvo::Services{
+            [this] { return previousInstance; }, folder, &random, &questions, &printer});
+        window->Form_Load();
+        if (!window->endCode()) {
+            window->show();
+            QVERIFY(QTest::qWaitForWindowExposed(window.get()));
+        }
+    }
+    void writeIni(const QByteArray& bytes) const
+    {
+        QFile file(iniPath());
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(bytes);
+    }
+    [[nodiscard]] QByteArray ini() const
+    {
+        QFile file(iniPath());
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    }
+    [[nodiscard]] QString iniPath() const { return folder + u"/qelvo.ini"_s; }
+
+    template <typename T> T* control(const QString& name) const
+    {
+        return window->findChild<T*>(name);
+    }
+    QLabel* tile(int i) const { return control<QLabel>(u"Label1_%1"_s.arg(i)); }
+    QListView* list1() const { return control<QListView>(u"List1"_s); }
+    QListWidget* list2() const { return control<QListWidget>(u"List2"_s); }
+    QStringList history() const
+    {
+        QStringList lines;
+        for (int row = 0; row < list1()->model()->rowCount(); ++row) {
+            lines << list1()->model()->index(row, 0).data().toString();
+        }
+        return lines;
+    }
+    QStringList sorted() const
+    {
+        QStringList items;
+        for (int row = 0; row < list2()->count(); ++row) {
+            items << list2()->item(row)->text();
+        }
+        return items;
+    }
+    QStringList tileCaptions() const
+    {
+        QStringList captions;
+        for (int i = 0; i < 6; ++i) {
+            captions << tile(i)->text();
+        }
+        return captions;
+    }
+    bool tilesShow(const layout::Gradient& gradient) const
+    {
+        for (int i = 0; i < 6; ++i) {
+            if (tile(i)->palette().color(QPalette::Window) !=
+                layout::fromBgr(gradient[static_cast<std::size_t>(i)])) {
+                return false;
+            }
+        }
+        return true;
+    }
+    void click(const QString& button, std::initializer_list<int> numbers = {})
+    {
+        random.feed(numbers);
+        QTest::mouseClick(control<QPushButton>(button), Qt::LeftButton);
+    }
+
+    QTemporaryDir dir;
+    QString folder;
+    bool previousInstance = false;
+    ScriptedSource random;
+    ScriptedQuestionBox questions;
+    RecordingPrinter printer;
+    std::unique_ptr<frmQelvo> window;
+};
+
+const QStringList kStars{u"★"_s, u"☆"_s, u"★"_s, u"☆"_s, u"★"_s, u"☆"_s};
+
+} // namespace
+
+class TestFrmQelvo : public QObject {
+    Q_OBJECT
+
+private slots:
+    void geometryAt96Dpi_data();
+    void geometryAt96Dpi();
+    void windowFrameAndCaptions();
+    void tilesAtStart();
+    void listsShowTheirLines();
+    void tabOrder();
+    void drawFillsTilesListsAndHistory();
+    void repeatKeptThenDiscarded();
+    void repeatCountsLoadedLines();
+    void fullHistoryKeepsItsLines();
+    void secondInstanceEndsUntouched();
+    void dataFolderAndFile();
+};
+
+void TestFrmQelvo::geometryAt96Dpi_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QRect>("pixels");
+    const QList<QRect> tiles{{14, 16, 42, 31},  {64, 16, 41, 31},  {112, 16, 41, 31},
+                             {160, 16, 41, 31}, {208, 16, 41, 31}, {256, 16, 41, 31}};
+    for (int i = 0; i < tiles.size(); ++i) {
+        const QString name = u"Label1_%1"_s.arg(i);
+        QTest::newRow(qPrintable(name)) << name << tiles.at(i);
+    }
+    QTest::newRow("Command1") << u"Command1"_s << QRect(8, 56, 289, 33);
+    QTest::newRow("Label2_0") << u"Label2_0"_s << QRect(8, 104, 28, 12);
+    QTest::newRow("Label2_1") << u"Label2_1"_s << QRect(80, 104, 28, 12);
+    QTest::newRow("List2") << u"List2"_s << QRect(8, 120, 33, 76);
+    QTest::newRow("Command2") << u"Command2"_s << QRect(51, 120, 25, 77);
+    QTest::newRow("List1") << u"List1"_s << QRect(80, 120, 185, 76);
+    QTest::newRow("Command3") << u"Command3"_s << QRect(272, 120, 25, 77);
+}
+
+void TestFrmQelvo::geometryAt96Dpi()
+{
+    QFETCH(QString, name);
+    QFETCH(QRect, pixels);
+    Harness h;
+    h.start();
+    if (h.window->logicalDpiY() != 96) {
+        QSKIP("the screen's logical DPI is not 96");
+    }
+    QWidget* control = h.control<QWidget>(name);
+    QVERIFY(control);
+    QCOMPARE(control->geometry(), pixels);
+    QVERIFY(control->isVisible() && control->isEnabled());
+}
+
+void TestFrmQelvo::windowFrameAndCaptions()
+{
+    Harness h;
+    h.start();
+    QCOMPARE(h.window->windowTitle(), u"Six Random Numbers"_s);
+    QCOMPARE(h.window->size(), QSize(305, 207));
+    QCOMPARE(h.window->minimumSize(), h.window->maximumSize());
+    QVERIFY(!(h.window->windowFlags() & Qt::WindowMaximizeButtonHint));
+    QVERIFY(!h.window->windowIcon().isNull());
+    QCOMPARE(h.window->windowIcon().availableSizes().value(0), QSize(32, 32));
+
+    QCOMPARE(h.control<QPushButton>(u"Command1"_s)->text(), u"乱数発生"_s);
+    QCOMPARE(h.control<QPushButton>(u"Command2"_s)->text(), u"履\n歴\n印\n刷"_s);
+    QCOMPARE(h.control<QPushButton>(u"Command3"_s)->text(), u"履\n歴\n全\n消\n去"_s);
+    QCOMPARE(h.control<QLabel>(u"Label2_0"_s)->text(), u"並 替"_s);
+    QCOMPARE(h.control<QLabel>(u"Label2_1"_s)->text(), u"履 歴"_s);
+    // The stacked captions fit their narrow buttons.
+    for (const QString& name : {u"Command2"_s, u"Command3"_s}) {
+        const QPushButton* button = h.control<QPushButton>(name);
+        const QSize text = button->fontMetrics().size(0, button->text());
+        QVERIFY2(text.width() <= button->width() && text.height() <= button->height(),
+                 qPrintable(name));
+    }
+}
+
+void TestFrmQelvo::tilesAtStart()
+{
+    Harness h;
+    h.start();
+    QCOMPARE(h.tileCaptions(), kStars);
+    QVERIFY(h.tilesShow(layout::kBlueGradient));
+    for (int i = 0; i < 6; ++i) {
+        const QLabel* tile = h.tile(i);
+        QCOMPARE(tile->palette().color(QPalette::WindowText),
+                 layout::fromBgr(layout::kTileText[static_cast<std::size_t>(i)]));
+        QVERIFY(tile->autoFillBackground());
+        QCOMPARE(tile->frameShape(), QFrame::Box);
+        QCOMPARE(tile->alignment(), Qt::AlignCenter);
+        QCOMPARE(tile->font().pointSizeF(), 20.25);
+        QVERIFY(tile->font().bold());
+        QVERIFY(!tile->font().italic() && !tile->font().underline() && !tile->font().strikeOut());
+        const QFontInfo face(tile->font());
+        QVERIFY2(face.family() == u"ＭＳ Ｐゴシック"_s || face.family() == u"IPAPGothic"_s,
+                 qPrintable(face.family()));
+        QVERIFY(face.bold());
+        // Two digits fit inside the tile's border.
+        const QSize digits = tile->fontMetrics().size(0, u"43"_s);
+        QVERIFY(digits.width() <= tile->contentsRect().width());
+        QVERIFY(tile->fontMetrics().ascent() <= tile->contentsRect().height());
+    }
+}
+
+void TestFrmQelvo::listsShowTheirLines()
+{
+    Harness h;
+    QByteArray ini = "[History]\r\nData=12\r\n";
+    for (int k = 1; k <= 12; ++k) {
+        ini += "His" + QByteArray::number(k) + '=' + kLine.toLatin1() + "\r\n";
+    }
+    h.writeIni(ini);
+    h.start();
+    h.click(u"Command1"_s, {9, 8, 7, 6, 5, 4});
+    QCoreApplication::processEvents();
+    // The sorted list shows all six texts without scrolling.
+    QCOMPARE(h.list2()->count(), 6);
+    QCOMPARE(h.list2()->verticalScrollBar()->maximum(), 0);
+    // A history line fits beside the history list's scroll bar.
+    QListView* list = h.list1();
+    QVERIFY(list->verticalScrollBar()->isVisible());
+    const int textWidth = QFontMetrics(list->font()).horizontalAdvance(kLine);
+    QVERIFY2(textWidth + 1 <= list->viewport()->width(),
+             qPrintable(u"%1 > %2"_s.arg(textWidth + 1).arg(list->viewport()->width())));
+    // Six lines are in view at once.
+    QVERIFY(list->visualRect(list->model()->index(5, 0)).bottom() < list->viewport()->height());
+}
+
+void TestFrmQelvo::tabOrder()
+{
+    Harness h;
+    h.start();
+    QApplication::setActiveWindow(h.window.get());
+    QVERIFY(QTest::qWaitForWindowActive(h.window.get()));
+    QCOMPARE(QApplication::focusWidget()->objectName(), u"Command1"_s);
+    QStringList order;
+    for (int i = 0; i < 5; ++i) {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        order << QApplication::focusWidget()->objectName();
+    }
+    QCOMPARE(order, (QStringList{u"List1"_s, u"List2"_s, u"Command3"_s, u"Command2"_s,
+                                 u"Command1"_s}));
+}
+
+void TestFrmQelvo::drawFillsTilesListsAndHistory()
+{
+    Harness h;
+    h.start();
+    h.click(u"Command1"_s, kExampleDraw);
+    QCOMPARE(h.tileCaptions(),
+             (QStringList{u"23"_s, u"7"_s, u"41"_s, u"2"_s, u"15"_s, u"30"_s}));
+    QCOMPARE(h.sorted(), (QStringList{u"02"_s, u"07"_s, u"15"_s, u"23"_s, u"30"_s, u"41"_s}));
+    QCOMPARE(h.history(), QStringList{kLine});
+    QVERIFY(h.tilesShow(layout::kBlueGradient));
+    QVERIFY(h.questions.asked.isEmpty());
+    // Drawing touches no file.
+    QVERIFY(!QFile::exists(h.iniPath()));
+}
+
+void TestFrmQelvo::repeatKeptThenDiscarded()
+{
+    Harness h;
+    h.start();
+    h.click(u"Command1"_s, kExampleDraw);
+
+    h.questions.answers = {QuestionBox::kYes};
+    h.click(u"Command1"_s, {30, 15, 2, 41, 7, 23});
+    QCOMPARE(h.questions.asked.value(0),
+             u"過去に同じデータが 1 個存在します！ 履歴として残しますか？"_s);
+    QCOMPARE(h.questions.defaults.value(0), QuestionBox::kYes);
+    QCOMPARE(h.history(), (QStringList{kLine, kLine}));
+    QVERIFY(h.tilesShow(layout::kBlueGradient));
+    QCOMPARE(h.sorted().size(), 6);
+
+    h.questions.answers = {QuestionBox::kNo};
+    h.click(u"Command1"_s, kExampleDraw);
+    QCOMPARE(h.questions.asked.value(1),
+             u"過去に同じデータが 2 個存在します！ 履歴として残しますか？"_s);
+    QCOMPARE(h.history(), (QStringList{kLine, kLine}));
+    QVERIFY(h.sorted().isEmpty());
+    QCOMPARE(h.tileCaptions(), kStars);
+    QVERIFY(h.tilesShow(layout::kRedGradient));
+
+    // The next draw first turns the tiles blue again.
+    h.click(u"Command1"_s, {1, 2, 3, 4, 5, 6});
+    QVERIFY(h.tilesShow(layout::kBlueGradient));
+    QCOMPARE(h.history().size(), 3);
+}
+
+void TestFrmQelvo::repeatCountsLoadedLines()
+{
+    Harness h;
+    const QByteArray line = kLine.toLatin1();
+    h.writeIni("[History]\r\nData=4\r\nHis1=" + line + "\r\nHis2=" + line +
+               "\r\nHis3=\r\nHis4=" + line + "\r\n");
+    h.start();
+    QCOMPARE(h.history(), (QStringList{kLine, kLine, QString(), kLine}));
+    h.questions.answers = {QuestionBox::kNo};
+    h.click(u"Command1"_s, kExampleDraw);
+    QCOMPARE(h.questions.asked.value(0),
+             u"過去に同じデータが 3 個存在します！ 履歴として残しますか？"_s);
+    QCOMPARE(h.history().size(), 4);
+}
+
+void TestFrmQelvo::fullHistoryKeepsItsLines()
+{
+    Harness h;
+    QByteArray ini = "[History]\r\nData=32767\r\n";
+    for (int k = 1; k <= draw::kMaxHistoryLines; ++k) {
+        ini += "His" + QByteArray::number(k) + "=" + QByteArray::number(k) + "\r\n";
+    }
+    h.writeIni(ini);
+    h.start();
+    QCOMPARE(h.history().size(), draw::kMaxHistoryLines);
+    h.click(u"Command1"_s, kExampleDraw);
+    QCOMPARE(h.tileCaptions(),
+             (QStringList{u"23"_s, u"7"_s, u"41"_s, u"2"_s, u"15"_s, u"30"_s}));
+    QCOMPARE(h.questions.told, QStringList{draw::historyFullMessage()});
+    QVERIFY(h.questions.asked.isEmpty());
+    const QStringList history = h.history();
+    QCOMPARE(history.size(), draw::kMaxHistoryLines);
+    QCOMPARE(history.last(), u"32767"_s);
+}
+
+void TestFrmQelvo::secondInstanceEndsUntouched()
+{
+    Harness h;
+    h.previousInstance = true;
+    h.writeIni("[History]\r\nData=1\r\nHis1=x\r\n");
+    h.start();
+    QCOMPARE(h.window->endCode(), std::optional<int>(0));
+    QVERIFY(!h.window->isVisible());
+    QVERIFY(h.history().isEmpty());
+    QVERIFY(h.window->myPath().isEmpty());
+    QCOMPARE(h.ini(), QByteArray("[History]\r\nData=1\r\nHis1=x\r\n"));
+}
+
+void TestFrmQelvo::dataFolderAndFile()
+{
+    Harness h;
+    h.start();
+    QCOMPARE(h.window->property("mstrMyPath").toString(), h.folder + u'/');
+    QCOMPARE(h.window->property("mstrFullPathFileName").toString(), h.folder + u"/qelvo.ini"_s);
+}
+
+QTEST_MAIN(TestFrmQelvo)
+#include "tst_frmqelvo.moc"

@@ -1,0 +1,75 @@
+#include "draw/historyline.h"
+
+#include <QTest>
+
+using namespace Qt::Literals::StringLiterals;
+
+class TestHistoryLine : public QObject {
+    Q_OBJECT
+
+private slots:
+    void twoDigitText_data();
+    void twoDigitText();
+    void exampleLine();
+    void repeatCount_data();
+    void repeatCount();
+    void repeatQuestionText();
+};
+
+void TestHistoryLine::twoDigitText_data()
+{
+    QTest::addColumn<int>("n");
+    QTest::addColumn<QString>("text");
+    QTest::newRow("1") << 1 << u"01"_s;
+    QTest::newRow("9") << 9 << u"09"_s;
+    QTest::newRow("10") << 10 << u"10"_s;
+    QTest::newRow("43") << 43 << u"43"_s;
+}
+
+void TestHistoryLine::twoDigitText()
+{
+    QFETCH(int, n);
+    QFETCH(QString, text);
+    QCOMPARE(draw::twoDigitText(n), text);
+}
+
+void TestHistoryLine::exampleLine()
+{
+    const QString line = draw::joinHistoryLine({u"02"_s, u"07"_s, u"15"_s, u"23"_s, u"30"_s, u"41"_s});
+    QCOMPARE(line, u"02  ;  07  ;  15  ;  23  ;  30  ;  41"_s);
+    QCOMPARE(line.size(), draw::kHistoryLineLength);
+}
+
+void TestHistoryLine::repeatCount_data()
+{
+    const QString line = u"02  ;  07  ;  15  ;  23  ;  30  ;  41"_s;
+    QTest::addColumn<QStringList>("history");
+    QTest::addColumn<int>("count");
+    QTest::newRow("empty history") << QStringList{} << 0;
+    QTest::newRow("only the new line") << QStringList{line} << 0;
+    QTest::newRow("once before") << QStringList{line, u"x"_s, line} << 1;
+    QTest::newRow("three times before") << QStringList{line, line, u""_s, line, line} << 3;
+    QTest::newRow("other spacing, zeros or order do not count")
+        << QStringList{u"02 ; 07 ; 15 ; 23 ; 30 ; 41"_s, u"2  ;  7  ;  15  ;  23  ;  30  ;  41"_s,
+                       u"07  ;  02  ;  15  ;  23  ;  30  ;  41"_s,
+                       u"02  ;  07  ;  15  ;  23  ;  30  ;  41 "_s, line}
+        << 0;
+    QTest::newRow("lines after an equal one are not the new one")
+        << QStringList{line, u"y"_s} << 0;
+}
+
+void TestHistoryLine::repeatCount()
+{
+    QFETCH(QStringList, history);
+    QFETCH(int, count);
+    QCOMPARE(draw::repeatCount(history), count);
+}
+
+void TestHistoryLine::repeatQuestionText()
+{
+    QCOMPARE(draw::repeatQuestion(2),
+             u"過去に同じデータが 2 個存在します！ 履歴として残しますか？"_s);
+}
+
+QTEST_APPLESS_MAIN(TestHistoryLine)
+#include "tst_historyline.moc"

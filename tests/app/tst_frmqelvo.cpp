@@ -15,6 +15,7 @@
 #include <QTest>
 
 #include <memory>
+#include <unistd.h>
 
 using namespace Qt::Literals::StringLiterals;
 
@@ -126,6 +127,15 @@ private slots:
     void fullHistoryKeepsItsLines();
     void secondInstanceEndsUntouched();
     void dataFolderAndFile();
+    void closeSavesOnce();
+    void closeWithFailedSave();
+    void unrefusableCloseWithFailedSave();
+    void damagedFileAtStart();
+    void clearAnsweredNo();
+    void clearAnsweredYes();
+    void clearWithDamagedCount();
+    void withoutPermission();
+    void printSendsEveryLine();
 };
 
 void TestFrmQelvo::geometryAt96Dpi_data()
@@ -353,6 +363,161 @@ void TestFrmQelvo::dataFolderAndFile()
     h.start();
     QCOMPARE(h.window->property("mstrMyPath").toString(), h.folder + u'/');
     QCOMPARE(h.window->property("mstrFullPathFileName").toString(), h.folder + u"/qelvo.ini"_s);
+}
+
+void TestFrmQelvo::closeSavesOnce()
+{
+    Harness h;
+    h.start();
+    h.click(u"Command1"_s, kExampleDraw);
+    QVERIFY(h.window->close());
+    const QByteArray saved = "[History]\r\nData=1\r\nHis1=" + kLine.toLatin1() + "\r\n";
+    QCOMPARE(h.ini(), saved);
+    // The unload runs once: a later close or signal writes nothing more.
+    h.writeIni("changed");
+    QVERIFY(h.window->close());
+    h.window->closeUnrefusably();
+    QCOMPARE(h.ini(), QByteArray("changed"));
+}
+
+void TestFrmQelvo::closeWithFailedSave()
+{
+    Harness h;
+    h.folder = h.dir.filePath(u"not yet"_s);
+    h.start();
+    h.click(u"Command1"_s, kExampleDraw);
+
+    // No (the default) keeps the window open; the lines are still there to be saved.
+    h.questions.answers = {QuestionBox::kNo};
+    QVERIFY(!h.window->close());
+    QVERIFY(h.window->isVisible());
+    QCOMPARE(h.questions.defaults.value(0), QuestionBox::kNo);
+    QVERIFY(h.questions.asked.value(0).contains(h.iniPath()));
+    QVERIFY(h.questions.asked.value(0).contains(u"保存せずに終了しますか"_s));
+
+    // With the cause removed, the next close saves.
+    QVERIFY(QDir().mkpath(h.folder));
+    QVERIFY(h.window->close());
+    QVERIFY(h.ini().contains(kLine.toLatin1()));
+}
+
+void TestFrmQelvo::unrefusableCloseWithFailedSave()
+{
+    Harness h;
+    h.folder = h.dir.filePath(u"missing"_s);
+    h.start();
+    h.window->closeUnrefusably();
+    QVERIFY(!h.window->isVisible());
+    QVERIFY(h.questions.asked.isEmpty());
+    QCOMPARE(h.questions.told.size(), 1);
+    QVERIFY(h.questions.told.value(0).contains(u"保存されませんでした"_s));
+}
+
+void TestFrmQelvo::damagedFileAtStart()
+{
+    Harness h;
+    const QByteArray damaged = "[History]\r\nData=12x\r\nHis1=a\r\n";
+    h.writeIni(damaged);
+    h.start();
+    QCOMPARE(h.window->endCode(), std::optional<int>(1));
+    QCOMPARE(h.questions.told.size(), 1);
+    QVERIFY(h.questions.told.value(0).contains(u"「12x」"_s));
+    QVERIFY(h.questions.told.value(0).contains(h.iniPath()));
+    QCOMPARE(h.ini(), damaged);
+}
+
+void TestFrmQelvo::clearAnsweredNo()
+{
+    Harness h;
+    const QByteArray file = "[History]\r\nData=1\r\nHis1=" + kLine.toLatin1() + "\r\n";
+    h.writeIni(file);
+    h.start();
+    h.click(u"Command1"_s, {1, 2, 3, 4, 5, 6});
+    h.questions.answers = {QuestionBox::kNo};
+    h.click(u"Command3"_s);
+    QCOMPARE(h.questions.asked, QStringList{u"全ての履歴を削除します。よろしいですか？"_s});
+    QCOMPARE(h.history().size(), 2);
+    QCOMPARE(h.sorted().size(), 6);
+    QCOMPARE(h.ini(), file);
+}
+
+void TestFrmQelvo::clearAnsweredYes()
+{
+    Harness h;
+    h.writeIni("[History]\r\nData=1\r\nHis1=" + kLine.toLatin1() + "\r\n");
+    h.start();
+    h.click(u"Command1"_s, {1, 2, 3, 4, 5, 6});
+    h.questions.answers = {QuestionBox::kYes};
+    h.click(u"Command3"_s);
+    QVERIFY(h.history().isEmpty());
+    QVERIFY(h.sorted().isEmpty());
+    QCOMPARE(h.tileCaptions(), (QStringList{u"1"_s, u"2"_s, u"3"_s, u"4"_s, u"5"_s, u"6"_s}));
+    QCOMPARE(h.ini(), QByteArray("[History]\r\nData=0\r\nHis1=\r\n"));
+
+}
+
+void TestFrmQelvo::withoutPermission()
+{
+    if (geteuid() == 0) {
+        QSKIP("root ignores permissions; tst_frmqelvo_unprivileged runs this as nobody");
+    }
+    Harness h;
+    const QByteArray file = "[History]\r\nData=1\r\nHis1=" + kLine.toLatin1() + "\r\n";
+    h.writeIni(file);
+    h.start();
+    h.click(u"Command1"_s, {1, 2, 3, 4, 5, 6});
+    const QFile::Permissions writable = QFile::permissions(h.folder);
+    QVERIFY(QFile::setPermissions(h.folder, QFile::ReadOwner | QFile::ExeOwner));
+
+    // A clear that cannot be written leaves the lists as they are, like the file.
+    h.questions.answers = {QuestionBox::kYes};
+    h.click(u"Command3"_s);
+    QCOMPARE(h.history().size(), 2);
+    QCOMPARE(h.questions.told.size(), 1);
+    QVERIFY(h.questions.told.value(0).contains(u"消去されませんでした"_s));
+
+    // A close that cannot save asks; Escape's answer No keeps the window.
+    h.questions.answers = {QuestionBox::kNo};
+    QVERIFY(!h.window->close());
+    QVERIFY(h.questions.asked.last().contains(u"Permission denied"_s));
+    QVERIFY(QFile::setPermissions(h.folder, writable));
+    QVERIFY(h.window->close());
+    QCOMPARE(h.ini(), "[History]\r\nData=2\r\nHis1=" + kLine.toLatin1() +
+                          "\r\nHis2=01  ;  02  ;  03  ;  04  ;  05  ;  06\r\n");
+}
+
+void TestFrmQelvo::clearWithDamagedCount()
+{
+    Harness h;
+    h.start();
+    h.click(u"Command1"_s, kExampleDraw);
+    h.writeIni("[History]\r\nData=99999\r\n");
+    h.click(u"Command3"_s);
+    QVERIFY(h.questions.asked.isEmpty());
+    QCOMPARE(h.questions.told.size(), 1);
+    QVERIFY(h.questions.told.value(0).contains(u"「99999」"_s));
+    QCOMPARE(h.history(), QStringList{kLine});
+    QCOMPARE(h.ini(), QByteArray("[History]\r\nData=99999\r\n"));
+}
+
+void TestFrmQelvo::printSendsEveryLine()
+{
+    Harness h;
+    h.start();
+    h.click(u"Command2"_s);
+    QVERIFY(h.printer.printed.isEmpty());
+
+    Harness loaded;
+    loaded.writeIni("[History]\r\nData=3\r\nHis1=a\r\nHis2=\r\nHis3=c\r\n");
+    loaded.start();
+    loaded.printer.failing = {u"a"_s};
+    loaded.click(u"Command2"_s);
+    loaded.printer.failing.clear();
+    loaded.click(u"Command2"_s);
+    // The failed line is skipped; the empty line prints as an empty line.
+    QCOMPARE(loaded.printer.printed, (QStringList{QString(), u"c"_s, u"a"_s, QString(), u"c"_s}));
+    QCOMPARE(loaded.history(), (QStringList{u"a"_s, QString(), u"c"_s}));
+    QCOMPARE(loaded.tileCaptions(), kStars);
 }
 
 QTEST_MAIN(TestFrmQelvo)

@@ -8,7 +8,6 @@
 
 #include <QApplication>
 #include <QSessionManager>
-#include <QTranslator>
 
 int main(int argc, char* argv[])
 {
@@ -17,11 +16,7 @@ int main(int argc, char* argv[])
     QApplication::setApplicationDisplayName(QString::fromUtf16(layout::kTitle));
     QApplication::setFont(layout::windowFont());
 
-    // The toolkit's own texts (the Yes and No buttons) are Japanese whatever the system language.
-    QTranslator toolkitTexts;
-    if (toolkitTexts.load(QStringLiteral(":/qelvo/qtbase_ja.qm"))) {
-        QApplication::installTranslator(&toolkitTexts);
-    }
+    installToolkitTranslation();
 
     SingleInstance instance(instanceKey(QApplication::applicationFilePath()));
     SystemRandomSource random;

@@ -2,7 +2,16 @@
 
 #include "app/layout.h"
 
+#include <QCoreApplication>
 #include <QMessageBox>
+#include <QTranslator>
+
+bool installToolkitTranslation()
+{
+    static QTranslator toolkitTexts;
+    return toolkitTexts.load(QStringLiteral(":/qelvo/qtbase_ja.qm")) &&
+           QCoreApplication::installTranslator(&toolkitTexts);
+}
 
 MessageQuestionBox::MessageQuestionBox(QWidget* parent) : mParent(parent) {}
 

@@ -22,6 +22,10 @@ public:
     virtual void tell(const QString& text) = 0;
 };
 
+// Loads the toolkit's Japanese texts (the Yes and No buttons read はい and いいえ), built into the
+// program, whatever the system language. False when they cannot be loaded.
+bool installToolkitTranslation();
+
 // The real boxes, modal to the application, titled with the application's title.
 class MessageQuestionBox final : public QuestionBox {
 public:

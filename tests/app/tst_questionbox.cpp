@@ -1,0 +1,88 @@
+#include "app/questionbox.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QMessageBox>
+#include <QTest>
+#include <QTimer>
+
+#include <functional>
+
+using namespace Qt::Literals::StringLiterals;
+
+namespace {
+
+// Runs action on the next modal box once it is open.
+void whenBoxOpens(std::function<void(QMessageBox*)> action)
+{
+    auto* timer = new QTimer;
+    timer->setInterval(10);
+    QObject::connect(timer, &QTimer::timeout, timer, [timer, action = std::move(action)] {
+        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+            timer->stop();
+            timer->deleteLater();
+            action(box);
+        }
+    });
+    timer->start();
+}
+
+} // namespace
+
+class TestQuestionBox : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void japaneseButtonsAndTitle();
+    void answers_data();
+    void answers();
+};
+
+void TestQuestionBox::initTestCase() { QVERIFY(installToolkitTranslation()); }
+
+void TestQuestionBox::japaneseButtonsAndTitle()
+{
+    MessageQuestionBox questions(nullptr);
+    QString title;
+    QString yes;
+    QString no;
+    QMessageBox::Icon icon = QMessageBox::NoIcon;
+    whenBoxOpens([&](QMessageBox* box) {
+        title = box->windowTitle();
+        yes = box->button(QMessageBox::Yes)->text();
+        no = box->button(QMessageBox::No)->text();
+        icon = box->icon();
+        box->button(QMessageBox::Yes)->click();
+    });
+    QCOMPARE(questions.ask(u"よろしいですか？"_s, QuestionBox::kYes), QuestionBox::kYes);
+    QCOMPARE(title, u"Six Random Numbers"_s);
+    QVERIFY2(yes.startsWith(u"はい"_s), qPrintable(yes));
+    QVERIFY2(no.startsWith(u"いいえ"_s), qPrintable(no));
+    QCOMPARE(icon, QMessageBox::Question);
+}
+
+void TestQuestionBox::answers_data()
+{
+    QTest::addColumn<int>("key");
+    QTest::addColumn<qint16>("defaultAnswer");
+    QTest::addColumn<qint16>("answer");
+    QTest::newRow("Return takes Yes when it is the default")
+        << int(Qt::Key_Return) << QuestionBox::kYes << QuestionBox::kYes;
+    QTest::newRow("Return takes No when it is the default")
+        << int(Qt::Key_Return) << QuestionBox::kNo << QuestionBox::kNo;
+    QTest::newRow("Escape is No") << int(Qt::Key_Escape) << QuestionBox::kYes << QuestionBox::kNo;
+}
+
+void TestQuestionBox::answers()
+{
+    QFETCH(int, key);
+    QFETCH(qint16, defaultAnswer);
+    QFETCH(qint16, answer);
+    MessageQuestionBox questions(nullptr);
+    whenBoxOpens([key](QMessageBox* box) { QTest::keyClick(box, Qt::Key(key)); });
+    QCOMPARE(questions.ask(u"?"_s, defaultAnswer), answer);
+}
+
+QTEST_MAIN(TestQuestionBox)
+#include "tst_questionbox.moc"

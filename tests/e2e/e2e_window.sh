@@ -1,0 +1,58 @@
+#!/usr/bin/env bash
+# The real program under Xvfb and openbox: its window, a draw, a second start, closing through
+# the window manager and by a signal. Usage: e2e_window.sh QELVO [SCREENSHOT.png]
+source "$(dirname "$0")/lib.sh"
+binary=$1
+screenshot=${2:-}
+start_x
+app="$WORK/app"
+install_program "$binary" "$app"
+line=$'^His[0-9]+=[0-4][0-9]  ;  [0-4][0-9]  ;  [0-4][0-9]  ;  [0-4][0-9]  ;  [0-4][0-9]  ;  [0-4][0-9]\r$'
+
+(cd / && exec "$app/qelvo") &
+pid=$!
+E2E_PIDS+=($pid)
+win=$(window_of "$pid") || fail "no window titled Six Random Numbers"
+size=$(xwininfo -id "$win" | awk '/Width:/ { w = $2 } /Height:/ { h = $2 } END { print w "x" h }')
+[ "$size" = 305x207 ] || fail "client area is $size"
+
+click "$win" 150 72
+[ -e "$app/qelvo.ini" ] && fail "a draw wrote the history file"
+
+# A second start ends at once with status 0, without a window, and brings the first forward.
+xdotool windowminimize "$win"
+sleep 0.3
+(cd / && exec "$app/qelvo") &
+second=$!
+wait_gone "$second" || fail "the second start did not end"
+[ "$STATUS" = 0 ] || fail "the second start ended with $STATUS"
+[ "$(wmctrl -lp | awk -v p="$second" '$3 == p' | wc -l)" = 0 ] || fail "second window"
+[ -e "$app/qelvo.ini" ] && fail "the second start wrote the history file"
+sleep 0.5
+xprop -id "$win" _NET_WM_STATE | grep -q HIDDEN && fail "the first window stayed minimized"
+
+if [ -n "$screenshot" ]; then
+    click "$win" 150 72
+    import -window "$win" -frame "$screenshot"
+fi
+
+# Closing through the window manager saves the kept lines and ends the program.
+wmctrl -i -c "$win"
+wait_gone "$pid" || fail "closing the window did not end the program"
+[ "$STATUS" = 0 ] || fail "the program ended with $STATUS"
+head -2 "$app/qelvo.ini" | grep -q '^\[History\]' || fail "no history section"
+kept=$(grep -cE "$line" "$app/qelvo.ini" || true)
+[ "$kept" -ge 1 ] || fail "no history line saved"
+
+# SIGTERM ends it through the same close: the new line is saved too.
+(cd / && exec "$app/qelvo") &
+pid=$!
+E2E_PIDS+=($pid)
+win=$(window_of "$pid") || fail "no window on the second run"
+click "$win" 150 72
+kill -TERM "$pid"
+wait_gone "$pid" || fail "SIGTERM did not end the program"
+[ "$(grep -cE "$line" "$app/qelvo.ini" || true)" -eq $((kept + 1)) ] || fail "SIGTERM lost the new line"
+grep -q "^Data=$((kept + 1))"$'\r'"$" "$app/qelvo.ini" || fail "count not saved on SIGTERM"
+
+echo "e2e_window: 1 passed, 0 failed"

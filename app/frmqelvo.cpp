@@ -21,7 +21,10 @@ namespace {
 // Each read passes the length of the receive buffer, so a value read is at most 255 bytes.
 constexpr int kReceiveBufferSize = 256;
 
-QString text(const char16_t* literal) { return QString::fromUtf16(literal); }
+QString text(const char16_t* literal)
+{
+    return QString::fromUtf16(literal);
+}
 
 void setBackColour(QLabel* tile, quint32 bgr)
 {
@@ -120,14 +123,32 @@ void frmQelvo::setTabOrder()
     Command1->setFocus();
 }
 
-QString frmQelvo::myPath() const { return mstrMyPath; }
-void frmQelvo::setMyPath(const QString& path) { mstrMyPath = path; }
-QString frmQelvo::fullPathFileName() const { return mstrFullPathFileName; }
-void frmQelvo::setFullPathFileName(const QString& path) { mstrFullPathFileName = path; }
+QString frmQelvo::myPath() const
+{
+    return mstrMyPath;
+}
+void frmQelvo::setMyPath(const QString& path)
+{
+    mstrMyPath = path;
+}
+QString frmQelvo::fullPathFileName() const
+{
+    return mstrFullPathFileName;
+}
+void frmQelvo::setFullPathFileName(const QString& path)
+{
+    mstrFullPathFileName = path;
+}
 
-std::optional<int> frmQelvo::endCode() const { return mEndCode; }
+std::optional<int> frmQelvo::endCode() const
+{
+    return mEndCode;
+}
 
-void frmQelvo::endProgram(int code) { mEndCode = code; }
+void frmQelvo::endProgram(int code)
+{
+    mEndCode = code;
+}
 
 void frmQelvo::Form_Load()
 {
@@ -213,7 +234,10 @@ void frmQelvo::Command1_Click()
     List2->clear();
 }
 
-void frmQelvo::Command2_Click() { mlngIndex = printLines(*mServices.printer, List1->items()); }
+void frmQelvo::Command2_Click()
+{
+    mlngIndex = printLines(*mServices.printer, List1->items());
+}
 
 void frmQelvo::Command3_Click()
 {
@@ -228,7 +252,8 @@ void frmQelvo::Command3_Click()
     if (mintAnswer != QuestionBox::kYes) {
         return;
     }
-    const std::optional<history::Failure> failure = history::clearStoredHistory(file, mlngDataCount);
+    const std::optional<history::Failure> failure =
+        history::clearStoredHistory(file, mlngDataCount);
     mlngApiResult = failure ? 0 : 1;
     if (failure) {
         // The lists stay as they are, so that the window still shows what the file holds.
@@ -252,8 +277,8 @@ void frmQelvo::Form_Unload(qint16& Cancel)
         mServices.questions->tell(history::saveFailedMessage(*saved.failure));
         return;
     }
-    mintAnswer = mServices.questions->ask(history::saveFailedQuestion(*saved.failure),
-                                          QuestionBox::kNo);
+    mintAnswer =
+        mServices.questions->ask(history::saveFailedQuestion(*saved.failure), QuestionBox::kNo);
     if (mintAnswer != QuestionBox::kYes) {
         Cancel = 1;
     }

@@ -12,7 +12,10 @@ HistoryListBox::HistoryListBox(QWidget* parent)
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
 }
 
-void HistoryListBox::clear() { mModel->setStringList({}); }
+void HistoryListBox::clear()
+{
+    mModel->setStringList({});
+}
 
 void HistoryListBox::addItem(const QString& text)
 {
@@ -21,15 +24,27 @@ void HistoryListBox::addItem(const QString& text)
     mModel->setData(mModel->index(row), text);
 }
 
-void HistoryListBox::removeItem(int position) { mModel->removeRows(position, 1); }
+void HistoryListBox::removeItem(int position)
+{
+    mModel->removeRows(position, 1);
+}
 
-void HistoryListBox::setItems(const QStringList& items) { mModel->setStringList(items); }
+void HistoryListBox::setItems(const QStringList& items)
+{
+    mModel->setStringList(items);
+}
 
-int HistoryListBox::count() const { return mModel->rowCount(); }
+int HistoryListBox::count() const
+{
+    return mModel->rowCount();
+}
 
 QString HistoryListBox::item(int position) const
 {
     return mModel->data(mModel->index(position)).toString();
 }
 
-QStringList HistoryListBox::items() const { return mModel->stringList(); }
+QStringList HistoryListBox::items() const
+{
+    return mModel->stringList();
+}

@@ -1,7 +1,6 @@
 // Renders the icon source as a PNG file: icon_png SOURCE.xpm TARGET.png [SIZE]
 #include <QImage>
 #include <QString>
-
 #include <cstdio>
 
 int main(int argc, char* argv[])

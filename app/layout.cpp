@@ -20,7 +20,10 @@ QRect toPixels(const Twips& twips, double dpi)
             toPixels(twips.height, dpi)};
 }
 
-double toTwips(int pixels, double dpi) { return pixels * kTwipsPerInch / dpi; }
+double toTwips(int pixels, double dpi)
+{
+    return pixels * kTwipsPerInch / dpi;
+}
 
 QColor fromBgr(quint32 bgr)
 {

@@ -4,7 +4,6 @@
 #include <QFont>
 #include <QRect>
 #include <QString>
-
 #include <array>
 
 // The window's declared look: places and sizes in twips, colours as 0x00BBGGRR, captions, fonts.

@@ -13,7 +13,10 @@ bool installToolkitTranslation()
            QCoreApplication::installTranslator(&toolkitTexts);
 }
 
-MessageQuestionBox::MessageQuestionBox(QWidget* parent) : mParent(parent) {}
+MessageQuestionBox::MessageQuestionBox(QWidget* parent)
+    : mParent(parent)
+{
+}
 
 qint16 MessageQuestionBox::ask(const QString& text, qint16 defaultAnswer)
 {

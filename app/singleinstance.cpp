@@ -4,7 +4,6 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QLocalSocket>
-
 #include <unistd.h>
 
 namespace {

@@ -4,10 +4,11 @@ namespace startup {
 
 QPointF centredTopLeft(QSizeF screenTwips, QSizeF windowTwips)
 {
-    const auto left = (static_cast<float>(screenTwips.width()) -
-                       static_cast<float>(windowTwips.width())) / 2.0F;
-    const auto top = (static_cast<float>(screenTwips.height()) -
-                      static_cast<float>(windowTwips.height())) / 2.0F;
+    const auto left =
+        (static_cast<float>(screenTwips.width()) - static_cast<float>(windowTwips.width())) / 2.0F;
+    const auto top =
+        (static_cast<float>(screenTwips.height()) - static_cast<float>(windowTwips.height())) /
+        2.0F;
     return {left, top};
 }
 

@@ -1,7 +1,6 @@
 #include "app/terminationsignals.h"
 
 #include <QSocketNotifier>
-
 #include <array>
 #include <csignal>
 #include <sys/socket.h>
@@ -21,7 +20,9 @@ void onSignal(int signalNumber)
 
 } // namespace
 
-TerminationSignals::TerminationSignals(QObject* parent) : QObject(parent), mNotifier(nullptr)
+TerminationSignals::TerminationSignals(QObject* parent)
+    : QObject(parent)
+    , mNotifier(nullptr)
 {
     if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0, gPipe.data()) != 0) {
         return;

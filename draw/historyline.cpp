@@ -13,7 +13,10 @@ QString twoDigitText(int n)
     return n >= kTwoDigitFrom ? text : u'0' + text;
 }
 
-QString joinHistoryLine(const QStringList& sortedTexts) { return sortedTexts.join(kSeparator); }
+QString joinHistoryLine(const QStringList& sortedTexts)
+{
+    return sortedTexts.join(kSeparator);
+}
 
 int repeatCount(const QStringList& history)
 {

@@ -2,9 +2,15 @@
 
 #include <chrono>
 
-SystemRandomSource::SystemRandomSource() { seedFromClock(); }
+SystemRandomSource::SystemRandomSource()
+{
+    seedFromClock();
+}
 
-SystemRandomSource::SystemRandomSource(std::uint64_t fixedSeed) : mEngine(fixedSeed) {}
+SystemRandomSource::SystemRandomSource(std::uint64_t fixedSeed)
+    : mEngine(fixedSeed)
+{
+}
 
 void SystemRandomSource::seedFromClock()
 {
@@ -12,8 +18,12 @@ void SystemRandomSource::seedFromClock()
     // system's entropy makes every seed different.
     const auto ticks = static_cast<std::uint64_t>(
         std::chrono::high_resolution_clock::now().time_since_epoch().count());
-    std::seed_seq seed{static_cast<std::uint32_t>(ticks), static_cast<std::uint32_t>(ticks >> 32),
-                       mEntropy(), mEntropy(), mEntropy(), mEntropy()};
+    std::seed_seq seed{static_cast<std::uint32_t>(ticks),
+                       static_cast<std::uint32_t>(ticks >> 32),
+                       mEntropy(),
+                       mEntropy(),
+                       mEntropy(),
+                       mEntropy()};
     mEngine.seed(seed);
 }
 

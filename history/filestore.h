@@ -2,14 +2,13 @@
 
 #include <QByteArray>
 #include <QString>
-
 #include <optional>
 
 // Whole-file reads and atomic whole-file replacements; failures come back with the system's reason.
 namespace filestore {
 
 struct ReadResult {
-    QByteArray bytes;            // empty when the file does not exist
+    QByteArray bytes;             // empty when the file does not exist
     std::optional<QString> error; // the system's reason when an existing file cannot be read
 };
 

@@ -3,7 +3,6 @@
 #include "history/filestore.h"
 
 #include <QDir>
-
 #include <limits>
 
 namespace history {
@@ -13,9 +12,12 @@ namespace {
 constexpr QByteArrayView kSection = "History";
 constexpr QByteArrayView kCountKey = "Data";
 constexpr QByteArrayView kLineKeyPrefix = "His";
-const QByteArray kCountDefault = QByteArrayLiteral("0");
+constexpr QByteArrayView kCountDefault = "0";
 
-QString shownPath(const QString& path) { return QDir::toNativeSeparators(path); }
+QString shownPath(const QString& path)
+{
+    return QDir::toNativeSeparators(path);
+}
 
 } // namespace
 
@@ -44,7 +46,10 @@ std::optional<qint32> parseCount(QByteArrayView text)
     return static_cast<qint32>(value);
 }
 
-QByteArray lineKey(qint32 position) { return kLineKeyPrefix.toByteArray() + QByteArray::number(position); }
+QByteArray lineKey(qint32 position)
+{
+    return kLineKeyPrefix.toByteArray() + QByteArray::number(position);
+}
 
 HistoryFile::HistoryFile(QString path, qsizetype capacity)
     : mPath(std::move(path))
@@ -143,7 +148,10 @@ std::optional<Failure> clearStoredHistory(HistoryFile& file, qint32 count)
     return file.replace();
 }
 
-QString clearQuestion() { return QStringLiteral("全ての履歴を削除します。よろしいですか？"); }
+QString clearQuestion()
+{
+    return QStringLiteral("全ての履歴を削除します。よろしいですか？");
+}
 
 QString describe(const Failure& failure)
 {
@@ -173,10 +181,9 @@ QString loadFailedMessage(const Failure& failure)
 
 QString saveFailedQuestion(const Failure& failure)
 {
-    return describe(failure) +
-           QStringLiteral("\n\n今回の履歴を保存せずに終了しますか？\n"
-                          "「いいえ」を選ぶとウィンドウは開いたままになります。"
-                          "原因を取り除いてから、もう一度閉じてください。");
+    return describe(failure) + QStringLiteral("\n\n今回の履歴を保存せずに終了しますか？\n"
+                                              "「いいえ」を選ぶとウィンドウは開いたままになります。"
+                                              "原因を取り除いてから、もう一度閉じてください。");
 }
 
 QString saveFailedMessage(const Failure& failure)

@@ -4,7 +4,6 @@
 
 #include <QString>
 #include <QStringList>
-
 #include <optional>
 
 // The history kept in qelvo.ini: section "History", the count of stored lines under "Data" and the

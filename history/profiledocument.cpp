@@ -1,10 +1,15 @@
 #include "history/profiledocument.h"
 
+#include <algorithm>
+
 namespace {
 
 constexpr QByteArrayView kUtf8ByteOrderMark = "\xEF\xBB\xBF";
 
-bool isBlank(char c) { return c == ' ' || c == '\t' || c == '\v' || c == '\f'; }
+bool isBlank(char c)
+{
+    return c == ' ' || c == '\t' || c == '\v' || c == '\f';
+}
 
 QByteArrayView trimmed(QByteArrayView text)
 {
@@ -43,7 +48,10 @@ QByteArrayView keyName(QByteArrayView line)
     return key.isNull() ? QByteArrayView("") : key;
 }
 
-QByteArray lowered(QByteArrayView name) { return name.toByteArray().toLower(); }
+QByteArray lowered(QByteArrayView name)
+{
+    return name.toByteArray().toLower();
+}
 
 // The first of equal names is the one that counts; later duplicates are ignored.
 template <typename T> void insertFirst(QHash<QByteArray, T>& index, const QByteArray& name, T value)
@@ -94,7 +102,8 @@ ProfileDocument::ProfileDocument(QByteArrayView bytes)
         }
         qsizetype next = end;
         if (next < bytes.size()) {
-            next += (bytes[next] == '\r' && next + 1 < bytes.size() && bytes[next + 1] == '\n') ? 2 : 1;
+            next +=
+                (bytes[next] == '\r' && next + 1 < bytes.size() && bytes[next + 1] == '\n') ? 2 : 1;
         }
         QByteArray lineEnd = bytes.sliced(end, next - end).toByteArray();
         if (!lineEndSeen && !lineEnd.isEmpty()) {
@@ -129,7 +138,7 @@ ProfileDocument::Section& ProfileDocument::addSection(QByteArrayView name)
 }
 
 QByteArray ProfileDocument::value(QByteArrayView section, QByteArrayView key,
-                                  const QByteArray& fallback, qsizetype capacity) const
+                                  QByteArrayView fallback, qsizetype capacity) const
 {
     const auto found = mSectionIndex.constFind(lowered(section));
     if (found == mSectionIndex.cend()) {
@@ -187,13 +196,10 @@ void ProfileDocument::insertKey(Section& section, QByteArrayView key, QByteArray
 
 void ProfileDocument::endLastLine()
 {
-    for (auto s = mSections.rbegin(); s != mSections.rend(); ++s) {
-        if (!s->lines.empty()) {
-            if (s->lines.back().end.isEmpty()) {
-                s->lines.back().end = mLineEnd;
-            }
-            return;
-        }
+    const auto last = std::find_if(mSections.rbegin(), mSections.rend(),
+                                   [](const Section& section) { return !section.lines.empty(); });
+    if (last != mSections.rend() && last->lines.back().end.isEmpty()) {
+        last->lines.back().end = mLineEnd;
     }
 }
 

@@ -1,7 +1,6 @@
 #include "print/lineprinter.h"
 
 #include <QFontMetrics>
-
 #include <QPrinterInfo>
 
 int printLines(LinePrinter& printer, const QStringList& lines)
@@ -14,9 +13,15 @@ int printLines(LinePrinter& printer, const QStringList& lines)
     return position;
 }
 
-DocumentPrinter::DocumentPrinter(PrinterLookup lookup) : mLookup(std::move(lookup)) {}
+DocumentPrinter::DocumentPrinter(PrinterLookup lookup)
+    : mLookup(std::move(lookup))
+{
+}
 
-DocumentPrinter::~DocumentPrinter() { finish(); }
+DocumentPrinter::~DocumentPrinter()
+{
+    finish();
+}
 
 bool DocumentPrinter::open()
 {

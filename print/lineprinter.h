@@ -1,13 +1,11 @@
 #pragma once
 
 #include <QPainter>
+#include <QPrinter>
 #include <QString>
 #include <QStringList>
-
 #include <functional>
 #include <memory>
-
-#include <QPrinter>
 
 // Where the history is printed: one text as one line of a document that the first printed line
 // opens and that stays open, collecting later presses, until the program ends.

@@ -13,7 +13,6 @@
 #include <QScrollBar>
 #include <QTemporaryDir>
 #include <QTest>
-
 #include <memory>
 #include <unistd.h>
 
@@ -26,7 +25,10 @@ constexpr std::initializer_list<int> kExampleDraw{23, 7, 41, 2, 15, 30};
 
 // The window with scripted collaborators, its program folder a fresh temporary folder.
 struct Harness {
-    Harness() : folder(dir.path()) {}
+    Harness()
+        : folder(dir.path())
+    {
+    }
 
     void start()
     {
@@ -107,7 +109,10 @@ struct Harness {
     std::unique_ptr<frmQelvo> window;
 };
 
-const QStringList kStars{u"★"_s, u"☆"_s, u"★"_s, u"☆"_s, u"★"_s, u"☆"_s};
+QStringList stars()
+{
+    return {u"★"_s, u"☆"_s, u"★"_s, u"☆"_s, u"★"_s, u"☆"_s};
+}
 
 } // namespace
 
@@ -201,7 +206,7 @@ void TestFrmQelvo::tilesAtStart()
 {
     Harness h;
     h.start();
-    QCOMPARE(h.tileCaptions(), kStars);
+    QCOMPARE(h.tileCaptions(), stars());
     QVERIFY(h.tilesShow(layout::kBlueGradient));
     for (int i = 0; i < 6; ++i) {
         const QLabel* tile = h.tile(i);
@@ -260,8 +265,8 @@ void TestFrmQelvo::tabOrder()
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
         order << QApplication::focusWidget()->objectName();
     }
-    QCOMPARE(order, (QStringList{u"List1"_s, u"List2"_s, u"Command3"_s, u"Command2"_s,
-                                 u"Command1"_s}));
+    QCOMPARE(order,
+             (QStringList{u"List1"_s, u"List2"_s, u"Command3"_s, u"Command2"_s, u"Command1"_s}));
 }
 
 void TestFrmQelvo::drawFillsTilesListsAndHistory()
@@ -269,8 +274,7 @@ void TestFrmQelvo::drawFillsTilesListsAndHistory()
     Harness h;
     h.start();
     h.click(u"Command1"_s, kExampleDraw);
-    QCOMPARE(h.tileCaptions(),
-             (QStringList{u"23"_s, u"7"_s, u"41"_s, u"2"_s, u"15"_s, u"30"_s}));
+    QCOMPARE(h.tileCaptions(), (QStringList{u"23"_s, u"7"_s, u"41"_s, u"2"_s, u"15"_s, u"30"_s}));
     QCOMPARE(h.sorted(), (QStringList{u"02"_s, u"07"_s, u"15"_s, u"23"_s, u"30"_s, u"41"_s}));
     QCOMPARE(h.history(), QStringList{kLine});
     QVERIFY(h.tilesShow(layout::kBlueGradient));
@@ -300,7 +304,7 @@ void TestFrmQelvo::repeatKeptThenDiscarded()
              u"過去に同じデータが 2 個存在します！ 履歴として残しますか？"_s);
     QCOMPARE(h.history(), (QStringList{kLine, kLine}));
     QVERIFY(h.sorted().isEmpty());
-    QCOMPARE(h.tileCaptions(), kStars);
+    QCOMPARE(h.tileCaptions(), stars());
     QVERIFY(h.tilesShow(layout::kRedGradient));
 
     // The next draw first turns the tiles blue again.
@@ -335,8 +339,7 @@ void TestFrmQelvo::fullHistoryKeepsItsLines()
     h.start();
     QCOMPARE(h.history().size(), draw::kMaxHistoryLines);
     h.click(u"Command1"_s, kExampleDraw);
-    QCOMPARE(h.tileCaptions(),
-             (QStringList{u"23"_s, u"7"_s, u"41"_s, u"2"_s, u"15"_s, u"30"_s}));
+    QCOMPARE(h.tileCaptions(), (QStringList{u"23"_s, u"7"_s, u"41"_s, u"2"_s, u"15"_s, u"30"_s}));
     QCOMPARE(h.questions.told, QStringList{draw::historyFullMessage()});
     QVERIFY(h.questions.asked.isEmpty());
     const QStringList history = h.history();
@@ -453,7 +456,6 @@ void TestFrmQelvo::clearAnsweredYes()
     QVERIFY(h.sorted().isEmpty());
     QCOMPARE(h.tileCaptions(), (QStringList{u"1"_s, u"2"_s, u"3"_s, u"4"_s, u"5"_s, u"6"_s}));
     QCOMPARE(h.ini(), QByteArray("[History]\r\nData=0\r\nHis1=\r\n"));
-
 }
 
 void TestFrmQelvo::withoutPermission()
@@ -517,7 +519,7 @@ void TestFrmQelvo::printSendsEveryLine()
     // The failed line is skipped; the empty line prints as an empty line.
     QCOMPARE(loaded.printer.printed, (QStringList{QString(), u"c"_s, u"a"_s, QString(), u"c"_s}));
     QCOMPARE(loaded.history(), (QStringList{u"a"_s, QString(), u"c"_s}));
-    QCOMPARE(loaded.tileCaptions(), kStars);
+    QCOMPARE(loaded.tileCaptions(), stars());
 }
 
 QTEST_MAIN(TestFrmQelvo)

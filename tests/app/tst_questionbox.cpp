@@ -5,7 +5,6 @@
 #include <QMessageBox>
 #include <QTest>
 #include <QTimer>
-
 #include <functional>
 
 using namespace Qt::Literals::StringLiterals;
@@ -39,7 +38,10 @@ private slots:
     void answers();
 };
 
-void TestQuestionBox::initTestCase() { QVERIFY(installToolkitTranslation()); }
+void TestQuestionBox::initTestCase()
+{
+    QVERIFY(installToolkitTranslation());
+}
 
 void TestQuestionBox::japaneseButtonsAndTitle()
 {

@@ -8,7 +8,6 @@
 #include <QSignalSpy>
 #include <QTest>
 #include <QUuid>
-
 #include <csignal>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -35,8 +34,8 @@ void TestStartup::centredTopLeft_data()
     QTest::addColumn<QSizeF>("screen");
     QTest::addColumn<QSizeF>("window");
     QTest::addColumn<QPointF>("topLeft");
-    QTest::newRow("even differences") << QSizeF(19200, 15360) << QSizeF(4575, 3105)
-                                      << QPointF(7312.5, 6127.5);
+    QTest::newRow("even differences")
+        << QSizeF(19200, 15360) << QSizeF(4575, 3105) << QPointF(7312.5, 6127.5);
     QTest::newRow("odd difference keeps the half twip")
         << QSizeF(4576, 3106) << QSizeF(4575, 3105) << QPointF(0.5, 0.5);
     QTest::newRow("window larger than the screen")
@@ -113,8 +112,8 @@ void TestStartup::lockOfDeadInstanceIsTakenOver()
 void TestStartup::sameExecutableSameKey()
 {
     const QString app = QCoreApplication::applicationFilePath();
-    QCOMPARE(instanceKey(app), instanceKey(QFileInfo(app).dir().filePath(u"./"_s) +
-                                           QFileInfo(app).fileName()));
+    QCOMPARE(instanceKey(app),
+             instanceKey(QFileInfo(app).dir().filePath(u"./"_s) + QFileInfo(app).fileName()));
     QVERIFY(instanceKey(app) != instanceKey(u"/bin/sh"_s));
 }
 

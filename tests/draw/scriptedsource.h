@@ -7,7 +7,10 @@
 // Gives a fixed list of values in order and counts the reseeds.
 class ScriptedSource final : public RandomSource {
 public:
-    explicit ScriptedSource(QList<double> values = {}) : mValues(std::move(values)) {}
+    explicit ScriptedSource(QList<double> values = {})
+        : mValues(std::move(values))
+    {
+    }
 
     void feed(std::initializer_list<int> numbers) { mValues << valuesFor(numbers); }
 

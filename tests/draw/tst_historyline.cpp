@@ -35,7 +35,8 @@ void TestHistoryLine::twoDigitText()
 
 void TestHistoryLine::exampleLine()
 {
-    const QString line = draw::joinHistoryLine({u"02"_s, u"07"_s, u"15"_s, u"23"_s, u"30"_s, u"41"_s});
+    const QString line =
+        draw::joinHistoryLine({u"02"_s, u"07"_s, u"15"_s, u"23"_s, u"30"_s, u"41"_s});
     QCOMPARE(line, u"02  ;  07  ;  15  ;  23  ;  30  ;  41"_s);
     QCOMPARE(line.size(), draw::kHistoryLineLength);
 }
@@ -54,8 +55,7 @@ void TestHistoryLine::repeatCount_data()
                        u"07  ;  02  ;  15  ;  23  ;  30  ;  41"_s,
                        u"02  ;  07  ;  15  ;  23  ;  30  ;  41 "_s, line}
         << 0;
-    QTest::newRow("lines after an equal one are not the new one")
-        << QStringList{line, u"y"_s} << 0;
+    QTest::newRow("lines after an equal one are not the new one") << QStringList{line, u"y"_s} << 0;
 }
 
 void TestHistoryLine::repeatCount()

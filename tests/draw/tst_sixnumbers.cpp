@@ -3,14 +3,16 @@
 #include "scriptedsource.h"
 
 #include <QTest>
-
 #include <cmath>
 #include <limits>
 
 // The real generator with a fixed seed that the draw's reseed leaves alone.
 class FixedSeedSource final : public RandomSource {
 public:
-    explicit FixedSeedSource(std::uint64_t seed) : mSource(seed) {}
+    explicit FixedSeedSource(std::uint64_t seed)
+        : mSource(seed)
+    {
+    }
     void seedFromClock() override {}
     double next() override { return mSource.next(); }
 
@@ -105,9 +107,8 @@ void TestSixNumbers::uniformPerTile()
             const double difference = counts[tile][static_cast<std::size_t>(n)] - expected;
             chiSquare += difference * difference / expected;
         }
-        QVERIFY2(chiSquare < kBound, qPrintable(QStringLiteral("tile %1: chi-square %2")
-                                                    .arg(tile)
-                                                    .arg(chiSquare)));
+        QVERIFY2(chiSquare < kBound,
+                 qPrintable(QStringLiteral("tile %1: chi-square %2").arg(tile).arg(chiSquare)));
     }
 }
 

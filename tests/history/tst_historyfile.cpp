@@ -6,7 +6,6 @@
 #include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QTest>
-
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -29,8 +28,14 @@ void put(const QString& path, const QByteArray& bytes)
     file.write(bytes);
 }
 
-QString line(int n) { return u"%1  ;  07  ;  15  ;  23  ;  30  ;  41"_s.arg(n, 2, 10, QChar(u'0')); }
-QByteArray bytes(int n) { return line(n).toLatin1(); }
+QString line(int n)
+{
+    return u"%1  ;  07  ;  15  ;  23  ;  30  ;  41"_s.arg(n, 2, 10, QChar(u'0'));
+}
+QByteArray bytes(int n)
+{
+    return line(n).toLatin1();
+}
 
 QStringList lines(std::initializer_list<int> numbers)
 {
@@ -83,8 +88,8 @@ void TestHistoryFile::parseCount_data()
     QTest::newRow("-2") << QByteArray("-2") << std::optional<qint32>(-2);
     QTest::newRow("+5") << QByteArray("+5") << std::optional<qint32>(5);
     QTest::newRow("largest list") << QByteArray("32767") << std::optional<qint32>(32767);
-    QTest::newRow("lowest 32-bit") << QByteArray("-2147483648")
-                                   << std::optional<qint32>(-2147483647 - 1);
+    QTest::newRow("lowest 32-bit")
+        << QByteArray("-2147483648") << std::optional<qint32>(-2147483647 - 1);
     QTest::newRow("above the list") << QByteArray("32768") << std::optional<qint32>();
     QTest::newRow("above 32 bits") << QByteArray("2147483648") << std::optional<qint32>();
     QTest::newRow("below 32 bits") << QByteArray("-2147483649") << std::optional<qint32>();
@@ -125,8 +130,8 @@ void TestHistoryFile::fourRuns()
     put(mPath, QByteArray(contents(mPath)).replace(bytes(2), "kept as it is"));
     QVERIFY(!history::saveHistory(mPath, loaded.lines + lines({4, 5}), kCapacity).failure);
     const QByteArray five = "[History]\r\nData=5\r\nHis1=" + bytes(1) + "\r\nHis2=kept as it is" +
-                            "\r\nHis3=" + bytes(3) + "\r\nHis4=" + bytes(4) + "\r\nHis5=" +
-                            bytes(5) + "\r\n";
+                            "\r\nHis3=" + bytes(3) + "\r\nHis4=" + bytes(4) +
+                            "\r\nHis5=" + bytes(5) + "\r\n";
     QCOMPARE(contents(mPath), five);
 
     // Third run: five loaded, cleared, one new line kept.
@@ -267,7 +272,8 @@ void TestHistoryFile::killDuringSaveLeavesAWholeFile()
         QVERIFY2(left == saved || left == cleared,
                  qPrintable(u"round %1: %2 bytes"_s.arg(round).arg(left.size())));
         // No temporary file is left beside it.
-        QCOMPARE(QDir(mDir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{u"qelvo.ini"_s});
+        QCOMPARE(QDir(mDir.path()).entryList(QDir::Files | QDir::Hidden),
+                 QStringList{u"qelvo.ini"_s});
     }
 }
 
@@ -282,8 +288,8 @@ void TestHistoryFile::withoutPermission()
     // A read-only folder: the save fails with the system's reason and the old file stays.
     QVERIFY(QFile::setPermissions(mDir.path(), QFile::ReadOwner | QFile::ExeOwner));
     const history::SaveResult saved = history::saveHistory(mPath, {u"a"_s, u"b"_s}, kCapacity);
-    QVERIFY(QFile::setPermissions(mDir.path(), QFile::ReadOwner | QFile::WriteOwner |
-                                                   QFile::ExeOwner));
+    QVERIFY(
+        QFile::setPermissions(mDir.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
     QVERIFY(saved.failure);
     QCOMPARE(saved.failure->kind, history::Failure::Kind::Unwritable);
     QVERIFY(saved.failure->detail.contains(u"ermission"_s));
@@ -293,8 +299,8 @@ void TestHistoryFile::withoutPermission()
     QVERIFY(QFile::setPermissions(mDir.path(), QFile::ReadOwner | QFile::ExeOwner));
     history::HistoryFile clearing(mPath, kCapacity);
     const std::optional<history::Failure> cleared = history::clearStoredHistory(clearing, 1);
-    QVERIFY(QFile::setPermissions(mDir.path(), QFile::ReadOwner | QFile::WriteOwner |
-                                                   QFile::ExeOwner));
+    QVERIFY(
+        QFile::setPermissions(mDir.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
     QVERIFY(cleared);
     QVERIFY(history::clearFailedMessage(*cleared).contains(u"消去されませんでした"_s));
     QCOMPARE(contents(mPath), file);

@@ -24,31 +24,65 @@ void TestProfileDocument::reading_data()
     QTest::addColumn<QByteArray>("value");
 
     const QByteArray names = "[s]\r\nname3\r\nname4=val4\r\n";
-    QTest::newRow("blanks around key and value") << QByteArray("[S]\r\n  k \t=\t v \r\n") << QByteArray("S") << QByteArray("k") << 256 << QByteArray("v");
-    QTest::newRow("one pair of double quotes removed") << QByteArray("[S]\r\na=  \"  x  \"  \r\n") << QByteArray("S") << QByteArray("a") << 256 << QByteArray("  x  ");
-    QTest::newRow("unmatched quotes stay") << QByteArray("[S]\r\nb='y\"\r\n") << QByteArray("S") << QByteArray("b") << 256 << QByteArray("'y\"");
-    QTest::newRow("single quotes removed") << QByteArray("[S]\r\nb='y'\r\n") << QByteArray("S") << QByteArray("b") << 256 << QByteArray("y");
-    QTest::newRow("names without regard to case") << QByteArray("[Sec]\r\nKey=V\r\n") << QByteArray("sEC") << QByteArray("kEY") << 256 << QByteArray("V");
-    QTest::newRow("blanks around the section name") << QByteArray(" [ Sec ] trailing\r\nk=1\r\n") << QByteArray("Sec") << QByteArray("k") << 256 << QByteArray("1");
-    QTest::newRow("comment line is no key") << QByteArray("[S]\r\n;k=1\r\n") << QByteArray("S") << QByteArray(";k") << 256 << QByteArray("d");
-    QTest::newRow("semicolon inside a value") << QByteArray("[S]\r\nk2=;x\r\n") << QByteArray("S") << QByteArray("k2") << 256 << QByteArray(";x");
-    QTest::newRow("hash is ordinary text") << QByteArray("[S]\r\n#h=3\r\n") << QByteArray("S") << QByteArray("#h") << 256 << QByteArray("3");
-    QTest::newRow("first of duplicate keys") << QByteArray("[S]\r\nk=1\r\nk=2\r\n[T]\r\n[S]\r\nj=3\r\n") << QByteArray("S") << QByteArray("k") << 256 << QByteArray("1");
-    QTest::newRow("duplicate section ignored") << QByteArray("[S]\r\nk=1\r\nk=2\r\n[T]\r\n[S]\r\nj=3\r\n") << QByteArray("S") << QByteArray("j") << 256 << QByteArray("d");
-    QTest::newRow("line without equals") << names << QByteArray("s") << QByteArray("name3") << 256 << QByteArray("d");
-    QTest::newRow("CRLF") << names << QByteArray("s") << QByteArray("name4") << 256 << QByteArray("val4");
-    QTest::newRow("LF") << QByteArray(names).replace("\r\n", "\n") << QByteArray("s") << QByteArray("name4") << 256 << QByteArray("val4");
-    QTest::newRow("CR") << QByteArray(names).replace("\r\n", "\r") << QByteArray("s") << QByteArray("name4") << 256 << QByteArray("val4");
-    QTest::newRow("buffer of 5") << QByteArray("[s]\r\nk=val1\r\n") << QByteArray("s") << QByteArray("k") << 5 << QByteArray("val1");
-    QTest::newRow("buffer of 4") << QByteArray("[s]\r\nk=val1\r\n") << QByteArray("s") << QByteArray("k") << 4 << QByteArray("val");
-    QTest::newRow("300 characters read as 255") << QByteArray("[S]\r\nk=" + QByteArray(300, 'x') + "\r\n") << QByteArray("S") << QByteArray("k") << 256 << QByteArray(255, 'x');
-    QTest::newRow("no cut inside a UTF-8 character") << QByteArray("[S]\r\nk=" + QByteArray(254, 'x') + "\xC3\xA9\r\n") << QByteArray("S") << QByteArray("k") << 256 << QByteArray(254, 'x');
-    QTest::newRow("byte-order mark skipped") << QByteArray("\xEF\xBB\xBF[S]\r\nk=v\r\n") << QByteArray("S") << QByteArray("k") << 256 << QByteArray("v");
-    QTest::newRow("key before any section") << QByteArray("k=1\r\n[S]\r\n") << QByteArray("S") << QByteArray("k") << 256 << QByteArray("d");
-    QTest::newRow("missing section") << QByteArray("[T]\r\nk=1\r\n") << QByteArray("S") << QByteArray("k") << 256 << QByteArray("d");
-    QTest::newRow("empty value") << QByteArray("[S]\r\nk=\r\n") << QByteArray("S") << QByteArray("k") << 256 << QByteArray("");
-    QTest::newRow("last line without line break") << QByteArray("[S]\r\nk=v") << QByteArray("S") << QByteArray("k") << 256 << QByteArray("v");
-    QTest::newRow("empty file") << QByteArray() << QByteArray("S") << QByteArray("k") << 256 << QByteArray("d");
+    QTest::newRow("blanks around key and value")
+        << QByteArray("[S]\r\n  k \t=\t v \r\n") << QByteArray("S") << QByteArray("k") << 256
+        << QByteArray("v");
+    QTest::newRow("one pair of double quotes removed")
+        << QByteArray("[S]\r\na=  \"  x  \"  \r\n") << QByteArray("S") << QByteArray("a") << 256
+        << QByteArray("  x  ");
+    QTest::newRow("unmatched quotes stay") << QByteArray("[S]\r\nb='y\"\r\n") << QByteArray("S")
+                                           << QByteArray("b") << 256 << QByteArray("'y\"");
+    QTest::newRow("single quotes removed") << QByteArray("[S]\r\nb='y'\r\n") << QByteArray("S")
+                                           << QByteArray("b") << 256 << QByteArray("y");
+    QTest::newRow("names without regard to case")
+        << QByteArray("[Sec]\r\nKey=V\r\n") << QByteArray("sEC") << QByteArray("kEY") << 256
+        << QByteArray("V");
+    QTest::newRow("blanks around the section name")
+        << QByteArray(" [ Sec ] trailing\r\nk=1\r\n") << QByteArray("Sec") << QByteArray("k") << 256
+        << QByteArray("1");
+    QTest::newRow("comment line is no key") << QByteArray("[S]\r\n;k=1\r\n") << QByteArray("S")
+                                            << QByteArray(";k") << 256 << QByteArray("d");
+    QTest::newRow("semicolon inside a value") << QByteArray("[S]\r\nk2=;x\r\n") << QByteArray("S")
+                                              << QByteArray("k2") << 256 << QByteArray(";x");
+    QTest::newRow("hash is ordinary text") << QByteArray("[S]\r\n#h=3\r\n") << QByteArray("S")
+                                           << QByteArray("#h") << 256 << QByteArray("3");
+    QTest::newRow("first of duplicate keys")
+        << QByteArray("[S]\r\nk=1\r\nk=2\r\n[T]\r\n[S]\r\nj=3\r\n") << QByteArray("S")
+        << QByteArray("k") << 256 << QByteArray("1");
+    QTest::newRow("duplicate section ignored")
+        << QByteArray("[S]\r\nk=1\r\nk=2\r\n[T]\r\n[S]\r\nj=3\r\n") << QByteArray("S")
+        << QByteArray("j") << 256 << QByteArray("d");
+    QTest::newRow("line without equals")
+        << names << QByteArray("s") << QByteArray("name3") << 256 << QByteArray("d");
+    QTest::newRow("CRLF") << names << QByteArray("s") << QByteArray("name4") << 256
+                          << QByteArray("val4");
+    QTest::newRow("LF") << QByteArray(names).replace("\r\n", "\n") << QByteArray("s")
+                        << QByteArray("name4") << 256 << QByteArray("val4");
+    QTest::newRow("CR") << QByteArray(names).replace("\r\n", "\r") << QByteArray("s")
+                        << QByteArray("name4") << 256 << QByteArray("val4");
+    QTest::newRow("buffer of 5") << QByteArray("[s]\r\nk=val1\r\n") << QByteArray("s")
+                                 << QByteArray("k") << 5 << QByteArray("val1");
+    QTest::newRow("buffer of 4") << QByteArray("[s]\r\nk=val1\r\n") << QByteArray("s")
+                                 << QByteArray("k") << 4 << QByteArray("val");
+    QTest::newRow("300 characters read as 255")
+        << QByteArray("[S]\r\nk=" + QByteArray(300, 'x') + "\r\n") << QByteArray("S")
+        << QByteArray("k") << 256 << QByteArray(255, 'x');
+    QTest::newRow("no cut inside a UTF-8 character")
+        << QByteArray("[S]\r\nk=" + QByteArray(254, 'x') + "\xC3\xA9\r\n") << QByteArray("S")
+        << QByteArray("k") << 256 << QByteArray(254, 'x');
+    QTest::newRow("byte-order mark skipped")
+        << QByteArray("\xEF\xBB\xBF[S]\r\nk=v\r\n") << QByteArray("S") << QByteArray("k") << 256
+        << QByteArray("v");
+    QTest::newRow("key before any section") << QByteArray("k=1\r\n[S]\r\n") << QByteArray("S")
+                                            << QByteArray("k") << 256 << QByteArray("d");
+    QTest::newRow("missing section") << QByteArray("[T]\r\nk=1\r\n") << QByteArray("S")
+                                     << QByteArray("k") << 256 << QByteArray("d");
+    QTest::newRow("empty value") << QByteArray("[S]\r\nk=\r\n") << QByteArray("S")
+                                 << QByteArray("k") << 256 << QByteArray("");
+    QTest::newRow("last line without line break")
+        << QByteArray("[S]\r\nk=v") << QByteArray("S") << QByteArray("k") << 256 << QByteArray("v");
+    QTest::newRow("empty file") << QByteArray() << QByteArray("S") << QByteArray("k") << 256
+                                << QByteArray("d");
 }
 
 void TestProfileDocument::reading()
@@ -87,24 +121,22 @@ void TestProfileDocument::writing_data()
     QTest::newRow("new key in a section without keys")
         << QByteArray("[S]\r\n[T]\r\nx=1\r\n") << QList<Write>{{"S", "k", "v"}}
         << QByteArray("[S]\r\nk=v\r\n[T]\r\nx=1\r\n");
-    QTest::newRow("replaced last line gets its line break") << QByteArray("[S]\r\nk=v")
-                                                        << QList<Write>{{"S", "k", "w"}}
-                                                        << QByteArray("[S]\r\nk=w\r\n");
+    QTest::newRow("replaced last line gets its line break")
+        << QByteArray("[S]\r\nk=v") << QList<Write>{{"S", "k", "w"}}
+        << QByteArray("[S]\r\nk=w\r\n");
     QTest::newRow("new section after a line without break")
         << QByteArray("junk") << QList<Write>{{"S", "k", "v"}}
         << QByteArray("junk\r\n[S]\r\nk=v\r\n");
     QTest::newRow("new key after a last line without break")
-        << QByteArray("[S]\nk=v") << QList<Write>{{"S", "j", "w"}}
-        << QByteArray("[S]\nk=v\nj=w\n");
-    QTest::newRow("LF file keeps LF") << QByteArray("[S]\nk=1\n")
-                                      << QList<Write>{{"S", "j", "2"}, {"S", "k", "3"}}
-                                      << QByteArray("[S]\nk=3\nj=2\n");
-    QTest::newRow("CR file keeps CR") << QByteArray("[S]\rk=1\r")
-                                      << QList<Write>{{"T", "j", "2"}}
+        << QByteArray("[S]\nk=v") << QList<Write>{{"S", "j", "w"}} << QByteArray("[S]\nk=v\nj=w\n");
+    QTest::newRow("LF file keeps LF")
+        << QByteArray("[S]\nk=1\n") << QList<Write>{{"S", "j", "2"}, {"S", "k", "3"}}
+        << QByteArray("[S]\nk=3\nj=2\n");
+    QTest::newRow("CR file keeps CR") << QByteArray("[S]\rk=1\r") << QList<Write>{{"T", "j", "2"}}
                                       << QByteArray("[S]\rk=1\r[T]\rj=2\r");
-    QTest::newRow("byte-order mark kept") << QByteArray("\xEF\xBB\xBF[S]\r\n")
-                                          << QList<Write>{{"S", "k", "v"}}
-                                          << QByteArray("\xEF\xBB\xBF[S]\r\nk=v\r\n");
+    QTest::newRow("byte-order mark kept")
+        << QByteArray("\xEF\xBB\xBF[S]\r\n") << QList<Write>{{"S", "k", "v"}}
+        << QByteArray("\xEF\xBB\xBF[S]\r\nk=v\r\n");
     QTest::newRow("bytes of other code pages kept")
         << QByteArray("\x82\xa0\r\n[S]\r\nk=\x93\xfa\x96\x7b\r\nu=\xff\r\n")
         << QList<Write>{{"S", "j", "1"}}
@@ -112,9 +144,9 @@ void TestProfileDocument::writing_data()
     QTest::newRow("first of duplicate sections gets the key")
         << QByteArray("[S]\r\na=1\r\n[S]\r\nb=2\r\n") << QList<Write>{{"S", "b", "3"}}
         << QByteArray("[S]\r\na=1\r\nb=3\r\n[S]\r\nb=2\r\n");
-    QTest::newRow("empty value keeps the key") << QByteArray("[S]\r\nk=v\r\n")
-                                               << QList<Write>{{"S", "k", ""}}
-                                               << QByteArray("[S]\r\nk=\r\n");
+    QTest::newRow("empty value keeps the key")
+        << QByteArray("[S]\r\nk=v\r\n") << QList<Write>{{"S", "k", ""}}
+        << QByteArray("[S]\r\nk=\r\n");
 }
 
 void TestProfileDocument::writing()

@@ -15,4 +15,13 @@ cmake --preset asan >/dev/null
 cmake --build --preset asan -j "$jobs"
 ctest --preset asan -j "$jobs"
 
+# The profile reader under libFuzzer with AddressSanitizer, for a short bounded time.
+cmake --preset fuzz >/dev/null
+cmake --build --preset fuzz -j "$jobs" --target fuzz_profile
+corpus=$(mktemp -d)
+cp fuzz/corpus/* "$corpus"/
+build/fuzz/fuzz/fuzz_profile -max_total_time="${FUZZ_SECONDS:-60}" -max_len=4096 \
+    -timeout=5 -rss_limit_mb=2048 -print_final_stats=1 "$corpus" 2>&1 | tail -n 4
+rm -rf "$corpus"
+
 scripts/lint.sh

@@ -1,0 +1,90 @@
+// The draw button with a full history: every draw repeats all 32,766 earlier lines, is counted
+// against them, asked about and discarded, so each click runs the whole path at its longest.
+#include "app/frmqelvo.h"
+#include "app/questionbox.h"
+#include "draw/historyline.h"
+#include "draw/randomsource.h"
+#include "draw/sixnumbers.h"
+
+#include <QApplication>
+#include <QFile>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <benchmark/benchmark.h>
+
+namespace {
+
+// Always the same six numbers, so that every draw repeats the loaded lines.
+class SameDraw final : public RandomSource {
+public:
+    void seedFromClock() override { mNext = 0; }
+    double next() override { return (kNumbers.at(mNext++ % kNumbers.size()) - 0.5) / 43.0; }
+
+private:
+    static constexpr std::array kNumbers{23, 7, 41, 2, 15, 30};
+    std::size_t mNext = 0;
+};
+
+class AlwaysNo final : public QuestionBox {
+public:
+    qint16 ask(const QString& /*text*/, qint16 /*defaultAnswer*/) override { return kNo; }
+    void tell(const QString& /*text*/) override {}
+};
+
+void clickWithFullHistory(benchmark::State& state)
+{
+    QTemporaryDir folder;
+    QByteArray ini = "[History]\r\nData=32766\r\n";
+    for (int k = 1; k < draw::kMaxHistoryLines; ++k) {
+        ini += "His" + QByteArray::number(k) + "=02  ;  07  ;  15  ;  23  ;  30  ;  41\r\n";
+    }
+    QFile file(folder.filePath(QStringLiteral("qelvo.ini")));
+    if (!file.open(QIODevice::WriteOnly) || file.write(ini) != ini.size()) {
+        state.SkipWithError("cannot write the history");
+        return;
+    }
+    file.close();
+    SameDraw random;
+    AlwaysNo questions;
+    frmQelvo window({[] { return false; }, folder.path(), &random, &questions, nullptr});
+    window.Form_Load();
+    window.show();
+    auto* draw = window.findChild<QPushButton*>(QStringLiteral("Command1"));
+    for (auto _ : state) {
+        draw->click();
+    }
+}
+BENCHMARK(clickWithFullHistory)->Unit(benchmark::kMicrosecond);
+
+void drawAndRepeatCount(benchmark::State& state)
+{
+    SystemRandomSource random;
+    QStringList history;
+    for (int k = 1; k < draw::kMaxHistoryLines; ++k) {
+        history << QStringLiteral("%1  ;  07  ;  15  ;  23  ;  30  ;  41").arg(k % 100);
+    }
+    history << QString();
+    for (auto _ : state) {
+        const draw::Numbers numbers = draw::drawSix(random);
+        QStringList texts;
+        for (const int n : numbers) {
+            texts << draw::twoDigitText(n);
+        }
+        texts.sort();
+        history.last() = draw::joinHistoryLine(texts);
+        benchmark::DoNotOptimize(draw::repeatCount(history));
+    }
+}
+BENCHMARK(drawAndRepeatCount)->Unit(benchmark::kMicrosecond);
+
+} // namespace
+
+int main(int argc, char* argv[])
+{
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}

@@ -1,0 +1,34 @@
+#!/usr/bin/env bash
+# Builds the release programs and prints every benchmark figure: the draw, the history file
+# against its one-call-per-value reference, printing, and the start against a bare window.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+cmake --preset release >/dev/null
+cmake --build --preset release
+build=build/release
+"$build/bench/bench_draw"
+"$build/bench/bench_history"
+"$build/bench/bench_print"
+
+work=$(mktemp -d)
+pids=()
+cleanup() {
+    for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
+    rm -rf "$work"
+}
+trap cleanup EXIT
+mkdir -p "$work/empty" "$work/full"
+cp "$build/app/qelvo" "$work/empty/"
+cp "$build/app/qelvo" "$work/full/"
+{
+    printf '[History]\r\nData=32767\r\n'
+    for k in $(seq 32767); do printf 'His%d=%02d  ;  07  ;  15  ;  23  ;  30  ;  41\r\n' "$k" $((k % 43 + 1)); done
+} >"$work/full/qelvo.ini"
+mkfifo "$work/display"
+Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$work/display" 2>/dev/null &
+pids+=($!)
+read -r number <"$work/display"
+DISPLAY=":$number" "$build/bench/bench_startup" "${RUNS:-15}" \
+    "bare window" "$build/bench/bare_window" \
+    "qelvo, empty history" "$work/empty/qelvo" \
+    "qelvo, 32,767 lines" "$work/full/qelvo"

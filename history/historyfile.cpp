@@ -3,6 +3,8 @@
 #include "history/filestore.h"
 
 #include <QDir>
+#include <array>
+#include <charconv>
 #include <limits>
 
 namespace history {
@@ -48,7 +50,15 @@ std::optional<qint32> parseCount(QByteArrayView text)
 
 QByteArray lineKey(qint32 position)
 {
-    return kLineKeyPrefix.toByteArray() + QByteArray::number(position);
+    // One allocation: a key is made for every line read or written.
+    std::array<char, std::numeric_limits<qint32>::digits10 + 2> digits{};
+    const std::to_chars_result written =
+        std::to_chars(digits.data(), digits.data() + digits.size(), position);
+    const auto length = static_cast<qsizetype>(written.ptr - digits.data());
+    QByteArray key;
+    key.reserve(kLineKeyPrefix.size() + length);
+    key.append(kLineKeyPrefix).append(digits.data(), length);
+    return key;
 }
 
 HistoryFile::HistoryFile(QString path, qsizetype capacity)

@@ -1,15 +1,16 @@
 #include "history/profiledocument.h"
 
 #include <algorithm>
+#include <array>
+#include <optional>
 
 namespace {
 
 constexpr QByteArrayView kUtf8ByteOrderMark = "\xEF\xBB\xBF";
 
-bool isBlank(char c)
-{
-    return c == ' ' || c == '\t' || c == '\v' || c == '\f';
-}
+bool isBlank(char c) { return c == ' ' || c == '\t' || c == '\v' || c == '\f'; }
+
+char lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
 
 QByteArrayView trimmed(QByteArrayView text)
 {
@@ -24,41 +25,26 @@ QByteArrayView trimmed(QByteArrayView text)
     return text.sliced(begin, end - begin);
 }
 
-// The name of a section header line ("[name]"), or a null view for any other line.
-QByteArrayView sectionName(QByteArrayView line)
+// The name of a section header line ("[name]"), or nothing for any other line.
+std::optional<QByteArrayView> sectionName(QByteArrayView line)
 {
     const QByteArrayView text = trimmed(line);
     if (!text.startsWith('[')) {
-        return {};
+        return std::nullopt;
     }
     const qsizetype close = text.indexOf(']');
-    const QByteArrayView name = text.sliced(1, (close < 0 ? text.size() : close) - 1);
-    return name.isNull() ? QByteArrayView("") : trimmed(name);
+    return trimmed(text.sliced(1, (close < 0 ? text.size() : close) - 1));
 }
 
-// The key of a "key=value" line, or a null view for comments and lines without "=".
-QByteArrayView keyName(QByteArrayView line)
+// The key of a "key=value" line, or nothing for comments and lines without "=".
+std::optional<QByteArrayView> keyName(QByteArrayView line)
 {
     const QByteArrayView text = trimmed(line);
     const qsizetype equals = text.indexOf('=');
     if (text.startsWith(';') || equals < 0) {
-        return {};
+        return std::nullopt;
     }
-    const QByteArrayView key = trimmed(text.first(equals));
-    return key.isNull() ? QByteArrayView("") : key;
-}
-
-QByteArray lowered(QByteArrayView name)
-{
-    return name.toByteArray().toLower();
-}
-
-// The first of equal names is the one that counts; later duplicates are ignored.
-template <typename T> void insertFirst(QHash<QByteArray, T>& index, const QByteArray& name, T value)
-{
-    if (!index.contains(name)) {
-        index.insert(name, value);
-    }
+    return trimmed(text.first(equals));
 }
 
 QByteArrayView unquoted(QByteArrayView value)
@@ -84,113 +70,159 @@ QByteArray cutToCapacity(QByteArrayView value, qsizetype capacity)
     return value.first(cut).toByteArray();
 }
 
+QByteArray keyLine(QByteArrayView key, QByteArrayView value)
+{
+    QByteArray line;
+    line.reserve(key.size() + 1 + value.size());
+    line.append(key).append('=').append(value);
+    return line;
+}
+
+// The first of equal names is the one that counts; later duplicates are ignored.
+template <typename T>
+void insertFirst(QHash<ProfileDocument::Name, T>& index, ProfileDocument::Name name, T value)
+{
+    if (!index.contains(name)) {
+        index.emplace(name, value);
+    }
+}
+
 } // namespace
 
-ProfileDocument::ProfileDocument(QByteArrayView bytes)
+bool operator==(ProfileDocument::Name a, ProfileDocument::Name b) noexcept
 {
-    if (bytes.startsWith(kUtf8ByteOrderMark)) {
-        mByteOrderMark = kUtf8ByteOrderMark.toByteArray();
-        bytes = bytes.sliced(kUtf8ByteOrderMark.size());
+    return a.text.size() == b.text.size() &&
+           std::equal(a.text.begin(), a.text.end(), b.text.begin(),
+                      [](char x, char y) { return lower(x) == lower(y); });
+}
+
+size_t qHash(ProfileDocument::Name name, size_t seed) noexcept
+{
+    // FNV-1a over the lower-case bytes, mixed with the seed.
+    size_t hash = 14695981039346656037ULL ^ seed;
+    for (const char c : name.text) {
+        hash = (hash ^ static_cast<unsigned char>(lower(c))) * 1099511628211ULL;
+    }
+    return hash;
+}
+
+ProfileDocument::ProfileDocument(const QByteArray& bytes) : mSource(bytes)
+{
+    const QByteArrayView source(mSource);
+    qsizetype start = 0;
+    if (source.startsWith(kUtf8ByteOrderMark)) {
+        mByteOrderMark = kUtf8ByteOrderMark;
+        start = kUtf8ByteOrderMark.size();
     }
     mSections.emplace_back();
     bool lineEndSeen = false;
-    qsizetype start = 0;
-    while (start < bytes.size()) {
+    while (start < source.size()) {
         qsizetype end = start;
-        while (end < bytes.size() && bytes[end] != '\n' && bytes[end] != '\r') {
+        while (end < source.size() && source[end] != '\n' && source[end] != '\r') {
             ++end;
         }
+        Line line{start, end - start, LineEnd::None, false, {}};
         qsizetype next = end;
-        if (next < bytes.size()) {
-            next +=
-                (bytes[next] == '\r' && next + 1 < bytes.size() && bytes[next + 1] == '\n') ? 2 : 1;
+        if (next < source.size()) {
+            if (source[next] == '\r' && next + 1 < source.size() && source[next + 1] == '\n') {
+                line.end = LineEnd::CrLf;
+                next += 2;
+            } else {
+                line.end = source[next] == '\r' ? LineEnd::Cr : LineEnd::Lf;
+                next += 1;
+            }
+            if (!lineEndSeen) {
+                // New lines follow the file's own line ends.
+                mLineEnd = line.end;
+                lineEndSeen = true;
+            }
         }
-        QByteArray lineEnd = bytes.sliced(end, next - end).toByteArray();
-        if (!lineEndSeen && !lineEnd.isEmpty()) {
-            // New lines follow the file's own line ends.
-            mLineEnd = lineEnd;
-            lineEndSeen = true;
-        }
-        appendLine(bytes.sliced(start, end - start).toByteArray(), std::move(lineEnd));
+        appendLine(std::move(line));
         start = next;
     }
 }
 
-void ProfileDocument::appendLine(QByteArray text, QByteArray end)
+QByteArrayView ProfileDocument::textOf(const Line& line) const
 {
-    const QByteArrayView name = sectionName(text);
-    Section& section = name.isNull() ? mSections.back() : addSection(name);
-    const QByteArrayView key = name.isNull() ? keyName(text) : QByteArrayView();
-    if (!key.isNull()) {
-        const auto position = static_cast<qsizetype>(section.lines.size());
-        insertFirst(section.keys, lowered(key), position);
-        section.lastKeyLine = position;
-    }
-    section.lines.push_back({std::move(text), std::move(end)});
+    return line.rewritten ? QByteArrayView(line.text)
+                          : QByteArrayView(mSource).sliced(line.offset, line.length);
 }
 
-ProfileDocument::Section& ProfileDocument::addSection(QByteArrayView name)
+void ProfileDocument::appendLine(Line line)
 {
-    insertFirst(mSectionIndex, lowered(name), mSections.size());
-    Section& section = mSections.emplace_back();
-    section.lastKeyLine = 0;
-    return section;
+    const QByteArrayView text = textOf(line);
+    if (const std::optional<QByteArrayView> name = sectionName(text)) {
+        insertFirst(mSectionIndex, Name{*name}, mSections.size());
+        mSections.emplace_back();
+    } else if (const std::optional<QByteArrayView> key = keyName(text)) {
+        Section& section = mSections.back();
+        const auto position = static_cast<qsizetype>(section.lines.size());
+        insertFirst(section.keys, Name{*key}, position);
+        section.lastKeyLine = position;
+    }
+    mSections.back().lines.push_back(std::move(line));
 }
 
 QByteArray ProfileDocument::value(QByteArrayView section, QByteArrayView key,
                                   QByteArrayView fallback, qsizetype capacity) const
 {
-    const auto found = mSectionIndex.constFind(lowered(section));
+    const auto found = mSectionIndex.constFind(Name{section});
     if (found == mSectionIndex.cend()) {
         return cutToCapacity(fallback, capacity);
     }
     const Section& s = mSections[*found];
-    const auto line = s.keys.constFind(lowered(key));
+    const auto line = s.keys.constFind(Name{key});
     if (line == s.keys.cend()) {
         return cutToCapacity(fallback, capacity);
     }
-    const QByteArrayView text = s.lines[static_cast<std::size_t>(*line)].text;
+    const QByteArrayView text = textOf(s.lines[static_cast<std::size_t>(*line)]);
     const QByteArrayView value = trimmed(text.sliced(text.indexOf('=') + 1));
     return cutToCapacity(unquoted(value), capacity);
 }
 
+QByteArrayView ProfileDocument::keep(QByteArrayView name)
+{
+    return mOwnedNames.emplace_back(name.toByteArray());
+}
+
 void ProfileDocument::setValue(QByteArrayView section, QByteArrayView key, QByteArrayView value)
 {
-    const auto found = mSectionIndex.constFind(lowered(section));
+    const auto found = mSectionIndex.constFind(Name{section});
     if (found == mSectionIndex.cend()) {
         endLastLine();
-        QByteArray header = '[' + section.toByteArray() + ']';
-        appendLine(std::move(header), mLineEnd);
+        // The header's own text holds the name that the section index points at.
+        appendLine({0, 0, mLineEnd, true, '[' + section.toByteArray() + ']'});
         insertKey(mSections.back(), key, value);
         return;
     }
     Section& s = mSections[*found];
-    const auto line = s.keys.constFind(lowered(key));
+    const auto line = s.keys.constFind(Name{key});
     if (line == s.keys.cend()) {
         insertKey(s, key, value);
         return;
     }
     Line& existing = s.lines[static_cast<std::size_t>(*line)];
     // The key keeps the spelling it has in the file.
-    existing.text = keyName(existing.text).toByteArray() + '=' + value.toByteArray();
-    if (existing.end.isEmpty()) {
+    existing.text = keyLine(*keyName(textOf(existing)), value);
+    existing.rewritten = true;
+    if (existing.end == LineEnd::None) {
         existing.end = mLineEnd;
     }
 }
 
 void ProfileDocument::insertKey(Section& section, QByteArrayView key, QByteArrayView value)
 {
-    const qsizetype after = section.lastKeyLine;
-    Line& previous = section.lines[static_cast<std::size_t>(after)];
-    if (previous.end.isEmpty()) {
+    Line& previous = section.lines[static_cast<std::size_t>(section.lastKeyLine)];
+    if (previous.end == LineEnd::None) {
         previous.end = mLineEnd;
     }
-    const qsizetype position = after + 1;
+    const qsizetype position = section.lastKeyLine + 1;
+    const QByteArrayView name = keep(key);
     // Only comments and other lines that are not keys follow the last key line, so inserting
     // here moves no line that the key index points at.
     section.lines.insert(section.lines.begin() + position,
-                         {key.toByteArray() + '=' + value.toByteArray(), mLineEnd});
-    insertFirst(section.keys, lowered(key), position);
+                         {0, 0, mLineEnd, true, keyLine(name, value)});
+    insertFirst(section.keys, Name{name}, position);
     section.lastKeyLine = position;
 }
 
@@ -198,17 +230,18 @@ void ProfileDocument::endLastLine()
 {
     const auto last = std::find_if(mSections.rbegin(), mSections.rend(),
                                    [](const Section& section) { return !section.lines.empty(); });
-    if (last != mSections.rend() && last->lines.back().end.isEmpty()) {
+    if (last != mSections.rend() && last->lines.back().end == LineEnd::None) {
         last->lines.back().end = mLineEnd;
     }
 }
 
 QByteArray ProfileDocument::toBytes() const
 {
+    static constexpr std::array<QByteArrayView, 4> kEnds{"", "\r\n", "\n", "\r"};
     qsizetype size = mByteOrderMark.size();
     for (const Section& s : mSections) {
         for (const Line& line : s.lines) {
-            size += line.text.size() + line.end.size();
+            size += textOf(line).size() + 2;
         }
     }
     QByteArray bytes;
@@ -216,8 +249,8 @@ QByteArray ProfileDocument::toBytes() const
     bytes += mByteOrderMark;
     for (const Section& s : mSections) {
         for (const Line& line : s.lines) {
-            bytes += line.text;
-            bytes += line.end;
+            bytes += textOf(line);
+            bytes += kEnds.at(static_cast<std::size_t>(line.end));
         }
     }
     return bytes;

@@ -30,6 +30,7 @@ QSize CompactListDelegate::sizeHint(const QStyleOptionViewItem& option,
                                     const QModelIndex& index) const
 {
     // Digits have no descent: the ascent and one pixel make the row of a classic list box.
-    const QSize size = QStyledItemDelegate::sizeHint(option, index);
-    return {size.width(), option.fontMetrics.ascent() + 1};
+    const QString text = index.data(Qt::DisplayRole).toString();
+    return {option.fontMetrics.horizontalAdvance(text) + 2 * kTextMargin,
+            option.fontMetrics.ascent() + 1};
 }

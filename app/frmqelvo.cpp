@@ -6,6 +6,7 @@
 #include "app/questionbox.h"
 #include "app/startup.h"
 #include "draw/historyline.h"
+#include "draw/historylines.h"
 #include "draw/sixnumbers.h"
 #include "history/historyfile.h"
 #include "print/lineprinter.h"
@@ -170,7 +171,7 @@ void frmQelvo::Form_Load()
         return;
     }
     mlngDataCount = loaded.storedCount;
-    List1->setItems(loaded.lines);
+    List1->setLines(loaded.lines);
     mlngIndex = qMax(mlngDataCount, 0) + 1;
 }
 
@@ -217,7 +218,7 @@ void frmQelvo::Command1_Click()
     }
     List1->addItem(line);
 
-    const int repeats = draw::repeatCount(List1->items());
+    const int repeats = draw::repeatCount(List1->lines());
     if (repeats == 0) {
         return;
     }
@@ -230,13 +231,13 @@ void frmQelvo::Command1_Click()
     for (std::size_t i = 0; i < Label1.size(); ++i) {
         Label1[i]->setText(QString(QChar(layout::kStarCaptions[i])));
     }
-    List1->removeItem(List1->count() - 1);
+    List1->removeLast();
     List2->clear();
 }
 
 void frmQelvo::Command2_Click()
 {
-    mlngIndex = printLines(*mServices.printer, List1->items());
+    mlngIndex = printLines(*mServices.printer, List1->lines());
 }
 
 void frmQelvo::Command3_Click()
@@ -267,7 +268,7 @@ void frmQelvo::Command3_Click()
 void frmQelvo::Form_Unload(qint16& Cancel)
 {
     const history::SaveResult saved =
-        history::saveHistory(mstrFullPathFileName, List1->items(), mstrReturned.size());
+        history::saveHistory(mstrFullPathFileName, List1->lines(), mstrReturned.size());
     mlngDataCount = saved.storedCount;
     mlngApiResult = saved.failure ? 0 : 1;
     if (!saved.failure) {

@@ -1,50 +1,120 @@
 #include "app/historylistbox.h"
 
-#include <QStringListModel>
+#include <QAbstractListModel>
+#include <QEvent>
+#include <QHeaderView>
+
+// The history's lines as rows of a list model.
+class HistoryModel final : public QAbstractListModel {
+    Q_OBJECT
+
+public:
+    using QAbstractListModel::QAbstractListModel;
+
+    [[nodiscard]] int rowCount(const QModelIndex& parent) const override
+    {
+        return parent.isValid() ? 0 : static_cast<int>(mLines.size());
+    }
+
+    [[nodiscard]] QVariant data(const QModelIndex& index, int role) const override
+    {
+        if (role != Qt::DisplayRole || !index.isValid() || index.row() >= mLines.size()) {
+            return {};
+        }
+        return mLines.text(index.row());
+    }
+
+    void append(QByteArrayView line)
+    {
+        const int row = static_cast<int>(mLines.size());
+        beginInsertRows({}, row, row);
+        mLines.append(line);
+        endInsertRows();
+    }
+
+    void removeLast()
+    {
+        const int row = static_cast<int>(mLines.size()) - 1;
+        beginRemoveRows({}, row, row);
+        mLines.removeLast();
+        endRemoveRows();
+    }
+
+    void reset(HistoryLines lines)
+    {
+        beginResetModel();
+        mLines = std::move(lines);
+        endResetModel();
+    }
+
+    [[nodiscard]] const HistoryLines& lines() const { return mLines; }
+
+private:
+    HistoryLines mLines;
+};
 
 HistoryListBox::HistoryListBox(QWidget* parent)
-    : QListView(parent)
-    , mModel(new QStringListModel(this))
+    : QTableView(parent)
+    , mModel(new HistoryModel(this))
 {
     setModel(mModel);
-    setUniformItemSizes(true);
+    horizontalHeader()->hide();
+    horizontalHeader()->setStretchLastSection(true);
+    verticalHeader()->hide();
+    verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    verticalHeader()->setMinimumSectionSize(1);
+    setShowGrid(false);
+    setWordWrap(false);
+    setTabKeyNavigation(false);
+    setSelectionBehavior(QAbstractItemView::SelectRows);
+    setSelectionMode(QAbstractItemView::SingleSelection);
     setEditTriggers(QAbstractItemView::NoEditTriggers);
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    fitRowsToFont();
+}
+
+void HistoryListBox::changeEvent(QEvent* event)
+{
+    QTableView::changeEvent(event);
+    if (event->type() == QEvent::FontChange) {
+        fitRowsToFont();
+    }
+}
+
+void HistoryListBox::fitRowsToFont()
+{
+    // Digits have no descent: the ascent and one pixel make the row of a classic list box.
+    verticalHeader()->setDefaultSectionSize(fontMetrics().ascent() + 1);
 }
 
 void HistoryListBox::clear()
 {
-    mModel->setStringList({});
+    setLines({});
 }
 
 void HistoryListBox::addItem(const QString& text)
 {
-    const int row = mModel->rowCount();
-    mModel->insertRows(row, 1);
-    mModel->setData(mModel->index(row), text);
+    mModel->append(text.toLatin1());
 }
 
-void HistoryListBox::removeItem(int position)
+void HistoryListBox::removeLast()
 {
-    mModel->removeRows(position, 1);
+    mModel->removeLast();
 }
 
-void HistoryListBox::setItems(const QStringList& items)
+void HistoryListBox::setLines(HistoryLines lines)
 {
-    mModel->setStringList(items);
+    mModel->reset(std::move(lines));
 }
 
 int HistoryListBox::count() const
 {
-    return mModel->rowCount();
+    return static_cast<int>(mModel->lines().size());
 }
 
-QString HistoryListBox::item(int position) const
+const HistoryLines& HistoryListBox::lines() const
 {
-    return mModel->data(mModel->index(position)).toString();
+    return mModel->lines();
 }
 
-QStringList HistoryListBox::items() const
-{
-    return mModel->stringList();
-}
+#include "historylistbox.moc"

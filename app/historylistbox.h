@@ -1,12 +1,16 @@
 #pragma once
 
-#include <QListView>
+#include "draw/historylines.h"
 
-class QStringListModel;
+#include <QTableView>
 
-// The history list box: a view over a list of strings, so that a full history of 32,767 lines
-// is shown at once without an item object per line.
-class HistoryListBox final : public QListView {
+class HistoryModel;
+
+// The history list box: a view over the history's lines as they are stored, so that a full
+// history of 32,767 lines is shown at once without an object per line. It is a one-column table
+// without headers or grid, which looks and behaves like a list box but, with rows of one fixed
+// height, shows a full history without laying out every row first.
+class HistoryListBox final : public QTableView {
     Q_OBJECT
 
 public:
@@ -14,13 +18,17 @@ public:
 
     void clear();
     void addItem(const QString& text);
-    void removeItem(int position);
-    void setItems(const QStringList& items);
+    void removeLast();
+    void setLines(HistoryLines lines);
     [[nodiscard]] int count() const;
-    [[nodiscard]] QString item(int position) const;
-    // All lines, oldest first; shares the list's storage until either side changes.
-    [[nodiscard]] QStringList items() const;
+    // All lines, oldest first.
+    [[nodiscard]] const HistoryLines& lines() const;
+
+protected:
+    void changeEvent(QEvent* event) override;
 
 private:
-    QStringListModel* mModel;
+    void fitRowsToFont();
+
+    HistoryModel* mModel;
 };

@@ -2,22 +2,49 @@
 
 #include <QCryptographicHash>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
-#include <QLocalSocket>
+#include <QSocketNotifier>
+#include <cstring>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 namespace {
-constexpr int kConnectTimeoutMs = 500;
+
+constexpr int kBacklog = 4;
+
+// A Unix socket address for path, or false when the path is too long for one.
+bool socketAddress(const QByteArray& path, sockaddr_un& address)
+{
+    address = {};
+    address.sun_family = AF_UNIX;
+    if (path.size() >= static_cast<qsizetype>(sizeof(address.sun_path))) {
+        return false;
+    }
+    std::memcpy(address.sun_path, path.constData(), static_cast<std::size_t>(path.size()));
+    return true;
+}
+
 } // namespace
 
 SingleInstance::SingleInstance(const QString& key, QObject* parent)
     : QObject(parent)
-    , mKey(key)
     , mLock(QDir::temp().filePath(key + QStringLiteral(".lock")))
+    , mSocketPath(QFile::encodeName(QDir::temp().filePath(key + QStringLiteral(".socket"))))
 {
     // A lock held by a live process is never taken over because of its age; a lock whose
     // owner is gone is taken over at once.
     mLock.setStaleLockTime(0);
+}
+
+SingleInstance::~SingleInstance()
+{
+    if (mListener >= 0) {
+        ::close(mListener);
+        ::unlink(mSocketPath.constData());
+    }
 }
 
 bool SingleInstance::isPreviousInstanceRunning()
@@ -29,27 +56,45 @@ bool SingleInstance::isPreviousInstanceRunning()
         listen();
         return false;
     }
-    QLocalSocket socket;
-    socket.connectToServer(mKey);
-    if (socket.waitForConnected(kConnectTimeoutMs)) {
-        socket.write("raise");
-        socket.waitForBytesWritten(kConnectTimeoutMs);
-        socket.disconnectFromServer();
+    sockaddr_un address{};
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd >= 0 && socketAddress(mSocketPath, address) &&
+        ::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof(address)) == 0) {
+        const char request = 'r';
+        [[maybe_unused]] const ssize_t sent = ::write(fd, &request, 1);
+    }
+    if (fd >= 0) {
+        ::close(fd);
     }
     return true;
 }
 
 void SingleInstance::listen()
 {
-    // Only the holder of the lock removes a socket file that a crashed instance left behind.
-    QLocalServer::removeServer(mKey);
-    mServer.setSocketOptions(QLocalServer::UserAccessOption);
-    if (!mServer.listen(mKey)) {
+    sockaddr_un address{};
+    if (!socketAddress(mSocketPath, address)) {
         return; // the program still runs alone; only the bringing to the front is lost
     }
-    connect(&mServer, &QLocalServer::newConnection, this, [this] {
-        while (QLocalSocket* socket = mServer.nextPendingConnection()) {
-            connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
+    // Only the holder of the lock removes a socket that a crashed instance left behind.
+    ::unlink(mSocketPath.constData());
+    mListener = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    if (mListener < 0) {
+        return;
+    }
+    const mode_t previous = ::umask(S_IRWXG | S_IRWXO);
+    const bool bound =
+        ::bind(mListener, reinterpret_cast<const sockaddr*>(&address), sizeof(address)) == 0;
+    ::umask(previous);
+    if (!bound || ::listen(mListener, kBacklog) != 0) {
+        ::close(mListener);
+        mListener = -1;
+        return;
+    }
+    mNotifier = new QSocketNotifier(mListener, QSocketNotifier::Read, this);
+    connect(mNotifier, &QSocketNotifier::activated, this, [this] {
+        int peer = -1;
+        while ((peer = ::accept4(mListener, nullptr, nullptr, SOCK_CLOEXEC)) >= 0) {
+            ::close(peer);
         }
         emit activationRequested();
     });

@@ -3,6 +3,7 @@
 #include "app/frmqelvo.h"
 #include "app/questionbox.h"
 #include "draw/historyline.h"
+#include "draw/historylines.h"
 #include "draw/randomsource.h"
 #include "draw/sixnumbers.h"
 
@@ -31,19 +32,43 @@ public:
     void tell(const QString& /*text*/) override {}
 };
 
-void clickWithFullHistory(benchmark::State& state)
+// A history file of count lines, all equal to the line of the draw that SameDraw gives.
+bool writeHistory(const QString& folder, int count)
 {
-    QTemporaryDir folder;
-    QByteArray ini = "[History]\r\nData=32766\r\n";
-    for (int k = 1; k < draw::kMaxHistoryLines; ++k) {
+    QByteArray ini = "[History]\r\nData=" + QByteArray::number(count) + "\r\n";
+    for (int k = 1; k <= count; ++k) {
         ini += "His" + QByteArray::number(k) + "=02  ;  07  ;  15  ;  23  ;  30  ;  41\r\n";
     }
-    QFile file(folder.filePath(QStringLiteral("qelvo.ini")));
-    if (!file.open(QIODevice::WriteOnly) || file.write(ini) != ini.size()) {
+    QFile file(folder + QStringLiteral("/qelvo.ini"));
+    return file.open(QIODevice::WriteOnly) && file.write(ini) == ini.size();
+}
+
+// The window's load with a full history, up to its first paint.
+void loadFullHistory(benchmark::State& state)
+{
+    QTemporaryDir folder;
+    if (!writeHistory(folder.path(), draw::kMaxHistoryLines)) {
         state.SkipWithError("cannot write the history");
         return;
     }
-    file.close();
+    SameDraw random;
+    AlwaysNo questions;
+    for (auto _ : state) {
+        frmQelvo window({[] { return false; }, folder.path(), &random, &questions, nullptr});
+        window.Form_Load();
+        window.show();
+        QCoreApplication::processEvents();
+    }
+}
+BENCHMARK(loadFullHistory)->Unit(benchmark::kMillisecond);
+
+void clickWithFullHistory(benchmark::State& state)
+{
+    QTemporaryDir folder;
+    if (!writeHistory(folder.path(), draw::kMaxHistoryLines - 1)) {
+        state.SkipWithError("cannot write the history");
+        return;
+    }
     SameDraw random;
     AlwaysNo questions;
     frmQelvo window({[] { return false; }, folder.path(), &random, &questions, nullptr});
@@ -59,11 +84,11 @@ BENCHMARK(clickWithFullHistory)->Unit(benchmark::kMicrosecond);
 void drawAndRepeatCount(benchmark::State& state)
 {
     SystemRandomSource random;
-    QStringList history;
+    HistoryLines history;
     for (int k = 1; k < draw::kMaxHistoryLines; ++k) {
-        history << QStringLiteral("%1  ;  07  ;  15  ;  23  ;  30  ;  41").arg(k % 100);
+        history.append(
+            QStringLiteral("%1  ;  07  ;  15  ;  23  ;  30  ;  41").arg(k % 100).toLatin1());
     }
-    history << QString();
     for (auto _ : state) {
         const draw::Numbers numbers = draw::drawSix(random);
         QStringList texts;
@@ -71,8 +96,9 @@ void drawAndRepeatCount(benchmark::State& state)
             texts << draw::twoDigitText(n);
         }
         texts.sort();
-        history.last() = draw::joinHistoryLine(texts);
+        history.append(draw::joinHistoryLine(texts).toLatin1());
         benchmark::DoNotOptimize(draw::repeatCount(history));
+        history.removeLast();
     }
 }
 BENCHMARK(drawAndRepeatCount)->Unit(benchmark::kMicrosecond);

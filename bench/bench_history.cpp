@@ -15,12 +15,13 @@ namespace {
 constexpr qsizetype kCapacity = 256;
 constexpr QByteArrayView kSection = "History";
 
-QStringList historyOf(int count)
+HistoryLines historyOf(int count)
 {
-    QStringList lines;
+    HistoryLines lines;
     for (int k = 1; k <= count; ++k) {
-        lines << QStringLiteral("%1  ;  07  ;  15  ;  23  ;  30  ;  41")
-                     .arg(k % 43 + 1, 2, 10, QChar(u'0'));
+        lines.append(QStringLiteral("%1  ;  07  ;  15  ;  23  ;  30  ;  41")
+                         .arg(k % 43 + 1, 2, 10, QChar(u'0'))
+                         .toLatin1());
     }
     return lines;
 }
@@ -67,19 +68,19 @@ void referenceWrite(const QString& path, QByteArrayView key, QByteArrayView valu
 void referenceLoad(const QString& path)
 {
     const int count = referenceRead(path, "Data", "0").toInt();
-    QStringList lines;
+    HistoryLines lines;
     for (int k = 1; k <= count; ++k) {
-        lines << QString::fromLatin1(referenceRead(path, history::lineKey(k), ""));
+        lines.append(referenceRead(path, history::lineKey(k), ""));
     }
     benchmark::DoNotOptimize(lines);
 }
 
-void referenceSave(const QString& path, const QStringList& lines)
+void referenceSave(const QString& path, const HistoryLines& lines)
 {
     const int stored = referenceRead(path, "Data", "0").toInt();
     referenceWrite(path, "Data", QByteArray::number(lines.size()));
     for (int k = stored + 1; k <= lines.size(); ++k) {
-        referenceWrite(path, history::lineKey(k), lines.at(k - 1).toLatin1());
+        referenceWrite(path, history::lineKey(k), lines.at(k - 1));
     }
 }
 
@@ -104,7 +105,7 @@ void oursLoad(benchmark::State& state)
 void oursSave(benchmark::State& state)
 {
     const Files files(static_cast<int>(state.range(0)));
-    const QStringList lines = historyOf(static_cast<int>(state.range(0)));
+    const HistoryLines lines = historyOf(static_cast<int>(state.range(0)));
     for (auto _ : state) {
         state.PauseTiming();
         put(files.path, files.empty);
@@ -136,7 +137,7 @@ void referenceLoadWhole(benchmark::State& state)
 void referenceSaveWhole(benchmark::State& state)
 {
     const Files files(static_cast<int>(state.range(0)));
-    const QStringList lines = historyOf(static_cast<int>(state.range(0)));
+    const HistoryLines lines = historyOf(static_cast<int>(state.range(0)));
     for (auto _ : state) {
         state.PauseTiming();
         put(files.path, files.empty);

@@ -11,10 +11,11 @@ namespace {
 
 void printHistory(benchmark::State& state)
 {
-    QStringList lines;
+    HistoryLines lines;
     for (int k = 1; k <= state.range(0); ++k) {
-        lines << QStringLiteral("%1  ;  07  ;  15  ;  23  ;  30  ;  41")
-                     .arg(k % 43 + 1, 2, 10, QChar(u'0'));
+        lines.append(QStringLiteral("%1  ;  07  ;  15  ;  23  ;  30  ;  41")
+                         .arg(k % 43 + 1, 2, 10, QChar(u'0'))
+                         .toLatin1());
     }
     const QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("history.pdf"));

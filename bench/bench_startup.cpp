@@ -1,7 +1,10 @@
-// Time from start to a mapped window, and the peak memory then, for several programs measured
-// side by side (runs interleaved) on the X server of $DISPLAY, without a window manager.
+// Time from start to a mapped window and to its first paint, and the peak memory then, for
+// several programs measured side by side (runs interleaved) on the X server of $DISPLAY, without
+// a window manager. The first paint is the first damage reported on the window after it maps,
+// so fonts and contents that a program loads after mapping are counted too.
 // Usage: bench_startup RUNS LABEL PROGRAM [LABEL PROGRAM ...]; the first is the yardstick.
 #include <X11/Xlib.h>
+#include <X11/extensions/Xdamage.h>
 #include <algorithm>
 #include <chrono>
 #include <csignal>
@@ -20,58 +23,90 @@ constexpr int kSettleMs = 300;
 constexpr int kTimeoutS = 20;
 
 struct Sample {
-    double ms;
-    long peakKiB;
+    double mappedMs = 0;
+    double paintedMs = 0;
+    double peakKiB = 0;
 };
 
-long peakKiB(pid_t pid)
+double peakKiB(pid_t pid)
 {
     std::ifstream status("/proc/" + std::to_string(pid) + "/status");
     std::string line;
     while (std::getline(status, line)) {
         if (line.rfind("VmHWM:", 0) == 0) {
-            return std::stol(line.substr(6));
+            return std::stod(line.substr(6));
         }
     }
     return -1;
 }
 
-bool waitForMap(Display* display, Clock::time_point deadline)
+// Windows come and go while they are followed: errors about vanished ones are expected.
+int ignoreErrors(Display* /*display*/, XErrorEvent* /*error*/)
+{
+    return 0;
+}
+
+double msSince(Clock::time_point start)
+{
+    return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+}
+
+// Follows the top-level windows being created, mapped and damaged until one is painted.
+bool waitForPaint(Display* display, int damageEvent, Clock::time_point start, Sample& sample)
 {
     const int fd = ConnectionNumber(display);
-    while (Clock::now() < deadline) {
-        while (XPending(display) > 0) {
+    std::vector<Damage> damages;
+    Window mapped = None;
+    bool painted = false;
+    while (!painted && Clock::now() < start + std::chrono::seconds(kTimeoutS)) {
+        while (!painted && XPending(display) > 0) {
             XEvent event;
             XNextEvent(display, &event);
-            if (event.type == MapNotify && event.xmap.override_redirect == False) {
-                return true;
+            if (event.type == CreateNotify && event.xcreatewindow.override_redirect == False) {
+                damages.push_back(
+                    XDamageCreate(display, event.xcreatewindow.window, XDamageReportNonEmpty));
+            } else if (event.type == MapNotify && event.xmap.override_redirect == False &&
+                       mapped == None) {
+                mapped = event.xmap.window;
+                sample.mappedMs = msSince(start);
+            } else if (event.type == damageEvent + XDamageNotify) {
+                const auto& damage = reinterpret_cast<const XDamageNotifyEvent&>(event);
+                if (damage.drawable == mapped) {
+                    sample.paintedMs = msSince(start);
+                    painted = true;
+                }
+                XDamageSubtract(display, damage.damage, None, None);
             }
         }
         fd_set read;
         FD_ZERO(&read);
         FD_SET(fd, &read);
-        timeval wait{0, 10000};
+        timeval wait{0, 1000};
         select(fd + 1, &read, nullptr, nullptr, &wait);
     }
-    return false;
+    for (const Damage damage : damages) {
+        XDamageDestroy(display, damage);
+    }
+    return painted;
 }
 
-bool measure(Display* display, const char* program, Sample& sample)
+bool measure(Display* display, int damageEvent, const char* program, Sample& sample)
 {
     XSync(display, True);
     const auto start = Clock::now();
     const pid_t pid = fork();
     if (pid == 0) {
+        std::freopen("/dev/null", "w", stderr);
         execl(program, program, static_cast<char*>(nullptr));
         _exit(127);
     }
-    const bool mapped = waitForMap(display, start + std::chrono::seconds(kTimeoutS));
-    sample.ms = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+    const bool painted = waitForPaint(display, damageEvent, start, sample);
     usleep(kSettleMs * 1000);
     sample.peakKiB = peakKiB(pid);
     kill(pid, SIGKILL);
     waitpid(pid, nullptr, 0);
-    return mapped;
+    XSync(display, True);
+    return painted;
 }
 
 double median(std::vector<double> values)
@@ -89,34 +124,47 @@ int main(int argc, char* argv[])
         return 2;
     }
     Display* display = XOpenDisplay(nullptr);
-    if (display == nullptr) {
-        std::fputs("no X display\n", stderr);
+    int damageEvent = 0;
+    int damageError = 0;
+    if (display == nullptr || !XDamageQueryExtension(display, &damageEvent, &damageError)) {
+        std::fputs("no X display with the DAMAGE extension\n", stderr);
         return 1;
     }
+    XSetErrorHandler(ignoreErrors);
     XSelectInput(display, DefaultRootWindow(display), SubstructureNotifyMask);
     const int runs = std::stoi(argv[1]);
-    const int programs = (argc - 2) / 2;
-    std::vector<std::vector<double>> times(programs);
-    std::vector<std::vector<double>> peaks(programs);
+    const auto programs = static_cast<std::size_t>((argc - 2) / 2);
+    std::vector<std::vector<Sample>> samples(programs);
     for (int run = 0; run < runs; ++run) {
-        for (int p = 0; p < programs; ++p) {
-            Sample sample{};
-            if (!measure(display, argv[3 + 2 * p], sample)) {
-                std::fprintf(stderr, "%s: no window\n", argv[2 + 2 * p]);
+        for (std::size_t p = 0; p < programs; ++p) {
+            Sample sample;
+            if (!measure(display, damageEvent, argv[3 + 2 * p], sample)) {
+                std::fprintf(stderr, "%s: no painted window\n", argv[2 + 2 * p]);
                 return 1;
             }
-            times[p].push_back(sample.ms);
-            peaks[p].push_back(static_cast<double>(sample.peakKiB));
+            samples[p].push_back(sample);
         }
     }
-    const double baseTime = median(times[0]);
-    const double basePeak = median(peaks[0]);
-    std::printf("%-28s %12s %8s %14s %8s\n", "program", "start ms", "x base", "peak KiB", "x base");
-    for (int p = 0; p < programs; ++p) {
-        const double time = median(times[p]);
-        const double peak = median(peaks[p]);
-        std::printf("%-28s %12.1f %8.2f %14.0f %8.2f\n", argv[2 + 2 * p], time, time / baseTime,
-                    peak, peak / basePeak);
+    std::vector<Sample> medians(programs);
+    for (std::size_t p = 0; p < programs; ++p) {
+        std::vector<double> mapped;
+        std::vector<double> painted;
+        std::vector<double> peak;
+        for (const Sample& sample : samples[p]) {
+            mapped.push_back(sample.mappedMs);
+            painted.push_back(sample.paintedMs);
+            peak.push_back(sample.peakKiB);
+        }
+        medians[p] = {median(mapped), median(painted), median(peak)};
+    }
+    std::printf(
+        "median of %d runs        mapped ms  x base  painted ms  x base   peak KiB  x base\n",
+        runs);
+    for (std::size_t p = 0; p < programs; ++p) {
+        const Sample& m = medians[p];
+        std::printf("%-24s %10.1f %7.2f %11.1f %7.2f %10.0f %7.2f\n", argv[2 + 2 * p], m.mappedMs,
+                    m.mappedMs / medians[0].mappedMs, m.paintedMs,
+                    m.paintedMs / medians[0].paintedMs, m.peakKiB, m.peakKiB / medians[0].peakKiB);
     }
     XCloseDisplay(display);
     return 0;

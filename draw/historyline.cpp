@@ -18,21 +18,6 @@ QString joinHistoryLine(const QStringList& sortedTexts)
     return sortedTexts.join(kSeparator);
 }
 
-int repeatCount(const QStringList& history)
-{
-    if (history.isEmpty()) {
-        return 0;
-    }
-    const QString& newest = history.constLast();
-    int count = 0;
-    for (qsizetype i = 0; i < history.size() - 1; ++i) {
-        if (history.at(i) == newest) {
-            ++count;
-        }
-    }
-    return count;
-}
-
 QString repeatQuestion(int count)
 {
     return QStringLiteral("過去に同じデータが %1 個存在します！ 履歴として残しますか？").arg(count);

@@ -16,9 +16,6 @@ QString twoDigitText(int n);
 // The six two-digit texts, already in ascending order, joined by "  ;  ".
 QString joinHistoryLine(const QStringList& sortedTexts);
 
-// How many lines before the last one are equal to it, character for character.
-int repeatCount(const QStringList& history);
-
 // The question asked when the new line stands earlier in the history.
 QString repeatQuestion(int count);
 

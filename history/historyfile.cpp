@@ -82,10 +82,20 @@ CountResult HistoryFile::storedCount() const
     return {0, Failure{Failure::Kind::DamagedCount, mPath, QString::fromLatin1(text)}};
 }
 
-QString HistoryFile::line(qint32 position) const
+HistoryLines HistoryFile::lines(qint32 count) const
 {
-    // Latin-1 maps every byte to one character and back, so no stored byte is ever changed.
-    return QString::fromLatin1(mDocument.value(kSection, lineKey(position), {}, mCapacity));
+    const std::vector<QByteArrayView> values =
+        mDocument.numberedValues(kSection, kLineKeyPrefix, count, mCapacity);
+    qsizetype bytes = 0;
+    for (const QByteArrayView value : values) {
+        bytes += value.size();
+    }
+    HistoryLines lines;
+    lines.reserve(static_cast<qsizetype>(values.size()), bytes);
+    for (const QByteArrayView value : values) {
+        lines.append(value);
+    }
+    return lines;
 }
 
 void HistoryFile::writeCount(qint32 count)
@@ -93,9 +103,9 @@ void HistoryFile::writeCount(qint32 count)
     mDocument.setValue(kSection, kCountKey, QByteArray::number(count));
 }
 
-void HistoryFile::writeLine(qint32 position, const QString& line)
+void HistoryFile::writeLine(qint32 position, QByteArrayView line)
 {
-    mDocument.setValue(kSection, lineKey(position), line.toLatin1());
+    mDocument.setValue(kSection, lineKey(position), line);
 }
 
 std::optional<Failure> HistoryFile::replace() const
@@ -116,15 +126,10 @@ LoadResult loadHistory(const QString& path, qsizetype capacity)
     if (count.failure) {
         return {{}, 0, count.failure};
     }
-    QStringList lines;
-    lines.reserve(qMax(count.value, 0));
-    for (qint32 position = 1; position <= count.value; ++position) {
-        lines.append(file.line(position));
-    }
-    return {lines, count.value, std::nullopt};
+    return {file.lines(count.value), count.value, std::nullopt};
 }
 
-SaveResult saveHistory(const QString& path, const QStringList& lines, qsizetype capacity)
+SaveResult saveHistory(const QString& path, const HistoryLines& lines, qsizetype capacity)
 {
     HistoryFile file(path, capacity);
     const CountResult count = file.storedCount();

@@ -1,9 +1,9 @@
 #pragma once
 
+#include "draw/historylines.h"
 #include "history/profiledocument.h"
 
 #include <QString>
-#include <QStringList>
 #include <optional>
 
 // The history kept in qelvo.ini: section "History", the count of stored lines under "Data" and the
@@ -41,9 +41,10 @@ public:
     HistoryFile(QString path, qsizetype capacity);
 
     [[nodiscard]] CountResult storedCount() const;
-    [[nodiscard]] QString line(qint32 position) const;
+    // "His1" up to "His<count>", a missing or empty key as an empty line.
+    [[nodiscard]] HistoryLines lines(qint32 count) const;
     void writeCount(qint32 count);
-    void writeLine(qint32 position, const QString& line);
+    void writeLine(qint32 position, QByteArrayView line);
     [[nodiscard]] std::optional<Failure> replace() const;
 
 private:
@@ -54,7 +55,7 @@ private:
 };
 
 struct LoadResult {
-    QStringList lines;
+    HistoryLines lines;
     qint32 storedCount = 0;
     std::optional<Failure> failure;
 };
@@ -70,7 +71,7 @@ struct SaveResult {
 // Brings the file up to the list: "Data" becomes the list's count, the lines beyond the stored
 // count are written to their keys, and keys above the list's count are blanked. Stored lines are
 // never written again. Nothing is written when the stored count is damaged.
-SaveResult saveHistory(const QString& path, const QStringList& lines, qsizetype capacity);
+SaveResult saveHistory(const QString& path, const HistoryLines& lines, qsizetype capacity);
 
 // Blanks "His1" up to "His<count>" and sets "Data" to 0, then replaces the file; nothing is
 // written when count is 0.

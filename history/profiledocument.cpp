@@ -7,10 +7,17 @@
 namespace {
 
 constexpr QByteArrayView kUtf8ByteOrderMark = "\xEF\xBB\xBF";
+constexpr int kDecimalBase = 10;
 
-bool isBlank(char c) { return c == ' ' || c == '\t' || c == '\v' || c == '\f'; }
+bool isBlank(char c)
+{
+    return c == ' ' || c == '\t' || c == '\v' || c == '\f';
+}
 
-char lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+char lower(char c)
+{
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
 
 QByteArrayView trimmed(QByteArrayView text)
 {
@@ -47,27 +54,58 @@ std::optional<QByteArrayView> keyName(QByteArrayView line)
     return trimmed(text.first(equals));
 }
 
-QByteArrayView unquoted(QByteArrayView value)
+bool sameName(QByteArrayView a, QByteArrayView b)
 {
-    if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') &&
-        value.back() == value.front()) {
-        return value.sliced(1, value.size() - 2);
-    }
-    return value;
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(),
+                                              [](char x, char y) { return lower(x) == lower(y); });
 }
 
-QByteArray cutToCapacity(QByteArrayView value, qsizetype capacity)
+// A value cut like a receive buffer of capacity bytes, without splitting a UTF-8 character.
+QByteArrayView cut(QByteArrayView value, qsizetype capacity)
 {
     const qsizetype limit = capacity > 0 ? capacity - 1 : 0;
     if (value.size() <= limit) {
-        return value.toByteArray();
+        return value;
     }
-    qsizetype cut = limit;
-    // Back up over UTF-8 continuation bytes so that no character is split.
-    while (cut > 0 && (static_cast<unsigned char>(value[cut]) & 0xC0U) == 0x80U) {
-        --cut;
+    qsizetype end = limit;
+    while (end > 0 && (static_cast<unsigned char>(value[end]) & 0xC0U) == 0x80U) {
+        --end;
     }
-    return value.first(cut).toByteArray();
+    return value.first(end);
+}
+
+// The value of a key line as it is read: trimmed, one pair of outer quotes removed, cut.
+QByteArrayView readValue(QByteArrayView line, qsizetype capacity)
+{
+    QByteArrayView value = trimmed(line.sliced(line.indexOf('=') + 1));
+    if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') &&
+        value.back() == value.front()) {
+        value = value.sliced(1, value.size() - 2);
+    }
+    return cut(value, capacity);
+}
+
+// The number n of a key "<prefix>n" written without sign or leading zero, or 0.
+qint32 keyNumber(QByteArrayView key, QByteArrayView prefix, qint32 highest)
+{
+    if (key.size() <= prefix.size() || !sameName(key.first(prefix.size()), prefix)) {
+        return 0;
+    }
+    const QByteArrayView digits = key.sliced(prefix.size());
+    if (digits.front() == '0') {
+        return 0;
+    }
+    qint64 number = 0;
+    for (const char c : digits) {
+        if (c < '0' || c > '9') {
+            return 0;
+        }
+        number = number * kDecimalBase + (c - '0');
+        if (number > highest) {
+            return 0;
+        }
+    }
+    return static_cast<qint32>(number);
 }
 
 QByteArray keyLine(QByteArrayView key, QByteArrayView value)
@@ -78,22 +116,11 @@ QByteArray keyLine(QByteArrayView key, QByteArrayView value)
     return line;
 }
 
-// The first of equal names is the one that counts; later duplicates are ignored.
-template <typename T>
-void insertFirst(QHash<ProfileDocument::Name, T>& index, ProfileDocument::Name name, T value)
-{
-    if (!index.contains(name)) {
-        index.emplace(name, value);
-    }
-}
-
 } // namespace
 
 bool operator==(ProfileDocument::Name a, ProfileDocument::Name b) noexcept
 {
-    return a.text.size() == b.text.size() &&
-           std::equal(a.text.begin(), a.text.end(), b.text.begin(),
-                      [](char x, char y) { return lower(x) == lower(y); });
+    return sameName(a.text, b.text);
 }
 
 size_t qHash(ProfileDocument::Name name, size_t seed) noexcept
@@ -106,7 +133,8 @@ size_t qHash(ProfileDocument::Name name, size_t seed) noexcept
     return hash;
 }
 
-ProfileDocument::ProfileDocument(const QByteArray& bytes) : mSource(bytes)
+ProfileDocument::ProfileDocument(const QByteArray& bytes)
+    : mSource(bytes)
 {
     const QByteArrayView source(mSource);
     qsizetype start = 0;
@@ -121,7 +149,7 @@ ProfileDocument::ProfileDocument(const QByteArray& bytes) : mSource(bytes)
         while (end < source.size() && source[end] != '\n' && source[end] != '\r') {
             ++end;
         }
-        Line line{start, end - start, LineEnd::None, false, {}};
+        Line line{start, static_cast<qint32>(end - start), LineEnd::None, false};
         qsizetype next = end;
         if (next < source.size()) {
             if (source[next] == '\r' && next + 1 < source.size() && source[next + 1] == '\n') {
@@ -137,52 +165,111 @@ ProfileDocument::ProfileDocument(const QByteArray& bytes) : mSource(bytes)
                 lineEndSeen = true;
             }
         }
-        appendLine(std::move(line));
+        appendLine(line);
         start = next;
     }
 }
 
 QByteArrayView ProfileDocument::textOf(const Line& line) const
 {
-    return line.rewritten ? QByteArrayView(line.text)
-                          : QByteArrayView(mSource).sliced(line.offset, line.length);
+    if (line.written) {
+        return mWritten[static_cast<std::size_t>(line.offset)];
+    }
+    return QByteArrayView(mSource).sliced(line.offset, line.length);
 }
 
-void ProfileDocument::appendLine(Line line)
+ProfileDocument::Line ProfileDocument::ownLine(QByteArray text)
+{
+    const auto index = static_cast<qsizetype>(mWritten.size());
+    const auto length = static_cast<qint32>(text.size());
+    mWritten.push_back(std::move(text));
+    return {index, length, mLineEnd, true};
+}
+
+void ProfileDocument::appendLine(const Line& line)
 {
     const QByteArrayView text = textOf(line);
     if (const std::optional<QByteArrayView> name = sectionName(text)) {
-        insertFirst(mSectionIndex, Name{*name}, mSections.size());
+        std::size_t& first = mSectionIndex[Name{*name}];
+        if (first == 0) {
+            first = mSections.size() + 1;
+        }
         mSections.emplace_back();
-    } else if (const std::optional<QByteArrayView> key = keyName(text)) {
-        Section& section = mSections.back();
-        const auto position = static_cast<qsizetype>(section.lines.size());
-        insertFirst(section.keys, Name{*key}, position);
-        section.lastKeyLine = position;
+    } else if (keyName(text)) {
+        mSections.back().lastKeyLine = static_cast<qsizetype>(mSections.back().lines.size());
     }
-    mSections.back().lines.push_back(std::move(line));
+    mSections.back().lines.push_back(line);
+}
+
+const ProfileDocument::Section* ProfileDocument::findSection(QByteArrayView name) const
+{
+    const auto found = mSectionIndex.constFind(Name{name});
+    return found == mSectionIndex.cend() ? nullptr : &mSections[*found - 1];
+}
+
+qsizetype ProfileDocument::findKey(const Section& section, QByteArrayView key) const
+{
+    if (!section.keys.isEmpty()) {
+        return section.keys.value(Name{key}) - 1;
+    }
+    // Until the first write a read looks through the lines; the first match is the key.
+    for (std::size_t i = 0; i < section.lines.size(); ++i) {
+        const std::optional<QByteArrayView> name = keyName(textOf(section.lines[i]));
+        if (name && sameName(*name, key)) {
+            return static_cast<qsizetype>(i);
+        }
+    }
+    return -1;
+}
+
+void ProfileDocument::indexKeys(Section& section)
+{
+    if (!section.keys.isEmpty()) {
+        return;
+    }
+    section.keys.reserve(static_cast<qsizetype>(section.lines.size()));
+    for (std::size_t i = 0; i < section.lines.size(); ++i) {
+        if (const std::optional<QByteArrayView> name = keyName(textOf(section.lines[i]))) {
+            qsizetype& first = section.keys[Name{*name}];
+            if (first == 0) {
+                first = static_cast<qsizetype>(i) + 1;
+            }
+        }
+    }
 }
 
 QByteArray ProfileDocument::value(QByteArrayView section, QByteArrayView key,
                                   QByteArrayView fallback, qsizetype capacity) const
 {
-    const auto found = mSectionIndex.constFind(Name{section});
-    if (found == mSectionIndex.cend()) {
-        return cutToCapacity(fallback, capacity);
+    const Section* found = findSection(section);
+    const qsizetype line = found != nullptr ? findKey(*found, key) : -1;
+    if (line < 0) {
+        return cut(fallback, capacity).toByteArray();
     }
-    const Section& s = mSections[*found];
-    const auto line = s.keys.constFind(Name{key});
-    if (line == s.keys.cend()) {
-        return cutToCapacity(fallback, capacity);
-    }
-    const QByteArrayView text = textOf(s.lines[static_cast<std::size_t>(*line)]);
-    const QByteArrayView value = trimmed(text.sliced(text.indexOf('=') + 1));
-    return cutToCapacity(unquoted(value), capacity);
+    return readValue(textOf(found->lines[static_cast<std::size_t>(line)]), capacity).toByteArray();
 }
 
-QByteArrayView ProfileDocument::keep(QByteArrayView name)
+std::vector<QByteArrayView> ProfileDocument::numberedValues(QByteArrayView section,
+                                                            QByteArrayView prefix, qint32 count,
+                                                            qsizetype capacity) const
 {
-    return mOwnedNames.emplace_back(name.toByteArray());
+    std::vector<QByteArrayView> values(static_cast<std::size_t>(std::max(count, 0)));
+    const Section* found = findSection(section);
+    if (found == nullptr) {
+        return values;
+    }
+    for (const Line& line : found->lines) {
+        const QByteArrayView text = textOf(line);
+        const std::optional<QByteArrayView> key = keyName(text);
+        const qint32 number = key ? keyNumber(*key, prefix, count) : 0;
+        if (number > 0 && values[static_cast<std::size_t>(number - 1)].isNull()) {
+            const QByteArrayView value = readValue(text, capacity);
+            // An empty value is a value all the same, not a missing key.
+            values[static_cast<std::size_t>(number - 1)] =
+                value.isNull() ? QByteArrayView("") : value;
+        }
+    }
+    return values;
 }
 
 void ProfileDocument::setValue(QByteArrayView section, QByteArrayView key, QByteArrayView value)
@@ -191,23 +278,23 @@ void ProfileDocument::setValue(QByteArrayView section, QByteArrayView key, QByte
     if (found == mSectionIndex.cend()) {
         endLastLine();
         // The header's own text holds the name that the section index points at.
-        appendLine({0, 0, mLineEnd, true, '[' + section.toByteArray() + ']'});
+        appendLine(ownLine('[' + section.toByteArray() + ']'));
         insertKey(mSections.back(), key, value);
         return;
     }
-    Section& s = mSections[*found];
-    const auto line = s.keys.constFind(Name{key});
-    if (line == s.keys.cend()) {
+    Section& s = mSections[*found - 1];
+    indexKeys(s);
+    const qsizetype line = s.keys.value(Name{key}) - 1;
+    if (line < 0) {
         insertKey(s, key, value);
         return;
     }
-    Line& existing = s.lines[static_cast<std::size_t>(*line)];
-    // The key keeps the spelling it has in the file.
-    existing.text = keyLine(*keyName(textOf(existing)), value);
-    existing.rewritten = true;
-    if (existing.end == LineEnd::None) {
-        existing.end = mLineEnd;
-    }
+    Line& existing = s.lines[static_cast<std::size_t>(line)];
+    // The key keeps the spelling it has in the file; the index still points at the old text,
+    // which stays where it is.
+    const LineEnd end = existing.end == LineEnd::None ? mLineEnd : existing.end;
+    existing = ownLine(keyLine(*keyName(textOf(existing)), value));
+    existing.end = end;
 }
 
 void ProfileDocument::insertKey(Section& section, QByteArrayView key, QByteArrayView value)
@@ -217,12 +304,12 @@ void ProfileDocument::insertKey(Section& section, QByteArrayView key, QByteArray
         previous.end = mLineEnd;
     }
     const qsizetype position = section.lastKeyLine + 1;
-    const QByteArrayView name = keep(key);
+    const Line added = ownLine(keyLine(key, value));
     // Only comments and other lines that are not keys follow the last key line, so inserting
     // here moves no line that the key index points at.
-    section.lines.insert(section.lines.begin() + position,
-                         {0, 0, mLineEnd, true, keyLine(name, value)});
-    insertFirst(section.keys, Name{name}, position);
+    section.lines.insert(section.lines.begin() + position, added);
+    const QByteArrayView text = textOf(added);
+    section.keys.insert(Name{text.first(key.size())}, position + 1);
     section.lastKeyLine = position;
 }
 

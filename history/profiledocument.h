@@ -3,7 +3,6 @@
 #include <QByteArray>
 #include <QByteArrayView>
 #include <QHash>
-
 #include <deque>
 #include <vector>
 
@@ -19,6 +18,13 @@ public:
     [[nodiscard]] QByteArray value(QByteArrayView section, QByteArrayView key,
                                    QByteArrayView fallback, qsizetype capacity) const;
 
+    // The values of the keys prefix1 up to prefix<count> in one pass, as value() reads them one
+    // by one; a missing key gives a null view. The views live as long as the document is
+    // unchanged.
+    [[nodiscard]] std::vector<QByteArrayView> numberedValues(QByteArrayView section,
+                                                             QByteArrayView prefix, qint32 count,
+                                                             qsizetype capacity) const;
+
     // Replaces the value of an existing key in place, or adds the key after the last key of its
     // section, or adds the section at the end of the document.
     void setValue(QByteArrayView section, QByteArrayView key, QByteArrayView value);
@@ -33,34 +39,36 @@ public:
 
 private:
     enum class LineEnd : quint8 { None, CrLf, Lf, Cr };
-    // A line of the file: a slice of the bytes read, until a write gives it text of its own.
+    // A line of the file: a slice of the bytes read, or of a text that a write gave it.
     struct Line {
         qsizetype offset = 0;
-        qsizetype length = 0;
+        qint32 length = 0;
         LineEnd end = LineEnd::None;
-        bool rewritten = false;
-        QByteArray text; // the line's text once rewritten or added
+        bool written = false; // offset counts in mWritten's texts instead of the bytes read
     };
     struct Section {
-        std::vector<Line> lines;         // the header line first, except in the preamble
-        QHash<Name, qsizetype> keys;     // first line of each key
-        qsizetype lastKeyLine = 0;       // new keys go after this line
+        std::vector<Line> lines;     // the header line first, except in the preamble
+        qsizetype lastKeyLine = 0;   // new keys go after this line
+        QHash<Name, qsizetype> keys; // first line + 1 of each key, made by the first write
     };
 
     [[nodiscard]] QByteArrayView textOf(const Line& line) const;
-    void appendLine(Line line);
+    [[nodiscard]] const Section* findSection(QByteArrayView name) const;
+    [[nodiscard]] qsizetype findKey(const Section& section, QByteArrayView key) const;
+    void indexKeys(Section& section);
+    Line ownLine(QByteArray text);
+    void appendLine(const Line& line);
     void endLastLine();
     void insertKey(Section& section, QByteArrayView key, QByteArrayView value);
-    QByteArrayView keep(QByteArrayView name);
 
-    // The bytes read. Lines and names point into them, or into the text of an added line, or
-    // into mOwnedNames: all three stay where they are for the document's life.
+    // The bytes read. Lines and names point into them or into mWritten, whose texts a deque
+    // never moves: both stay where they are for the document's life.
     QByteArray mSource;
-    std::deque<QByteArray> mOwnedNames; // names added by writes; a deque never moves them
+    std::deque<QByteArray> mWritten;
     QByteArrayView mByteOrderMark;
-    LineEnd mLineEnd = LineEnd::CrLf;   // the file's own line end, for the lines added
-    std::vector<Section> mSections;     // the lines before any section come first
-    QHash<Name, std::size_t> mSectionIndex; // first section of each name
+    LineEnd mLineEnd = LineEnd::CrLf;       // the file's own line end, for the lines added
+    std::vector<Section> mSections;         // the lines before any section come first
+    QHash<Name, std::size_t> mSectionIndex; // first section + 1 of each name
 };
 
 size_t qHash(ProfileDocument::Name name, size_t seed) noexcept;

@@ -3,12 +3,12 @@
 #include <QFontMetrics>
 #include <QPrinterInfo>
 
-int printLines(LinePrinter& printer, const QStringList& lines)
+int printLines(LinePrinter& printer, const HistoryLines& lines)
 {
     int position = 0;
     for (; position < lines.size(); ++position) {
         // A line that cannot be printed is skipped without a word; the next one is tried.
-        printer.printLine(lines.at(position));
+        printer.printLine(lines.text(position));
     }
     return position;
 }

@@ -1,9 +1,10 @@
 #pragma once
 
+#include "draw/historylines.h"
+
 #include <QPainter>
 #include <QPrinter>
 #include <QString>
-#include <QStringList>
 #include <functional>
 #include <memory>
 
@@ -21,7 +22,7 @@ public:
 };
 
 // Prints each line on its own; a line that fails is skipped. Returns the positions gone through.
-int printLines(LinePrinter& printer, const QStringList& lines);
+int printLines(LinePrinter& printer, const HistoryLines& lines);
 
 // Lines on pages of a QPrinter: the printer's own page, margins and default font; a new page
 // when a line no longer fits; the document is handed over by finish() or the destructor.

@@ -5,7 +5,7 @@ set -euo pipefail
 
 run_packages=(cmake ninja-build g++ qt6-base-dev qt6-translations-l10n libgl-dev
               fonts-ipafont-gothic)
-test_packages=(xvfb x11-utils openbox xdotool wmctrl imagemagick libx11-dev
+test_packages=(xvfb x11-utils openbox xdotool wmctrl imagemagick libx11-dev libxdamage-dev
                cups cups-client cups-bsd poppler-utils
                clang libclang-rt-14-dev clang-format clang-tidy libbenchmark-dev
                desktop-file-utils appstream util-linux procps)

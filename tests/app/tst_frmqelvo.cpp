@@ -4,10 +4,10 @@
 #include "fakes.h"
 #include "scriptedsource.h"
 
+#include <QAbstractItemView>
 #include <QFile>
 #include <QFontInfo>
 #include <QLabel>
-#include <QListView>
 #include <QListWidget>
 #include <QPushButton>
 #include <QScrollBar>
@@ -58,7 +58,7 @@ struct Harness {
         return window->findChild<T*>(name);
     }
     QLabel* tile(int i) const { return control<QLabel>(u"Label1_%1"_s.arg(i)); }
-    QListView* list1() const { return control<QListView>(u"List1"_s); }
+    QAbstractItemView* list1() const { return control<QAbstractItemView>(u"List1"_s); }
     QListWidget* list2() const { return control<QListWidget>(u"List2"_s); }
     QStringList history() const
     {
@@ -244,7 +244,7 @@ void TestFrmQelvo::listsShowTheirLines()
     QCOMPARE(h.list2()->count(), 6);
     QCOMPARE(h.list2()->verticalScrollBar()->maximum(), 0);
     // A history line fits beside the history list's scroll bar.
-    QListView* list = h.list1();
+    QAbstractItemView* list = h.list1();
     QVERIFY(list->verticalScrollBar()->isVisible());
     const int textWidth = QFontMetrics(list->font()).horizontalAdvance(kLine);
     QVERIFY2(textWidth + 1 <= list->viewport()->width(),

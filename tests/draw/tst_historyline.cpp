@@ -1,4 +1,5 @@
 #include "draw/historyline.h"
+#include "draw/historylines.h"
 
 #include <QTest>
 
@@ -62,7 +63,19 @@ void TestHistoryLine::repeatCount()
 {
     QFETCH(QStringList, history);
     QFETCH(int, count);
-    QCOMPARE(draw::repeatCount(history), count);
+    HistoryLines lines;
+    for (const QString& line : history) {
+        lines.append(line.toLatin1());
+    }
+    QCOMPARE(draw::repeatCount(lines), count);
+    // Removing the newest line leaves the lines before it as they were.
+    if (!history.isEmpty()) {
+        lines.removeLast();
+        QCOMPARE(lines.size(), history.size() - 1);
+        for (qsizetype i = 0; i < lines.size(); ++i) {
+            QCOMPARE(lines.text(i), history.at(i));
+        }
+    }
 }
 
 void TestHistoryLine::repeatQuestionText()

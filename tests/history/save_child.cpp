@@ -10,10 +10,11 @@ int main(int argc, char* argv[])
         return 2;
     }
     const QString path = QString::fromLocal8Bit(argv[1]);
-    QStringList lines;
+    HistoryLines lines;
     for (int k = 1; k <= history::kMaxStoredCount; ++k) {
-        lines << QStringLiteral("%1  ;  07  ;  15  ;  23  ;  30  ;  41")
-                     .arg(k % 100, 2, 10, QChar(u'0'));
+        lines.append(QStringLiteral("%1  ;  07  ;  15  ;  23  ;  30  ;  41")
+                         .arg(k % 100, 2, 10, QChar(u'0'))
+                         .toLatin1());
     }
     for (;;) {
         if (history::saveHistory(path, lines, 256).failure) {

@@ -37,13 +37,30 @@ QByteArray bytes(int n)
     return line(n).toLatin1();
 }
 
-QStringList lines(std::initializer_list<int> numbers)
+HistoryLines linesOf(const QStringList& texts)
 {
-    QStringList result;
-    for (const int n : numbers) {
-        result << line(n);
+    HistoryLines result;
+    for (const QString& text : texts) {
+        result.append(text.toLatin1());
     }
     return result;
+}
+
+HistoryLines lines(std::initializer_list<int> numbers)
+{
+    QStringList texts;
+    for (const int n : numbers) {
+        texts << line(n);
+    }
+    return linesOf(texts);
+}
+
+HistoryLines operator+(HistoryLines a, const HistoryLines& b)
+{
+    for (qsizetype i = 0; i < b.size(); ++i) {
+        a.append(b.at(i));
+    }
+    return a;
 }
 
 } // namespace
@@ -152,11 +169,11 @@ void TestHistoryFile::fourRuns()
 
 void TestHistoryFile::closingWithoutChanges()
 {
-    QVERIFY(!history::saveHistory(mPath, {}, kCapacity).failure);
+    QVERIFY(!history::saveHistory(mPath, HistoryLines(), kCapacity).failure);
     QCOMPARE(contents(mPath), QByteArray("[History]\r\nData=0\r\n"));
     const QByteArray file = "; mine\r\n[History]\r\nData=2\r\nHis1=a\r\nHis2=b\r\n[Other]\r\nx=1";
     put(mPath, file);
-    QVERIFY(!history::saveHistory(mPath, {u"a"_s, u"b"_s}, kCapacity).failure);
+    QVERIFY(!history::saveHistory(mPath, linesOf({u"a"_s, u"b"_s}), kCapacity).failure);
     QCOMPARE(contents(mPath), file);
     // A clear of a stored count of 0 writes nothing at all.
     put(mPath, "[History]\nData=0");
@@ -169,9 +186,9 @@ void TestHistoryFile::missingLineKey()
 {
     put(mPath, "[History]\r\nData=5\r\nHis1=a\r\nHis2=b\r\nHis4=d\r\nHis5=e\r\n");
     const history::LoadResult loaded = history::loadHistory(mPath, kCapacity);
-    QCOMPARE(loaded.lines, (QStringList{u"a"_s, u"b"_s, QString(), u"d"_s, u"e"_s}));
-    QVERIFY(!history::saveHistory(mPath, loaded.lines + QStringList{u"f"_s, u"g"_s}, kCapacity)
-                 .failure);
+    QCOMPARE(loaded.lines, linesOf({u"a"_s, u"b"_s, QString(), u"d"_s, u"e"_s}));
+    QVERIFY(
+        !history::saveHistory(mPath, loaded.lines + linesOf({u"f"_s, u"g"_s}), kCapacity).failure);
     QCOMPARE(contents(mPath),
              QByteArray("[History]\r\nData=7\r\nHis1=a\r\nHis2=b\r\nHis4=d\r\nHis5=e\r\nHis6=f\r\n"
                         "His7=g\r\n"));
@@ -180,7 +197,7 @@ void TestHistoryFile::missingLineKey()
 void TestHistoryFile::storedCountAboveListCount()
 {
     put(mPath, "[History]\r\nData=5\r\nHis1=a\r\nHis2=b\r\nHis3=c\r\nHis4=d\r\nHis5=e\r\n");
-    QVERIFY(!history::saveHistory(mPath, {u"x"_s, u"y"_s, u"z"_s}, kCapacity).failure);
+    QVERIFY(!history::saveHistory(mPath, linesOf({u"x"_s, u"y"_s, u"z"_s}), kCapacity).failure);
     QCOMPARE(contents(mPath),
              QByteArray("[History]\r\nData=3\r\nHis1=a\r\nHis2=b\r\nHis3=c\r\nHis4=\r\nHis5=\r\n"));
 }
@@ -189,7 +206,7 @@ void TestHistoryFile::negativeStoredCount()
 {
     put(mPath, "[History]\r\nData=-2\r\nHis1=old\r\n");
     QVERIFY(history::loadHistory(mPath, kCapacity).lines.isEmpty());
-    QVERIFY(!history::saveHistory(mPath, {u"a"_s, u"b"_s}, kCapacity).failure);
+    QVERIFY(!history::saveHistory(mPath, linesOf({u"a"_s, u"b"_s}), kCapacity).failure);
     QCOMPARE(contents(mPath), QByteArray("[History]\r\nData=2\r\nHis1=a\r\nHis2=b\r\n"));
 
     put(mPath, "[History]\r\nData=-2\r\nHis1=old\r\n");
@@ -223,7 +240,8 @@ void TestHistoryFile::damagedCountChangesNothing()
     QVERIFY(message.contains(QDir::toNativeSeparators(mPath)));
     QVERIFY(message.contains(u"「"_s + QString::fromLatin1(count) + u"」"_s));
 
-    const history::SaveResult saved = history::saveHistory(mPath, {u"a"_s, u"b"_s}, kCapacity);
+    const history::SaveResult saved =
+        history::saveHistory(mPath, linesOf({u"a"_s, u"b"_s}), kCapacity);
     QVERIFY(saved.failure);
     QCOMPARE(saved.failure->kind, history::Failure::Kind::DamagedCount);
     QCOMPARE(contents(mPath), file);
@@ -232,13 +250,13 @@ void TestHistoryFile::damagedCountChangesNothing()
 void TestHistoryFile::longValueReadAs255Bytes()
 {
     put(mPath, "[History]\r\nData=1\r\nHis1=" + QByteArray(300, 'x') + "\r\n");
-    QCOMPARE(history::loadHistory(mPath, kCapacity).lines, QStringList{QString(255, u'x')});
+    QCOMPARE(history::loadHistory(mPath, kCapacity).lines, linesOf({QString(255, u'x')}));
 }
 
 void TestHistoryFile::writeIntoMissingFolderFails()
 {
     const QString path = mDir.filePath(u"missing/qelvo.ini"_s);
-    const history::SaveResult saved = history::saveHistory(path, {u"a"_s}, kCapacity);
+    const history::SaveResult saved = history::saveHistory(path, linesOf({u"a"_s}), kCapacity);
     QVERIFY(saved.failure);
     QCOMPARE(saved.failure->kind, history::Failure::Kind::Unwritable);
     QVERIFY(!saved.failure->detail.isEmpty());
@@ -249,9 +267,9 @@ void TestHistoryFile::writeIntoMissingFolderFails()
 void TestHistoryFile::killDuringSaveLeavesAWholeFile()
 {
     // The two states the child alternates between: a full history, and the same cleared.
-    QStringList full;
+    HistoryLines full;
     for (int k = 1; k <= history::kMaxStoredCount; ++k) {
-        full << line(k % 100);
+        full.append(bytes(k % 100));
     }
     QVERIFY(!history::saveHistory(mPath, full, kCapacity).failure);
     const QByteArray saved = contents(mPath);
@@ -287,7 +305,8 @@ void TestHistoryFile::withoutPermission()
 
     // A read-only folder: the save fails with the system's reason and the old file stays.
     QVERIFY(QFile::setPermissions(mDir.path(), QFile::ReadOwner | QFile::ExeOwner));
-    const history::SaveResult saved = history::saveHistory(mPath, {u"a"_s, u"b"_s}, kCapacity);
+    const history::SaveResult saved =
+        history::saveHistory(mPath, linesOf({u"a"_s, u"b"_s}), kCapacity);
     QVERIFY(
         QFile::setPermissions(mDir.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
     QVERIFY(saved.failure);
@@ -310,7 +329,7 @@ void TestHistoryFile::withoutPermission()
     const history::LoadResult loaded = history::loadHistory(mPath, kCapacity);
     QVERIFY(loaded.failure);
     QCOMPARE(loaded.failure->kind, history::Failure::Kind::Unreadable);
-    QVERIFY(history::saveHistory(mPath, {u"z"_s}, kCapacity).failure);
+    QVERIFY(history::saveHistory(mPath, linesOf({u"z"_s}), kCapacity).failure);
     QVERIFY(QFile::setPermissions(mPath, QFile::ReadOwner | QFile::WriteOwner));
     QCOMPARE(contents(mPath), file);
 }

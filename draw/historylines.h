@@ -1,0 +1,35 @@
+#pragma once
+
+#include <QByteArray>
+#include <QByteArrayView>
+#include <QString>
+#include <vector>
+
+// The history's lines, oldest first, kept as one block of Latin-1 bytes and the end of each line:
+// a full history costs about 1.3 MB and no object per line, and stored bytes never change.
+class HistoryLines {
+public:
+    [[nodiscard]] qsizetype size() const { return static_cast<qsizetype>(mEnds.size()); }
+    [[nodiscard]] bool isEmpty() const { return mEnds.empty(); }
+    [[nodiscard]] QByteArrayView at(qsizetype position) const;
+    // The line as text: each byte is one character, so every byte shows and none is lost.
+    [[nodiscard]] QString text(qsizetype position) const;
+
+    void append(QByteArrayView line);
+    void removeLast();
+    void clear();
+    void reserve(qsizetype lines, qsizetype bytes);
+
+    friend bool operator==(const HistoryLines& a, const HistoryLines& b);
+
+private:
+    QByteArray mBytes;
+    std::vector<qsizetype> mEnds;
+};
+
+namespace draw {
+
+// How many lines before the last one are equal to it, byte for byte.
+int repeatCount(const HistoryLines& history);
+
+} // namespace draw

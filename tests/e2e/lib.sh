@@ -29,17 +29,17 @@ start_x() {
     E2E_PIDS+=($!)
     read -r number <"$fifo"
     export DISPLAY=":$number"
-    for _ in $(seq 50); do
+    for _ in $(seq 100); do
         xdpyinfo >/dev/null 2>&1 && break
         sleep 0.1
     done
     openbox >"$WORK/openbox.log" 2>&1 &
     E2E_PIDS+=($!)
-    for _ in $(seq 50); do
+    for _ in $(seq 200); do
         wmctrl -m >/dev/null 2>&1 && return 0
         sleep 0.1
     done
-    fail "no window manager"
+    fail "no window manager: $(cat "$WORK/openbox.log")"
 }
 
 # install_program BINARY FOLDER: the executable copied alone into FOLDER.

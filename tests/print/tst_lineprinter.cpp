@@ -1,0 +1,184 @@
+#include "draw/historylines.h"
+#include "print/lineprinter.h"
+
+#include <QApplication>
+#include <QFile>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace Qt::Literals::StringLiterals;
+
+namespace {
+
+HistoryLines linesOf(const QStringList& texts)
+{
+    HistoryLines lines;
+    for (const QString& text : texts) {
+        lines.append(text.toLatin1());
+    }
+    return lines;
+}
+
+QString line(int n)
+{
+    return u"%1  ;  07  ;  15  ;  23  ;  30  ;  41"_s.arg(n, 2, 10, QChar(u'0'));
+}
+
+// The text of each page of a PDF file, as pdftotext reads it, with runs of blanks made one.
+QStringList pagesOf(const QString& pdf)
+{
+    QProcess text;
+    text.start(u"pdftotext"_s, {u"-layout"_s, pdf, u"-"_s});
+    if (!text.waitForFinished() || text.exitCode() != 0) {
+        return {};
+    }
+    QStringList pages = QString::fromUtf8(text.readAllStandardOutput()).split(u'\f');
+    if (!pages.isEmpty() && pages.last().trimmed().isEmpty()) {
+        pages.removeLast();
+    }
+    for (QString& page : pages) {
+        page =
+            page.split(u'\n').replaceInStrings(QRegularExpression(u"\\s+"_s), u" "_s).join(u'\n');
+    }
+    return pages;
+}
+
+QString squeezed(const QString& text)
+{
+    return text.simplified();
+}
+
+} // namespace
+
+class TestLinePrinter : public QObject {
+    Q_OBJECT
+
+private slots:
+    void init();
+    void emptyHistoryOpensNothing();
+    void oneDocumentForEveryPress();
+    void emptyLinePrintsAsEmptyLine();
+    void pagesInOrderNoLineSplit();
+    void noPrinterPrintsNothingAndGoesOn();
+
+private:
+    QTemporaryDir mDir;
+    QString mPdf;
+    int mLookups = 0;
+    DocumentPrinter::PrinterLookup lookup()
+    {
+        return [this] {
+            ++mLookups;
+            return pdfPrinter(mPdf);
+        };
+    }
+};
+
+void TestLinePrinter::init()
+{
+    mPdf = mDir.filePath(u"out.pdf"_s);
+    QFile::remove(mPdf);
+    mLookups = 0;
+}
+
+void TestLinePrinter::emptyHistoryOpensNothing()
+{
+    DocumentPrinter printer(lookup());
+    QCOMPARE(printLines(printer, HistoryLines()), 0);
+    printer.finish();
+    QCOMPARE(mLookups, 0);
+    QVERIFY(!QFile::exists(mPdf));
+}
+
+void TestLinePrinter::oneDocumentForEveryPress()
+{
+    const HistoryLines history = linesOf({line(1), line(2), line(3)});
+    {
+        DocumentPrinter printer(lookup());
+        QCOMPARE(printLines(printer, history), 3);
+        QCOMPARE(printLines(printer, history), 3);
+        QCOMPARE(mLookups, 1);
+        // The document is handed over only when the printer is done with.
+    }
+    const QStringList pages = pagesOf(mPdf);
+    QCOMPARE(pages.size(), 1);
+    const QStringList printed = pages.first().split(u'\n', Qt::SkipEmptyParts);
+    QStringList expected;
+    for (int copy = 0; copy < 2; ++copy) {
+        for (int n = 1; n <= 3; ++n) {
+            expected << squeezed(line(n));
+        }
+    }
+    QStringList got;
+    for (const QString& text : printed) {
+        if (!text.trimmed().isEmpty()) {
+            got << squeezed(text);
+        }
+    }
+    QCOMPARE(got, expected);
+}
+
+void TestLinePrinter::emptyLinePrintsAsEmptyLine()
+{
+    {
+        DocumentPrinter printer(lookup());
+        printLines(printer, linesOf({line(1), QString(), line(3)}));
+    }
+    const QStringList pages = pagesOf(mPdf);
+    QCOMPARE(pages.size(), 1);
+    QStringList printed = pages.first().split(u'\n');
+    while (!printed.isEmpty() && printed.first().trimmed().isEmpty()) {
+        printed.removeFirst();
+    }
+    QVERIFY(printed.size() >= 3);
+    QCOMPARE(squeezed(printed.at(0)), squeezed(line(1)));
+    QVERIFY(printed.at(1).trimmed().isEmpty());
+    QCOMPARE(squeezed(printed.at(2)), squeezed(line(3)));
+}
+
+void TestLinePrinter::pagesInOrderNoLineSplit()
+{
+    constexpr int kLines = 250;
+    QStringList texts;
+    for (int k = 1; k <= kLines; ++k) {
+        texts << u"%1 %2"_s.arg(k, 5, 10, QChar(u'0')).arg(line(k % 43 + 1));
+    }
+    {
+        DocumentPrinter printer(lookup());
+        printLines(printer, linesOf(texts));
+    }
+    const QStringList pages = pagesOf(mPdf);
+    QVERIFY2(pages.size() >= 3, qPrintable(u"%1 pages"_s.arg(pages.size())));
+    QStringList got;
+    for (const QString& page : pages) {
+        for (const QString& text : page.split(u'\n', Qt::SkipEmptyParts)) {
+            if (!text.trimmed().isEmpty()) {
+                got << squeezed(text);
+            }
+        }
+    }
+    QStringList expected;
+    for (const QString& text : texts) {
+        expected << squeezed(text);
+    }
+    // Every line whole, once, in order, across the pages.
+    QCOMPARE(got, expected);
+}
+
+void TestLinePrinter::noPrinterPrintsNothingAndGoesOn()
+{
+    int lookups = 0;
+    DocumentPrinter printer([&lookups] {
+        ++lookups;
+        return std::unique_ptr<QPrinter>();
+    });
+    QCOMPARE(printLines(printer, linesOf({line(1), line(2)})), 2);
+    // Every line looks for a printer again.
+    QCOMPARE(lookups, 2);
+    printer.finish();
+}
+
+QTEST_MAIN(TestLinePrinter)
+#include "tst_lineprinter.moc"

@@ -5,10 +5,16 @@
 
 int printLines(LinePrinter& printer, const HistoryLines& lines)
 {
+    if (lines.isEmpty()) {
+        return 0;
+    }
+    const bool open = printer.open();
     int position = 0;
     for (; position < lines.size(); ++position) {
         // A line that cannot be printed is skipped without a word; the next one is tried.
-        printer.printLine(lines.text(position));
+        if (open) {
+            printer.printLine(lines.text(position));
+        }
     }
     return position;
 }
@@ -25,6 +31,9 @@ DocumentPrinter::~DocumentPrinter()
 
 bool DocumentPrinter::open()
 {
+    if (mPainter.isActive()) {
+        return true;
+    }
     std::unique_ptr<QPrinter> printer = mLookup();
     if (!printer || !mPainter.begin(printer.get())) {
         return false;
@@ -36,7 +45,7 @@ bool DocumentPrinter::open()
 
 bool DocumentPrinter::printLine(const QString& text)
 {
-    if (!mPainter.isActive() && !open()) {
+    if (!open()) {
         return false;
     }
     const QFontMetrics metrics(mPainter.font(), mPrinter.get());

@@ -17,19 +17,25 @@ public:
     LinePrinter& operator=(const LinePrinter&) = delete;
     virtual ~LinePrinter() = default;
 
+    // Makes sure a document is open, opening one on the printer when none is; false when there
+    // is no printer to open it on.
+    virtual bool open() = 0;
     // False when the line could not be printed.
     virtual bool printLine(const QString& text) = 0;
 };
 
-// Prints each line on its own; a line that fails is skipped. Returns the positions gone through.
+// Prints each line on its own; a line that fails is skipped. The printer is looked for once per
+// call: without one, every line is skipped at once instead of after a lookup of its own, which
+// with a print system that has queues but no default one costs about a millisecond a line.
+// Returns the positions gone through.
 int printLines(LinePrinter& printer, const HistoryLines& lines);
 
 // Lines on pages of a QPrinter: the printer's own page, margins and default font; a new page
 // when a line no longer fits; the document is handed over by finish() or the destructor.
 class DocumentPrinter final : public LinePrinter {
 public:
-    // Gives the printer to open a document on, or nothing when there is none; asked again for
-    // every line until a document is open.
+    // Gives the printer to open a document on, or nothing when there is none; asked again by
+    // every open() until a document is open.
     using PrinterLookup = std::function<std::unique_ptr<QPrinter>()>;
 
     explicit DocumentPrinter(PrinterLookup lookup);
@@ -37,13 +43,12 @@ public:
     DocumentPrinter(const DocumentPrinter&) = delete;
     DocumentPrinter& operator=(const DocumentPrinter&) = delete;
 
+    bool open() override;
     bool printLine(const QString& text) override;
     // Completes the open document and hands it to the print system; no document, no job.
     void finish();
 
 private:
-    bool open();
-
     PrinterLookup mLookup;
     std::unique_ptr<QPrinter> mPrinter;
     QPainter mPainter;

@@ -26,6 +26,7 @@ public:
 // Keeps the printed lines; fails the lines listed in failing.
 class RecordingPrinter final : public LinePrinter {
 public:
+    bool open() override { return available; }
     bool printLine(const QString& text) override
     {
         if (failing.contains(text)) {
@@ -35,6 +36,7 @@ public:
         return true;
     }
 
+    bool available = true;
     QStringList printed;
     QStringList failing;
 };

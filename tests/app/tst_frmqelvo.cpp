@@ -520,6 +520,12 @@ void TestFrmQelvo::printSendsEveryLine()
     QCOMPARE(loaded.printer.printed, (QStringList{QString(), u"c"_s, u"a"_s, QString(), u"c"_s}));
     QCOMPARE(loaded.history(), (QStringList{u"a"_s, QString(), u"c"_s}));
     QCOMPARE(loaded.tileCaptions(), stars());
+
+    // Without a printer the press prints nothing and says nothing.
+    loaded.printer.available = false;
+    loaded.click(u"Command2"_s);
+    QCOMPARE(loaded.printer.printed.size(), 5);
+    QVERIFY(loaded.questions.told.isEmpty() && loaded.questions.asked.isEmpty());
 }
 
 QTEST_MAIN(TestFrmQelvo)

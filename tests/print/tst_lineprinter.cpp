@@ -175,7 +175,9 @@ void TestLinePrinter::noPrinterPrintsNothingAndGoesOn()
         return std::unique_ptr<QPrinter>();
     });
     QCOMPARE(printLines(printer, linesOf({line(1), line(2)})), 2);
-    // Every line looks for a printer again.
+    QCOMPARE(lookups, 1);
+    // Every press looks for a printer again.
+    QCOMPARE(printLines(printer, linesOf({line(1), line(2)})), 2);
     QCOMPARE(lookups, 2);
     printer.finish();
 }

@@ -104,13 +104,3 @@ void drawAndRepeatCount(benchmark::State& state)
 BENCHMARK(drawAndRepeatCount)->Unit(benchmark::kMicrosecond);
 
 } // namespace
-
-int main(int argc, char* argv[])
-{
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
-}

@@ -93,6 +93,19 @@ void referenceClear(const QString& path)
     referenceWrite(path, "Data", "0");
 }
 
+// Times operation on the file, put back to its start bytes before every iteration.
+template <typename Operation>
+void timeFrom(benchmark::State& state, const Files& files, const QByteArray& start,
+              Operation operation)
+{
+    for (auto _ : state) {
+        state.PauseTiming();
+        put(files.path, start);
+        state.ResumeTiming();
+        operation();
+    }
+}
+
 void oursLoad(benchmark::State& state)
 {
     const Files files(static_cast<int>(state.range(0)));
@@ -106,24 +119,17 @@ void oursSave(benchmark::State& state)
 {
     const Files files(static_cast<int>(state.range(0)));
     const HistoryLines lines = historyOf(static_cast<int>(state.range(0)));
-    for (auto _ : state) {
-        state.PauseTiming();
-        put(files.path, files.empty);
-        state.ResumeTiming();
-        history::saveHistory(files.path, lines, kCapacity);
-    }
+    timeFrom(state, files, files.empty,
+             [&] { history::saveHistory(files.path, lines, kCapacity); });
 }
 
 void oursClear(benchmark::State& state)
 {
     const Files files(static_cast<int>(state.range(0)));
-    for (auto _ : state) {
-        state.PauseTiming();
-        put(files.path, files.full);
-        state.ResumeTiming();
+    timeFrom(state, files, files.full, [&] {
         history::HistoryFile file(files.path, kCapacity);
         history::clearStoredHistory(file, file.storedCount().value);
-    }
+    });
 }
 
 void referenceLoadWhole(benchmark::State& state)
@@ -138,27 +144,25 @@ void referenceSaveWhole(benchmark::State& state)
 {
     const Files files(static_cast<int>(state.range(0)));
     const HistoryLines lines = historyOf(static_cast<int>(state.range(0)));
-    for (auto _ : state) {
-        state.PauseTiming();
-        put(files.path, files.empty);
-        state.ResumeTiming();
-        referenceSave(files.path, lines);
-    }
+    timeFrom(state, files, files.empty, [&] { referenceSave(files.path, lines); });
 }
 
 void referenceClearWhole(benchmark::State& state)
 {
     const Files files(static_cast<int>(state.range(0)));
-    for (auto _ : state) {
-        state.PauseTiming();
-        put(files.path, files.full);
-        state.ResumeTiming();
-        referenceClear(files.path);
-    }
+    timeFrom(state, files, files.full, [&] { referenceClear(files.path); });
 }
 
-// One reference read or write on a file of the given size; "operation_ms" is the time of the
-// whole load (count + 1 reads), save or clear (1 read + count + 1 writes) at that size.
+// "operation_ms": the time per call times the count + 1 calls of a whole load (count + 1 reads)
+// or save or clear (1 read + count + 1 writes, about as long) at that size.
+benchmark::Counter operationMs(int count)
+{
+    return benchmark::Counter(1.0 / ((count + 1) * 1000.0),
+                              benchmark::Counter::kIsIterationInvariantRate |
+                                  benchmark::Counter::kInvert);
+}
+
+// One reference read or write on a file of the given size.
 void referenceReadPerCall(benchmark::State& state)
 {
     const auto count = static_cast<int>(state.range(0));
@@ -167,9 +171,7 @@ void referenceReadPerCall(benchmark::State& state)
     for (auto _ : state) {
         benchmark::DoNotOptimize(referenceRead(files.path, history::lineKey(k++ % count + 1), ""));
     }
-    state.counters["operation_ms"] = benchmark::Counter(
-        1.0 / ((count + 1) * 1000.0),
-        benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
+    state.counters["operation_ms"] = operationMs(count);
 }
 
 void referenceWritePerCall(benchmark::State& state)
@@ -180,9 +182,7 @@ void referenceWritePerCall(benchmark::State& state)
     for (auto _ : state) {
         referenceWrite(files.path, history::lineKey(k++ % count + 1), "");
     }
-    state.counters["operation_ms"] = benchmark::Counter(
-        1.0 / ((count + 1) * 1000.0),
-        benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
+    state.counters["operation_ms"] = operationMs(count);
 }
 
 constexpr int kSmall = 1000;

@@ -60,8 +60,10 @@ bool SingleInstance::isPreviousInstanceRunning()
     const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd >= 0 && socketAddress(mSocketPath, address) &&
         ::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof(address)) == 0) {
+        // The connection is the request. The running instance may close it at once: a send
+        // must not end this process with SIGPIPE.
         const char request = 'r';
-        [[maybe_unused]] const ssize_t sent = ::write(fd, &request, 1);
+        [[maybe_unused]] const ssize_t sent = ::send(fd, &request, 1, MSG_NOSIGNAL);
     }
     if (fd >= 0) {
         ::close(fd);

@@ -25,7 +25,7 @@ cp "$build/app/qelvo" "$work/full/"
     for k in $(seq 32767); do printf 'His%d=%02d  ;  07  ;  15  ;  23  ;  30  ;  41\r\n' "$k" $((k % 43 + 1)); done
 } >"$work/full/qelvo.ini"
 mkfifo "$work/display"
-Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$work/display" 2>/dev/null &
+Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp -noreset 3>"$work/display" 2>/dev/null &
 pids+=($!)
 read -r number <"$work/display"
 DISPLAY=":$number" "$build/bench/bench_startup" "${RUNS:-15}" \

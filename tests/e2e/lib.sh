@@ -25,7 +25,7 @@ fail() {
 start_x() {
     local fifo="$WORK/display"
     mkfifo "$fifo"
-    Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$fifo" 2>"$WORK/xvfb.log" &
+    Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp -noreset 3>"$fifo" 2>"$WORK/xvfb.log" &
     E2E_PIDS+=($!)
     read -r number <"$fifo"
     export DISPLAY=":$number"

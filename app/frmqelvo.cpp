@@ -34,6 +34,12 @@ void setBackColour(QLabel* tile, quint32 bgr)
     tile->setPalette(palette);
 }
 
+void placeAt(QWidget* control, const layout::Twips& twips, const QString& name)
+{
+    control->setObjectName(name);
+    control->setGeometry(layout::toPixels(twips, control->logicalDpiY()));
+}
+
 } // namespace
 
 frmQelvo::frmQelvo(Services services, QWidget* parent)
@@ -54,14 +60,6 @@ frmQelvo::frmQelvo(Services services, QWidget* parent)
     createLists();
     setTabOrder();
 }
-
-namespace {
-void placeAt(QWidget* control, const layout::Twips& twips, const QString& name)
-{
-    control->setObjectName(name);
-    control->setGeometry(layout::toPixels(twips, control->logicalDpiY()));
-}
-} // namespace
 
 void frmQelvo::createTiles()
 {

@@ -50,7 +50,8 @@ frmQelvo::frmQelvo(Services services, QWidget* parent)
 {
     setObjectName(QStringLiteral("frmQelvo"));
     setWindowTitle(text(layout::kTitle));
-    setWindowIcon(QIcon(QStringLiteral(":/qelvo/qelvo.xpm")));
+    // Read as XPM at once: an icon file of unnamed format is probed by every image plugin.
+    setWindowIcon(QIcon(QPixmap::fromImage(QImage(QStringLiteral(":/qelvo/qelvo.xpm"), "XPM"))));
     setFont(layout::windowFont());
     const double dpi = logicalDpiY();
     setFixedSize(layout::toPixels(layout::kClientArea, dpi).size());

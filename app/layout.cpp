@@ -43,9 +43,8 @@ QString stackedCaption(const QString& caption)
 QFont windowFont()
 {
     QFont font;
-    font.setFamilies({QStringLiteral("Yu Gothic UI"), QStringLiteral("Meiryo UI"),
-                      QStringLiteral("MS UI Gothic"), QStringLiteral("IPAPGothic"),
-                      QStringLiteral("Noto Sans CJK JP")});
+    // The first face present is taken; a face that is missing costs a look-up at every start.
+    font.setFamilies({QStringLiteral("IPAPGothic"), QStringLiteral("Noto Sans CJK JP")});
     font.setPointSize(kWindowPointSize);
     return font;
 }
@@ -60,8 +59,7 @@ QFont listFont()
 QFont tileFont()
 {
     QFont font;
-    font.setFamilies({QStringLiteral("ＭＳ Ｐゴシック"), QStringLiteral("MS PGothic"),
-                      QStringLiteral("IPAPGothic"), QStringLiteral("IPAGothic"),
+    font.setFamilies({QStringLiteral("ＭＳ Ｐゴシック"), QStringLiteral("IPAPGothic"),
                       QStringLiteral("Noto Sans CJK JP")});
     font.setPointSizeF(kTilePointSize);
     font.setWeight(QFont::Bold);

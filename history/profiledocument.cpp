@@ -144,11 +144,22 @@ ProfileDocument::ProfileDocument(const QByteArray& bytes)
     }
     mSections.emplace_back();
     bool lineEndSeen = false;
+    // The next LF and the next CR at or after start, each searched for again only once passed,
+    // so that a file with only one kind of line end is still read in one pass.
+    qsizetype nextLf = -1;
+    qsizetype nextCr = -1;
+    const auto nextOf = [&source](char c, qsizetype from) {
+        const qsizetype found = source.indexOf(c, from);
+        return found < 0 ? source.size() : found;
+    };
     while (start < source.size()) {
-        qsizetype end = start;
-        while (end < source.size() && source[end] != '\n' && source[end] != '\r') {
-            ++end;
+        if (nextLf < start) {
+            nextLf = nextOf('\n', start);
         }
+        if (nextCr < start) {
+            nextCr = nextOf('\r', start);
+        }
+        const qsizetype end = std::min(nextLf, nextCr);
         Line line{start, static_cast<qint32>(end - start), LineEnd::None, false};
         qsizetype next = end;
         if (next < source.size()) {

@@ -29,8 +29,12 @@ void CompactListDelegate::paint(QPainter* painter, const QStyleOptionViewItem& o
 QSize CompactListDelegate::sizeHint(const QStyleOptionViewItem& option,
                                     const QModelIndex& index) const
 {
-    // Digits have no descent: the ascent and one pixel make the row of a classic list box.
     const QString text = index.data(Qt::DisplayRole).toString();
     return {option.fontMetrics.horizontalAdvance(text) + 2 * kTextMargin,
-            option.fontMetrics.ascent() + 1};
+            rowHeight(option.fontMetrics)};
+}
+
+int CompactListDelegate::rowHeight(const QFontMetrics& metrics)
+{
+    return metrics.ascent() + 1;
 }

@@ -14,4 +14,7 @@ public:
                const QModelIndex& index) const override;
     [[nodiscard]] QSize sizeHint(const QStyleOptionViewItem& option,
                                  const QModelIndex& index) const override;
+
+    // The height of a row in a font: digits have no descent, so the ascent and one pixel.
+    static int rowHeight(const QFontMetrics& metrics);
 };

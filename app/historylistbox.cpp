@@ -1,5 +1,7 @@
 #include "app/historylistbox.h"
 
+#include "app/compactlistdelegate.h"
+
 #include <QAbstractListModel>
 #include <QEvent>
 #include <QHeaderView>
@@ -83,8 +85,7 @@ void HistoryListBox::changeEvent(QEvent* event)
 
 void HistoryListBox::fitRowsToFont()
 {
-    // Digits have no descent: the ascent and one pixel make the row of a classic list box.
-    verticalHeader()->setDefaultSectionSize(fontMetrics().ascent() + 1);
+    verticalHeader()->setDefaultSectionSize(CompactListDelegate::rowHeight(fontMetrics()));
 }
 
 void HistoryListBox::clear()

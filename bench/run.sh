@@ -3,9 +3,10 @@
 # against its one-call-per-value reference, printing, and the start against a bare window.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-cmake --preset release >/dev/null
-cmake --build --preset release
-build=build/release
+scripts/install-deps.sh test
+cmake --preset bench >/dev/null
+cmake --build --preset bench
+build=build/bench
 "$build/bench/bench_draw"
 "$build/bench/bench_history"
 "$build/bench/bench_print"

@@ -1,18 +1,34 @@
 #!/usr/bin/env bash
-# Installs the Debian packages that building, running or testing the program needs, skipping
-# those already present. Usage: scripts/install-deps.sh run|test
+# Installs the Debian packages that building and running the program (run) or also testing it
+# (test) needs, skipping those already present. --list prints the packages of a set instead;
+# test-only is the set that only the test command installs, runtime what the built program
+# alone needs (the .tar.gz package).
+# Usage: scripts/install-deps.sh [--list] run|test|test-only|runtime
 set -euo pipefail
 
 run_packages=(cmake ninja-build g++ qt6-base-dev qt6-translations-l10n libgl-dev
               fonts-ipafont-gothic)
-test_packages=(xvfb x11-utils openbox xdotool wmctrl imagemagick libx11-dev libxdamage-dev
-               cups cups-client cups-bsd poppler-utils
-               clang libclang-rt-14-dev clang-format clang-tidy libbenchmark-dev
-               desktop-file-utils appstream util-linux procps)
+runtime_packages=(libqt6widgets6 libqt6printsupport6 fonts-ipafont-gothic)
+test_only_packages=(xvfb x11-utils openbox xdotool wmctrl imagemagick libx11-dev libxdamage-dev
+                    cups cups-client cups-bsd poppler-utils
+                    clang libclang-rt-14-dev clang-format clang-tidy libbenchmark-dev
+                    desktop-file-utils appstream util-linux procps)
 
-packages=("${run_packages[@]}")
-if [ "${1:-run}" = test ]; then
-    packages+=("${test_packages[@]}")
+list=false
+if [ "${1:-}" = --list ]; then
+    list=true
+    shift
+fi
+case "${1:-run}" in
+    run) packages=("${run_packages[@]}") ;;
+    test) packages=("${run_packages[@]}" "${test_only_packages[@]}") ;;
+    test-only) packages=("${test_only_packages[@]}") ;;
+    runtime) packages=("${runtime_packages[@]}") ;;
+    *) echo "usage: $0 [--list] run|test|test-only|runtime" >&2; exit 2 ;;
+esac
+if $list; then
+    printf '%s\n' "${packages[@]}"
+    exit 0
 fi
 
 missing=()

@@ -5,9 +5,5 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 prefix=${1:-$HOME/.local/opt/qelvo}
-scripts/install-deps.sh run
-cmake --preset release >/dev/null
-cmake --build --preset release --target qelvo qelvo_icon
-cmake --install build/release --prefix "$prefix"
+scripts/install-program.sh "$prefix"
 "$prefix/install-desktop-entry"
-echo "Installed in $prefix"

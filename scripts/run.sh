@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds the release program and starts it.
+# Installs what is missing, builds the program, installs it into ~/.local/opt/qelvo (or FOLDER)
+# and starts it from there, so its history qelvo.ini lives outside the build folder.
+# Usage: scripts/run.sh [FOLDER]
 set -euo pipefail
 cd "$(dirname "$0")/.."
-scripts/install-deps.sh run
-cmake --preset release >/dev/null
-cmake --build --preset release --target qelvo
-exec build/release/app/qelvo
+prefix=${1:-$HOME/.local/opt/qelvo}
+scripts/install-program.sh "$prefix"
+exec "$prefix/qelvo"

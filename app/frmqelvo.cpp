@@ -4,11 +4,8 @@
 #include "app/historylistbox.h"
 #include "app/layout.h"
 #include "app/questionbox.h"
-#include "app/startup.h"
+#include "app/texts.h"
 #include "draw/historyline.h"
-#include "draw/historylines.h"
-#include "draw/sixnumbers.h"
-#include "history/historyfile.h"
 #include "print/lineprinter.h"
 
 #include <QCloseEvent>
@@ -19,13 +16,7 @@
 
 namespace {
 
-// Each read passes the length of the receive buffer, so a value read is at most 255 bytes.
-constexpr int kReceiveBufferSize = 256;
-
-QString text(const char16_t* literal)
-{
-    return QString::fromUtf16(literal);
-}
+using texts::text;
 
 void setBackColour(QLabel* tile, quint32 bgr)
 {
@@ -49,7 +40,7 @@ frmQelvo::frmQelvo(Services services, QWidget* parent)
     , mServices(std::move(services))
 {
     setObjectName(QStringLiteral("frmQelvo"));
-    setWindowTitle(text(layout::kTitle));
+    setWindowTitle(text(texts::kTitle));
     // Read as XPM at once: an icon file of unnamed format is probed by every image plugin.
     setWindowIcon(QIcon(QPixmap::fromImage(QImage(QStringLiteral(":/qelvo/qelvo.xpm"), "XPM"))));
     setFont(layout::windowFont());
@@ -65,7 +56,7 @@ frmQelvo::frmQelvo(Services services, QWidget* parent)
 void frmQelvo::createTiles()
 {
     for (std::size_t i = 0; i < Label1.size(); ++i) {
-        QLabel* tile = new QLabel(QString(QChar(layout::kStarCaptions[i])), this);
+        QLabel* tile = new QLabel(QString(QChar(texts::kStarCaptions[i])), this);
         placeAt(tile, layout::kTiles[i], QStringLiteral("Label1_%1").arg(i));
         tile->setFrameStyle(QFrame::Box | QFrame::Plain);
         tile->setAlignment(Qt::AlignCenter);
@@ -77,19 +68,19 @@ void frmQelvo::createTiles()
         setBackColour(tile, layout::kBlueGradient[i]);
         Label1[i] = tile;
     }
-    Label2[0] = new QLabel(text(layout::kSortedListCaption), this);
+    Label2[0] = new QLabel(text(texts::kSortedListCaption), this);
     placeAt(Label2[0], layout::kSortedCaption, QStringLiteral("Label2_0"));
-    Label2[1] = new QLabel(text(layout::kHistoryListCaption), this);
+    Label2[1] = new QLabel(text(texts::kHistoryListCaption), this);
     placeAt(Label2[1], layout::kHistoryCaption, QStringLiteral("Label2_1"));
 }
 
 void frmQelvo::createButtons()
 {
-    Command1 = new QPushButton(text(layout::kDrawCaption), this);
+    Command1 = new QPushButton(text(texts::kDrawCaption), this);
     placeAt(Command1, layout::kDrawButton, QStringLiteral("Command1"));
-    Command2 = new QPushButton(layout::stackedCaption(text(layout::kPrintCaption)), this);
+    Command2 = new QPushButton(layout::stackedCaption(text(texts::kPrintCaption)), this);
     placeAt(Command2, layout::kPrintButton, QStringLiteral("Command2"));
-    Command3 = new QPushButton(layout::stackedCaption(text(layout::kClearCaption)), this);
+    Command3 = new QPushButton(layout::stackedCaption(text(texts::kClearCaption)), this);
     placeAt(Command3, layout::kClearButton, QStringLiteral("Command3"));
     for (QPushButton* button : {Command1, Command2, Command3}) {
         button->setAutoDefault(false);
@@ -145,6 +136,11 @@ std::optional<int> frmQelvo::endCode() const
     return mEndCode;
 }
 
+int frmQelvo::exitStatus() const
+{
+    return mExitStatus;
+}
+
 void frmQelvo::endProgram(int code)
 {
     mEndCode = code;
@@ -157,20 +153,28 @@ void frmQelvo::Form_Load()
         return;
     }
     centreOnScreen();
-    mstrMyPath = startup::dataFolder(mServices.programFolder);
-    mstrFullPathFileName = mstrMyPath + QString::fromUtf16(history::kFileName);
-    mstrReturned = QString(kReceiveBufferSize, QChar(0));
+    if (!mServices.programFolder.named) {
+        // A name made up of replacement characters would show an empty history and then fail
+        // to save: nothing is read or written.
+        mServices.questions->tell(texts::unnamedFolderMessage(mServices.programFolder.path));
+        endProgram(1);
+        return;
+    }
+    mstrMyPath = startup::dataFolder(mServices.programFolder.path);
+    mstrFullPathFileName = mstrMyPath + text(history::kFileName);
+    mstrReturned = QString(history::kReceiveBufferSize, QChar(0));
 
-    const history::LoadResult loaded =
-        history::loadHistory(mstrFullPathFileName, mstrReturned.size());
+    const history::LoadResult loaded = history::loadHistory(mstrFullPathFileName);
     if (loaded.failure) {
-        // A damaged or unreadable file is left exactly as it is, for the user to repair.
-        mServices.questions->tell(history::loadFailedMessage(*loaded.failure));
+        // A damaged or unreadable file is left exactly as it is, for the user to repair: a
+        // save would replace lines that were never loaded.
+        mServices.questions->tell(texts::loadFailedMessage(*loaded.failure));
         endProgram(1);
         return;
     }
     mlngDataCount = loaded.storedCount;
     List1->setLines(loaded.lines);
+    // The counter stands where the load loop left it: one past the last key read.
     mlngIndex = qMax(mlngDataCount, 0) + 1;
 }
 
@@ -187,7 +191,7 @@ void frmQelvo::centreOnScreen()
     move(layout::toPixels(topLeft.x(), dpi), layout::toPixels(topLeft.y(), dpi));
 }
 
-void frmQelvo::setTileColours(const std::array<quint32, 6>& gradient)
+void frmQelvo::setTileColours(const layout::Gradient& gradient)
 {
     for (std::size_t i = 0; i < Label1.size(); ++i) {
         setBackColour(Label1[i], gradient[i]);
@@ -211,8 +215,8 @@ void frmQelvo::Command1_Click()
         sorted << List2->item(position)->text();
     }
     const QString line = draw::joinHistoryLine(sorted);
-    if (List1->count() >= draw::kMaxHistoryLines) {
-        mServices.questions->tell(draw::historyFullMessage());
+    if (List1->count() >= history::kMaxLines) {
+        mServices.questions->tell(texts::historyFullMessage());
         return;
     }
     List1->addItem(line);
@@ -222,13 +226,14 @@ void frmQelvo::Command1_Click()
         return;
     }
     setTileColours(layout::kRedGradient);
-    mintAnswer = mServices.questions->ask(draw::repeatQuestion(repeats), QuestionBox::kYes);
-    if (mintAnswer == QuestionBox::kYes) {
+    mintAnswer = mServices.questions->ask(texts::repeatQuestion(repeats), QuestionBox::kYes);
+    // A question left unanswered by the program's end keeps the line, as its default does.
+    if (mintAnswer == QuestionBox::kYes || mEnding) {
         setTileColours(layout::kBlueGradient);
         return;
     }
     for (std::size_t i = 0; i < Label1.size(); ++i) {
-        Label1[i]->setText(QString(QChar(layout::kStarCaptions[i])));
+        Label1[i]->setText(QString(QChar(texts::kStarCaptions[i])));
     }
     List1->removeLast();
     List2->clear();
@@ -241,45 +246,62 @@ void frmQelvo::Command2_Click()
 
 void frmQelvo::Command3_Click()
 {
-    history::HistoryFile file(mstrFullPathFileName, mstrReturned.size());
-    const history::CountResult count = file.storedCount();
+    const history::CountResult count = history::readStoredCount(mstrFullPathFileName);
     if (count.failure) {
-        mServices.questions->tell(history::clearFailedMessage(*count.failure));
+        mServices.questions->tell(texts::clearFailedMessage(*count.failure));
         return;
     }
     mlngDataCount = count.value;
-    mintAnswer = mServices.questions->ask(history::clearQuestion(), QuestionBox::kYes);
-    if (mintAnswer != QuestionBox::kYes) {
+    mintAnswer = mServices.questions->ask(texts::clearQuestion(), QuestionBox::kYes);
+    if (mintAnswer != QuestionBox::kYes || mEnding) {
         return;
     }
+    // The file is read again now: what changed in it while the question was open stays.
     const std::optional<history::Failure> failure =
-        history::clearStoredHistory(file, mlngDataCount);
+        history::clearHistory(mstrFullPathFileName, mlngDataCount);
     mlngApiResult = failure ? 0 : 1;
     if (failure) {
         // The lists stay as they are, so that the window still shows what the file holds.
-        mServices.questions->tell(history::clearFailedMessage(*failure));
+        mServices.questions->tell(texts::clearFailedMessage(*failure));
         return;
     }
     List1->clear();
     List2->clear();
 }
 
-void frmQelvo::Form_Unload(qint16& Cancel)
+history::SaveResult frmQelvo::save()
 {
-    const history::SaveResult saved =
-        history::saveHistory(mstrFullPathFileName, List1->lines(), mstrReturned.size());
+    history::SaveResult saved = history::saveHistory(mstrFullPathFileName, List1->lines());
     mlngDataCount = saved.storedCount;
     mlngApiResult = saved.failure ? 0 : 1;
     if (!saved.failure) {
+        mExitStatus = 0; // an earlier failure is mended by this save
+    }
+    return saved;
+}
+
+void frmQelvo::reportNotSaved(const history::Failure& failure)
+{
+    mExitStatus = 1;
+    mServices.reportError(texts::notSavedMessage(failure));
+}
+
+void frmQelvo::Form_Unload(qint16& Cancel)
+{
+    const history::SaveResult saved = save();
+    if (!saved.failure) {
         return;
     }
-    if (!mCloseRefusable) {
-        mServices.questions->tell(history::saveFailedMessage(*saved.failure));
+    if (mEnding) {
+        reportNotSaved(*saved.failure);
         return;
     }
+    mUnsaved = saved.failure;
     mintAnswer =
-        mServices.questions->ask(history::saveFailedQuestion(*saved.failure), QuestionBox::kNo);
-    if (mintAnswer != QuestionBox::kYes) {
+        mServices.questions->ask(texts::saveFailedQuestion(*saved.failure), QuestionBox::kNo);
+    mUnsaved.reset();
+    // A signal that came while the question was open has ended the program already.
+    if (mintAnswer != QuestionBox::kYes && !mEnding) {
         Cancel = 1;
     }
 }
@@ -292,7 +314,7 @@ void frmQelvo::closeEvent(QCloseEvent* event)
     }
     qint16 cancel = 0;
     Form_Unload(cancel);
-    if (cancel != 0 && mCloseRefusable) {
+    if (cancel != 0) {
         event->ignore();
         return;
     }
@@ -300,10 +322,35 @@ void frmQelvo::closeEvent(QCloseEvent* event)
     event->accept();
 }
 
-void frmQelvo::closeUnrefusably()
+void frmQelvo::endNow()
 {
-    mCloseRefusable = false;
-    close();
+    if (mEnding) {
+        return;
+    }
+    // Nothing waits for an answer: a box left open would keep the process alive, deaf to
+    // further signals, after its window is gone.
+    mEnding = true;
+    mServices.questions->abandon();
+    if (mUnsaved) {
+        // The user was asking whether to close without saving: nothing new is saved.
+        reportNotSaved(*mUnsaved);
+    } else if (!mUnloaded) {
+        qint16 cancel = 0;
+        Form_Unload(cancel);
+    }
+    mUnloaded = true;
+    hide();
+    mServices.quit();
+}
+
+void frmQelvo::saveForSessionEnd()
+{
+    if (mUnloaded) {
+        return;
+    }
+    if (const std::optional<history::Failure> failure = save().failure) {
+        reportNotSaved(*failure);
+    }
 }
 
 void frmQelvo::bringToFront()

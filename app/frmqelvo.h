@@ -1,5 +1,10 @@
 #pragma once
 
+#include "app/layout.h"
+#include "app/startup.h"
+#include "draw/sixnumbers.h"
+#include "history/historyfile.h"
+
 #include <QString>
 #include <QWidget>
 #include <array>
@@ -14,10 +19,6 @@ class QPushButton;
 class QuestionBox;
 class RandomSource;
 
-namespace history {
-struct Failure;
-}
-
 // The program's one window: six number tiles, the draw, print and clear buttons, the sorted list
 // of the last draw and the history list, with the event procedures that do all the work.
 class frmQelvo final : public QWidget {
@@ -29,10 +30,14 @@ public:
     // What the window works with; tests pass their own.
     struct Services {
         std::function<bool()> previousInstance; // the previous-instance flag
-        QString programFolder;                  // the folder of the running executable
+        startup::ProgramFolder programFolder;   // the folder of the running executable
         RandomSource* random = nullptr;
         QuestionBox* questions = nullptr;
         LinePrinter* printer = nullptr;
+        // Where a failure is reported when no box may be shown: standard error.
+        std::function<void(const QString&)> reportError;
+        // Leaves every running event loop, the boxes' too: the program ends.
+        std::function<void()> quit;
     };
 
     explicit frmQelvo(Services services, QWidget* parent = nullptr);
@@ -46,9 +51,16 @@ public:
     void Form_Load();
     // Set when the load event ended the program: the exit status to end with.
     [[nodiscard]] std::optional<int> endCode() const;
-    // Closes the window through the unload event where the close cannot be refused: a signal,
-    // the end of the desktop session. Does nothing once the window has unloaded.
-    void closeUnrefusably();
+    // The exit status after the event loop: not 0 when the history could not be saved at an end
+    // that no box could report.
+    [[nodiscard]] int exitStatus() const;
+    // A signal: ends the program at once, without waiting for an answer and without destroying
+    // anything on the user's behalf. An open repeat question keeps the line (its default), an
+    // open clear question clears nothing, an open close-without-saving question saves nothing.
+    void endNow();
+    // The desktop session is ending: saves as the unload does, without a box, and leaves the
+    // ending to the session manager.
+    void saveForSessionEnd();
     // Brings the window to the front when another start of the program is attempted.
     void bringToFront();
 
@@ -67,15 +79,21 @@ private:
     void Command3_Click();
     void Form_Unload(qint16& Cancel);
 
-    void setTileColours(const std::array<quint32, 6>& gradient);
+    void setTileColours(const layout::Gradient& gradient);
     void endProgram(int code);
+    history::SaveResult save();
+    void reportNotSaved(const history::Failure& failure);
 
     Services mServices;
     std::optional<int> mEndCode;
+    int mExitStatus = 0;
     bool mUnloaded = false;
-    bool mCloseRefusable = true;
+    // The program is ending on a signal: every open box counts as unanswered.
+    bool mEnding = false;
+    // The save that failed while the user is asked whether to close without saving.
+    std::optional<history::Failure> mUnsaved;
 
-    std::array<QLabel*, 6> Label1{};
+    std::array<QLabel*, draw::kTileCount> Label1{};
     std::array<QLabel*, 2> Label2{};
     QPushButton* Command1 = nullptr;
     QPushButton* Command2 = nullptr;

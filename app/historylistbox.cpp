@@ -42,17 +42,17 @@ public:
         endRemoveRows();
     }
 
-    void reset(HistoryLines lines)
+    void reset(history::HistoryLines lines)
     {
         beginResetModel();
         mLines = std::move(lines);
         endResetModel();
     }
 
-    [[nodiscard]] const HistoryLines& lines() const { return mLines; }
+    [[nodiscard]] const history::HistoryLines& lines() const { return mLines; }
 
 private:
-    HistoryLines mLines;
+    history::HistoryLines mLines;
 };
 
 HistoryListBox::HistoryListBox(QWidget* parent)
@@ -103,7 +103,7 @@ void HistoryListBox::removeLast()
     mModel->removeLast();
 }
 
-void HistoryListBox::setLines(HistoryLines lines)
+void HistoryListBox::setLines(history::HistoryLines lines)
 {
     mModel->reset(std::move(lines));
 }
@@ -113,7 +113,7 @@ int HistoryListBox::count() const
     return static_cast<int>(mModel->lines().size());
 }
 
-const HistoryLines& HistoryListBox::lines() const
+const history::HistoryLines& HistoryListBox::lines() const
 {
     return mModel->lines();
 }

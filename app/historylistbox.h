@@ -1,6 +1,6 @@
 #pragma once
 
-#include "draw/historylines.h"
+#include "history/historylines.h"
 
 #include <QTableView>
 
@@ -19,10 +19,10 @@ public:
     void clear();
     void addItem(const QString& text);
     void removeLast();
-    void setLines(HistoryLines lines);
+    void setLines(history::HistoryLines lines);
     [[nodiscard]] int count() const;
     // All lines, oldest first.
-    [[nodiscard]] const HistoryLines& lines() const;
+    [[nodiscard]] const history::HistoryLines& lines() const;
 
 protected:
     void changeEvent(QEvent* event) override;

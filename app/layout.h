@@ -1,5 +1,7 @@
 #pragma once
 
+#include "draw/sixnumbers.h"
+
 #include <QColor>
 #include <QFont>
 #include <QRect>
@@ -19,12 +21,12 @@ struct Twips {
 };
 
 inline constexpr Twips kClientArea{0, 0, 4575, 3105};
-inline constexpr std::array<Twips, 6> kTiles{{{210, 240, 630, 465},
-                                              {960, 240, 615, 465},
-                                              {1680, 240, 615, 465},
-                                              {2400, 240, 615, 465},
-                                              {3120, 240, 615, 465},
-                                              {3840, 240, 615, 465}}};
+inline constexpr std::array<Twips, draw::kTileCount> kTiles{{{210, 240, 630, 465},
+                                                             {960, 240, 615, 465},
+                                                             {1680, 240, 615, 465},
+                                                             {2400, 240, 615, 465},
+                                                             {3120, 240, 615, 465},
+                                                             {3840, 240, 615, 465}}};
 inline constexpr Twips kDrawButton{120, 840, 4335, 495};
 inline constexpr Twips kSortedCaption{120, 1560, 420, 180};
 inline constexpr Twips kHistoryCaption{1200, 1560, 420, 180};
@@ -38,21 +40,13 @@ int toPixels(double twips, double dpi);
 QRect toPixels(const Twips& twips, double dpi);
 double toTwips(int pixels, double dpi);
 
-using Gradient = std::array<quint32, 6>;
+using Gradient = std::array<quint32, draw::kTileCount>;
 inline constexpr Gradient kBlueGradient{0xFFC0C0, 0xFF8080, 0xFF0000, 0xC00000, 0x800000, 0x400000};
 inline constexpr Gradient kRedGradient{0xC0C0FF, 0x8080FF, 0x0000FF, 0x0000C0, 0x000080, 0x000040};
 inline constexpr Gradient kTileText{0x000000, 0x404040, 0xC0C0C0, 0xC0C0C0, 0xFFFFFF, 0xFFFFFF};
 
 // A colour given as 0x00BBGGRR.
 QColor fromBgr(quint32 bgr);
-
-inline constexpr auto kTitle = u"Six Random Numbers";
-inline constexpr auto kDrawCaption = u"乱数発生";
-inline constexpr auto kPrintCaption = u"履歴印刷";
-inline constexpr auto kClearCaption = u"履歴全消去";
-inline constexpr auto kSortedListCaption = u"並 替";
-inline constexpr auto kHistoryListCaption = u"履 歴";
-inline constexpr std::array<char16_t, 6> kStarCaptions{u'★', u'☆', u'★', u'☆', u'★', u'☆'};
 
 // A caption for a button too narrow for more than one character: one character per line.
 QString stackedCaption(const QString& caption);

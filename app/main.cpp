@@ -1,30 +1,39 @@
 #include "app/frmqelvo.h"
-#include "app/layout.h"
 #include "app/questionbox.h"
 #include "app/singleinstance.h"
+#include "app/startup.h"
 #include "app/terminationsignals.h"
+#include "app/texts.h"
 #include "draw/randomsource.h"
 #include "print/lineprinter.h"
 
 #include <QApplication>
 #include <QSessionManager>
+#include <QTranslator>
+#include <cstdio>
 
 int main(int argc, char* argv[])
 {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("qelvo"));
-    QApplication::setApplicationDisplayName(QString::fromUtf16(layout::kTitle));
+    QApplication::setApplicationDisplayName(texts::text(texts::kTitle));
     QApplication::setFont(layout::windowFont());
 
-    installToolkitTranslation();
+    QTranslator toolkitTexts;
+    installToolkitTranslation(toolkitTexts);
 
-    SingleInstance instance(instanceKey(QApplication::applicationFilePath()));
+    const startup::ProgramFolder folder =
+        startup::programFolder(QApplication::applicationDirPath());
+    SingleInstance instance(folder.bytes);
     SystemRandomSource random;
     DocumentPrinter printer(defaultPrinter);
     MessageQuestionBox questions(nullptr);
 
-    frmQelvo window({[&instance] { return instance.isPreviousInstanceRunning(); },
-                     QApplication::applicationDirPath(), &random, &questions, &printer});
+    frmQelvo window(
+        {[&instance] { return instance.isPreviousInstanceRunning(); }, folder, &random, &questions,
+         &printer,
+         [](const QString& text) { std::fprintf(stderr, "qelvo: %s\n", qUtf8Printable(text)); },
+         [] { QCoreApplication::exit(0); }});
     window.Form_Load();
     if (const std::optional<int> code = window.endCode()) {
         return *code;
@@ -33,14 +42,14 @@ int main(int argc, char* argv[])
     QObject::connect(&instance, &SingleInstance::activationRequested, &window,
                      &frmQelvo::bringToFront);
     TerminationSignals terminations;
-    QObject::connect(&terminations, &TerminationSignals::received, &window,
-                     &frmQelvo::closeUnrefusably);
+    QObject::connect(&terminations, &TerminationSignals::received, &window, &frmQelvo::endNow);
+    // Qt forbids quitting here: the save is done and the session manager ends the program.
     QObject::connect(&app, &QGuiApplication::commitDataRequest, &window,
-                     [&window](QSessionManager&) { window.closeUnrefusably(); });
+                     [&window](QSessionManager&) { window.saveForSessionEnd(); });
 
     window.show();
-    const int status = QApplication::exec();
+    QApplication::exec();
     // The printed lines of this run become one job once the program ends.
     printer.finish();
-    return status;
+    return window.exitStatus();
 }

@@ -1,16 +1,15 @@
 #include "app/questionbox.h"
 
-#include "app/layout.h"
+#include "app/texts.h"
 
 #include <QCoreApplication>
 #include <QMessageBox>
 #include <QTranslator>
 
-bool installToolkitTranslation()
+bool installToolkitTranslation(QTranslator& translator)
 {
-    static QTranslator toolkitTexts;
-    return toolkitTexts.load(QStringLiteral(":/qelvo/qtbase_ja.qm")) &&
-           QCoreApplication::installTranslator(&toolkitTexts);
+    return translator.load(QStringLiteral(":/qelvo/qtbase_ja.qm")) &&
+           QCoreApplication::installTranslator(&translator);
 }
 
 MessageQuestionBox::MessageQuestionBox(QWidget* parent)
@@ -18,18 +17,37 @@ MessageQuestionBox::MessageQuestionBox(QWidget* parent)
 {
 }
 
+int MessageQuestionBox::run(QMessageBox& box)
+{
+    if (mAbandoned) {
+        return QMessageBox::NoButton;
+    }
+    mOpen = &box;
+    const int pressed = box.exec();
+    mOpen.clear();
+    return mAbandoned ? QMessageBox::NoButton : pressed;
+}
+
 qint16 MessageQuestionBox::ask(const QString& text, qint16 defaultAnswer)
 {
-    QMessageBox box(QMessageBox::Question, QString::fromUtf16(layout::kTitle), text,
+    QMessageBox box(QMessageBox::Question, texts::text(texts::kTitle), text,
                     QMessageBox::Yes | QMessageBox::No, mParent);
     box.setDefaultButton(defaultAnswer == kYes ? QMessageBox::Yes : QMessageBox::No);
     box.setEscapeButton(QMessageBox::No);
-    return box.exec() == QMessageBox::Yes ? kYes : kNo;
+    return run(box) == QMessageBox::Yes ? kYes : kNo;
 }
 
 void MessageQuestionBox::tell(const QString& text)
 {
-    QMessageBox box(QMessageBox::Warning, QString::fromUtf16(layout::kTitle), text, QMessageBox::Ok,
+    QMessageBox box(QMessageBox::Warning, texts::text(texts::kTitle), text, QMessageBox::Ok,
                     mParent);
-    box.exec();
+    run(box);
+}
+
+void MessageQuestionBox::abandon()
+{
+    mAbandoned = true;
+    if (mOpen) {
+        mOpen->done(QMessageBox::No);
+    }
 }

@@ -1,8 +1,11 @@
 #pragma once
 
+#include <QPointer>
 #include <QtGlobal>
 
+class QMessageBox;
 class QString;
+class QTranslator;
 class QWidget;
 
 // The modal boxes through which the window asks and tells; an interface so tests can answer.
@@ -20,11 +23,14 @@ public:
     virtual qint16 ask(const QString& text, qint16 defaultAnswer) = 0;
     // A message with a warning icon and an OK button.
     virtual void tell(const QString& text) = 0;
+    // Closes the open box, if any, as answered No, and every later box at once the same way:
+    // the program is ending and no one is there to answer.
+    virtual void abandon() = 0;
 };
 
 // Loads the toolkit's Japanese texts (the Yes and No buttons read はい and いいえ), built into the
 // program, whatever the system language. False when they cannot be loaded.
-bool installToolkitTranslation();
+bool installToolkitTranslation(QTranslator& translator);
 
 // The real boxes, modal to the application, titled with the application's title.
 class MessageQuestionBox final : public QuestionBox {
@@ -33,7 +39,13 @@ public:
 
     qint16 ask(const QString& text, qint16 defaultAnswer) override;
     void tell(const QString& text) override;
+    void abandon() override;
 
 private:
+    // Runs the box unless the boxes are abandoned; the button pressed, or none.
+    int run(QMessageBox& box);
+
     QWidget* mParent;
+    QPointer<QMessageBox> mOpen;
+    bool mAbandoned = false;
 };

@@ -1,11 +1,10 @@
 #include "app/singleinstance.h"
 
-#include <QCryptographicHash>
-#include <QDir>
-#include <QFile>
-#include <QFileInfo>
 #include <QSocketNotifier>
+#include <cerrno>
 #include <cstring>
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -14,29 +13,50 @@
 namespace {
 
 constexpr int kBacklog = 4;
+constexpr mode_t kPrivateFolderMode = 0700;
 
 // A Unix socket address for path, or false when the path is too long for one.
 bool socketAddress(const QByteArray& path, sockaddr_un& address)
 {
     address = {};
     address.sun_family = AF_UNIX;
-    if (path.size() >= static_cast<qsizetype>(sizeof(address.sun_path))) {
+    if (path.isEmpty() || path.size() >= static_cast<qsizetype>(sizeof(address.sun_path))) {
         return false;
     }
     std::memcpy(address.sun_path, path.constData(), static_cast<std::size_t>(path.size()));
     return true;
 }
 
+bool isPrivateFolder(const QByteArray& path)
+{
+    struct stat status {};
+    return path.startsWith('/') && ::lstat(path.constData(), &status) == 0 &&
+           S_ISDIR(status.st_mode) && status.st_uid == ::getuid() &&
+           (status.st_mode & (S_IRWXG | S_IRWXO)) == 0;
+}
+
+void warn(const char* what, const QByteArray& path)
+{
+    qWarning("qelvo: %s %s: %s", what, path.constData(), std::strerror(errno));
+}
+
 } // namespace
 
-SingleInstance::SingleInstance(const QString& key, QObject* parent)
-    : QObject(parent)
-    , mLock(QDir::temp().filePath(key + QStringLiteral(".lock")))
-    , mSocketPath(QFile::encodeName(QDir::temp().filePath(key + QStringLiteral(".socket"))))
+QByteArray privateRuntimeFolder()
 {
-    // A lock held by a live process is never taken over because of its age; a lock whose
-    // owner is gone is taken over at once.
-    mLock.setStaleLockTime(0);
+    QByteArray runtime = qgetenv("XDG_RUNTIME_DIR");
+    if (isPrivateFolder(runtime)) {
+        return runtime;
+    }
+    const QByteArray own = "/tmp/qelvo-" + QByteArray::number(::getuid());
+    ::mkdir(own.constData(), kPrivateFolderMode);
+    return isPrivateFolder(own) ? own : QByteArray();
+}
+
+SingleInstance::SingleInstance(QByteArray folder, QObject* parent)
+    : QObject(parent)
+    , mFolder(std::move(folder))
+{
 }
 
 SingleInstance::~SingleInstance()
@@ -45,51 +65,74 @@ SingleInstance::~SingleInstance()
         ::close(mListener);
         ::unlink(mSocketPath.constData());
     }
+    if (mLock >= 0) {
+        ::close(mLock);
+    }
 }
 
 bool SingleInstance::isPreviousInstanceRunning()
 {
-    if (mLock.isLocked()) {
+    if (mLock >= 0) {
         return false;
     }
-    if (mLock.tryLock(0)) {
+    const int folder = ::open(mFolder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (folder < 0) {
+        warn("cannot lock the folder", mFolder);
+        return false;
+    }
+    struct stat status {};
+    if (::fstat(folder, &status) == 0) {
+        // Named by the folder's identity, so every name of the folder finds the same socket.
+        const QByteArray runtime = privateRuntimeFolder();
+        if (!runtime.isEmpty()) {
+            mSocketPath = runtime + "/qelvo-" + QByteArray::number(status.st_dev, 16) + '-' +
+                          QByteArray::number(status.st_ino, 16) + ".socket";
+        }
+    }
+    if (::flock(folder, LOCK_EX | LOCK_NB) == 0) {
+        mLock = folder;
         listen();
         return false;
     }
+    const bool held = errno == EWOULDBLOCK;
+    if (!held) {
+        warn("cannot lock the folder", mFolder);
+    }
+    ::close(folder);
     sockaddr_un address{};
-    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const int fd = held ? ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0) : -1;
     if (fd >= 0 && socketAddress(mSocketPath, address) &&
         ::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof(address)) == 0) {
-        // The connection is the request. The running instance may close it at once: a send
-        // must not end this process with SIGPIPE.
+        // The connection is the request. The running copy may close it at once: a send must not
+        // end this process with SIGPIPE.
         const char request = 'r';
         [[maybe_unused]] const ssize_t sent = ::send(fd, &request, 1, MSG_NOSIGNAL);
     }
     if (fd >= 0) {
         ::close(fd);
     }
-    return true;
+    return held;
 }
 
 void SingleInstance::listen()
 {
     sockaddr_un address{};
     if (!socketAddress(mSocketPath, address)) {
-        return; // the program still runs alone; only the bringing to the front is lost
-    }
-    // Only the holder of the lock removes a socket that a crashed instance left behind.
-    ::unlink(mSocketPath.constData());
-    mListener = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-    if (mListener < 0) {
+        qWarning("qelvo: no private folder for the socket; a second start cannot bring this "
+                 "window to the front");
         return;
     }
-    const mode_t previous = ::umask(S_IRWXG | S_IRWXO);
-    const bool bound =
-        ::bind(mListener, reinterpret_cast<const sockaddr*>(&address), sizeof(address)) == 0;
-    ::umask(previous);
-    if (!bound || ::listen(mListener, kBacklog) != 0) {
-        ::close(mListener);
-        mListener = -1;
+    // Only the holder of the lock removes what a crashed copy, or anyone, left at the path.
+    ::unlink(mSocketPath.constData());
+    mListener = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    if (mListener < 0 ||
+        ::bind(mListener, reinterpret_cast<const sockaddr*>(&address), sizeof(address)) != 0 ||
+        ::listen(mListener, kBacklog) != 0) {
+        warn("cannot listen on", mSocketPath);
+        if (mListener >= 0) {
+            ::close(mListener);
+            mListener = -1;
+        }
         return;
     }
     mNotifier = new QSocketNotifier(mListener, QSocketNotifier::Read, this);
@@ -100,12 +143,4 @@ void SingleInstance::listen()
         }
         emit activationRequested();
     });
-}
-
-QString instanceKey(const QString& executablePath)
-{
-    const QString canonical = QFileInfo(executablePath).canonicalFilePath();
-    const QByteArray hash =
-        QCryptographicHash::hash(canonical.toUtf8(), QCryptographicHash::Sha256).toHex().left(16);
-    return QStringLiteral("qelvo-%1-%2").arg(getuid()).arg(QString::fromLatin1(hash));
 }

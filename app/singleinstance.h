@@ -1,24 +1,30 @@
 #pragma once
 
-#include <QLockFile>
+#include <QByteArray>
 #include <QObject>
 
 class QSocketNotifier;
 
-// Whether another instance of the same executable file runs, through a lock that a crashed
-// instance never leaves blocking; the running instance is asked to come to the front.
+// One running copy per history folder, whatever the executable's name, link or temp folder: a
+// lock on the folder itself, which the system drops when its holder ends in any way, so no file
+// left behind can block a start. The running copy is asked to come to the front through a
+// socket in a folder only the user can write to.
+//
+// A plain Unix socket, not QLocalServer: Qt Network would cost every start its loading, and the
+// socket only carries a knock on the door.
 class SingleInstance final : public QObject {
     Q_OBJECT
 
 public:
-    // key: names the lock and the socket; instanceKey() makes it from the executable's path.
-    explicit SingleInstance(const QString& key, QObject* parent = nullptr);
+    // folder: the history's folder, as the file system names it.
+    explicit SingleInstance(QByteArray folder, QObject* parent = nullptr);
     ~SingleInstance() override;
     SingleInstance(const SingleInstance&) = delete;
     SingleInstance& operator=(const SingleInstance&) = delete;
 
-    // The previous-instance flag. The first call takes the lock when it is free; when another
-    // instance holds it, that instance is asked to bring its window to the front.
+    // The previous-instance flag: true only when a running copy holds the folder's lock, which
+    // is then asked to bring its window to the front. Otherwise the first call takes the lock;
+    // when the folder cannot be locked at all, the program runs unguarded, with a warning.
     bool isPreviousInstanceRunning();
 
 signals:
@@ -27,11 +33,13 @@ signals:
 private:
     void listen();
 
-    QLockFile mLock;
+    QByteArray mFolder;
+    int mLock = -1;
     QByteArray mSocketPath;
     int mListener = -1;
     QSocketNotifier* mNotifier = nullptr;
 };
 
-// The key of an executable: its canonical path, and the user, hashed into a short name.
-QString instanceKey(const QString& executablePath);
+// The folder for the socket: $XDG_RUNTIME_DIR, else /tmp/qelvo-UID, made if missing; only one
+// that the user owns and no one else can write to, else nothing.
+QByteArray privateRuntimeFolder();

@@ -3,9 +3,9 @@
 #include "app/frmqelvo.h"
 #include "app/questionbox.h"
 #include "draw/historyline.h"
-#include "draw/historylines.h"
 #include "draw/randomsource.h"
 #include "draw/sixnumbers.h"
+#include "support/samples.h"
 
 #include <QApplication>
 #include <QFile>
@@ -30,31 +30,43 @@ class AlwaysNo final : public QuestionBox {
 public:
     qint16 ask(const QString& /*text*/, qint16 /*defaultAnswer*/) override { return kNo; }
     void tell(const QString& /*text*/) override {}
+    void abandon() override {}
 };
+
+frmQelvo::Services servicesIn(const QTemporaryDir& folder, RandomSource& random,
+                              QuestionBox& questions)
+{
+    return {[] { return false; },
+            {QFile::encodeName(folder.path()), folder.path(), true},
+            &random,
+            &questions,
+            nullptr,
+            [](const QString& /*text*/) {},
+            [] {}};
+}
 
 // A history file of count lines, all equal to the line of the draw that SameDraw gives.
 bool writeHistory(const QString& folder, int count)
 {
     QByteArray ini = "[History]\r\nData=" + QByteArray::number(count) + "\r\n";
     for (int k = 1; k <= count; ++k) {
-        ini += "His" + QByteArray::number(k) + "=02  ;  07  ;  15  ;  23  ;  30  ;  41\r\n";
+        ini += "His" + QByteArray::number(k) + '=' + samples::exampleLine().toLatin1() + "\r\n";
     }
-    QFile file(folder + QStringLiteral("/qelvo.ini"));
-    return file.open(QIODevice::WriteOnly) && file.write(ini) == ini.size();
+    return samples::writeFile(folder + QStringLiteral("/qelvo.ini"), ini);
 }
 
 // The window's load with a full history, up to its first paint.
 void loadFullHistory(benchmark::State& state)
 {
     QTemporaryDir folder;
-    if (!writeHistory(folder.path(), draw::kMaxHistoryLines)) {
+    if (!writeHistory(folder.path(), history::kMaxLines)) {
         state.SkipWithError("cannot write the history");
         return;
     }
     SameDraw random;
     AlwaysNo questions;
     for (auto _ : state) {
-        frmQelvo window({[] { return false; }, folder.path(), &random, &questions, nullptr});
+        frmQelvo window(servicesIn(folder, random, questions));
         window.Form_Load();
         window.show();
         QCoreApplication::processEvents();
@@ -65,13 +77,13 @@ BENCHMARK(loadFullHistory)->Unit(benchmark::kMillisecond);
 void clickWithFullHistory(benchmark::State& state)
 {
     QTemporaryDir folder;
-    if (!writeHistory(folder.path(), draw::kMaxHistoryLines - 1)) {
+    if (!writeHistory(folder.path(), history::kMaxLines - 1)) {
         state.SkipWithError("cannot write the history");
         return;
     }
     SameDraw random;
     AlwaysNo questions;
-    frmQelvo window({[] { return false; }, folder.path(), &random, &questions, nullptr});
+    frmQelvo window(servicesIn(folder, random, questions));
     window.Form_Load();
     window.show();
     auto* draw = window.findChild<QPushButton*>(QStringLiteral("Command1"));
@@ -84,11 +96,7 @@ BENCHMARK(clickWithFullHistory)->Unit(benchmark::kMicrosecond);
 void drawAndRepeatCount(benchmark::State& state)
 {
     SystemRandomSource random;
-    HistoryLines history;
-    for (int k = 1; k < draw::kMaxHistoryLines; ++k) {
-        history.append(
-            QStringLiteral("%1  ;  07  ;  15  ;  23  ;  30  ;  41").arg(k % 100).toLatin1());
-    }
+    history::HistoryLines lines = samples::numberedLines(history::kMaxLines - 1);
     for (auto _ : state) {
         const draw::Numbers numbers = draw::drawSix(random);
         QStringList texts;
@@ -96,9 +104,9 @@ void drawAndRepeatCount(benchmark::State& state)
             texts << draw::twoDigitText(n);
         }
         texts.sort();
-        history.append(draw::joinHistoryLine(texts).toLatin1());
-        benchmark::DoNotOptimize(draw::repeatCount(history));
-        history.removeLast();
+        lines.append(draw::joinHistoryLine(texts).toLatin1());
+        benchmark::DoNotOptimize(draw::repeatCount(lines));
+        lines.removeLast();
     }
 }
 BENCHMARK(drawAndRepeatCount)->Unit(benchmark::kMicrosecond);

@@ -2,41 +2,37 @@
 // side by side with a reference that reads and rewrites the whole file for every single value,
 // as the one-call-per-value profile functions do. At 32,767 lines the reference would run for
 // minutes, so there it is timed per call and its operation time is that times the calls.
-#include "history/filestore.h"
+//
+// A crafted file (a full count, no line keys, many comment lines after the count) shows that
+// every operation stays linear in the file's size: the time per megabyte stays flat.
 #include "history/historyfile.h"
 #include "history/profiledocument.h"
+#include "support/samples.h"
 
-#include <QFile>
 #include <QTemporaryDir>
 #include <benchmark/benchmark.h>
 
 namespace {
 
-constexpr qsizetype kCapacity = 256;
+constexpr qsizetype kCapacity = history::kReceiveBufferSize;
 constexpr QByteArrayView kSection = "History";
+constexpr double kBytesPerMegabyte = 1024.0 * 1024.0;
 
-HistoryLines historyOf(int count)
-{
-    HistoryLines lines;
-    for (int k = 1; k <= count; ++k) {
-        lines.append(QStringLiteral("%1  ;  07  ;  15  ;  23  ;  30  ;  41")
-                         .arg(k % 43 + 1, 2, 10, QChar(u'0'))
-                         .toLatin1());
-    }
-    return lines;
-}
+using samples::numberedLines;
 
 void put(const QString& path, const QByteArray& bytes)
 {
-    QFile file(path);
-    if (file.open(QIODevice::WriteOnly)) {
-        file.write(bytes);
-    }
+    samples::writeFile(path, bytes);
 }
 
 QByteArray contents(const QString& path)
 {
-    return filestore::readWhole(path).bytes;
+    return samples::readFile(path);
+}
+
+QByteArray lineKey(int k)
+{
+    return "His" + QByteArray::number(k);
 }
 
 struct Files {
@@ -47,7 +43,7 @@ struct Files {
 
     explicit Files(int count)
     {
-        history::saveHistory(path, historyOf(count), kCapacity);
+        history::saveHistory(path, numberedLines(count));
         full = contents(path);
     }
 };
@@ -68,19 +64,19 @@ void referenceWrite(const QString& path, QByteArrayView key, QByteArrayView valu
 void referenceLoad(const QString& path)
 {
     const int count = referenceRead(path, "Data", "0").toInt();
-    HistoryLines lines;
+    history::HistoryLines lines;
     for (int k = 1; k <= count; ++k) {
-        lines.append(referenceRead(path, history::lineKey(k), ""));
+        lines.append(referenceRead(path, lineKey(k), ""));
     }
     benchmark::DoNotOptimize(lines);
 }
 
-void referenceSave(const QString& path, const HistoryLines& lines)
+void referenceSave(const QString& path, const history::HistoryLines& lines)
 {
     const int stored = referenceRead(path, "Data", "0").toInt();
     referenceWrite(path, "Data", QByteArray::number(lines.size()));
     for (int k = stored + 1; k <= lines.size(); ++k) {
-        referenceWrite(path, history::lineKey(k), lines.at(k - 1));
+        referenceWrite(path, lineKey(k), lines.at(k - 1));
     }
 }
 
@@ -88,7 +84,7 @@ void referenceClear(const QString& path)
 {
     const int stored = referenceRead(path, "Data", "0").toInt();
     for (int k = 1; k <= stored; ++k) {
-        referenceWrite(path, history::lineKey(k), "");
+        referenceWrite(path, lineKey(k), "");
     }
     referenceWrite(path, "Data", "0");
 }
@@ -110,7 +106,7 @@ void oursLoad(benchmark::State& state)
 {
     const Files files(static_cast<int>(state.range(0)));
     for (auto _ : state) {
-        benchmark::DoNotOptimize(history::loadHistory(files.path, kCapacity));
+        benchmark::DoNotOptimize(history::loadHistory(files.path));
     }
     state.counters["file_bytes"] = static_cast<double>(files.full.size());
 }
@@ -118,17 +114,15 @@ void oursLoad(benchmark::State& state)
 void oursSave(benchmark::State& state)
 {
     const Files files(static_cast<int>(state.range(0)));
-    const HistoryLines lines = historyOf(static_cast<int>(state.range(0)));
-    timeFrom(state, files, files.empty,
-             [&] { history::saveHistory(files.path, lines, kCapacity); });
+    const history::HistoryLines lines = numberedLines(static_cast<int>(state.range(0)));
+    timeFrom(state, files, files.empty, [&] { history::saveHistory(files.path, lines); });
 }
 
 void oursClear(benchmark::State& state)
 {
     const Files files(static_cast<int>(state.range(0)));
     timeFrom(state, files, files.full, [&] {
-        history::HistoryFile file(files.path, kCapacity);
-        history::clearStoredHistory(file, file.storedCount().value);
+        history::clearHistory(files.path, history::readStoredCount(files.path).value);
     });
 }
 
@@ -143,7 +137,7 @@ void referenceLoadWhole(benchmark::State& state)
 void referenceSaveWhole(benchmark::State& state)
 {
     const Files files(static_cast<int>(state.range(0)));
-    const HistoryLines lines = historyOf(static_cast<int>(state.range(0)));
+    const history::HistoryLines lines = numberedLines(static_cast<int>(state.range(0)));
     timeFrom(state, files, files.empty, [&] { referenceSave(files.path, lines); });
 }
 
@@ -169,7 +163,7 @@ void referenceReadPerCall(benchmark::State& state)
     const Files files(count);
     int k = 0;
     for (auto _ : state) {
-        benchmark::DoNotOptimize(referenceRead(files.path, history::lineKey(k++ % count + 1), ""));
+        benchmark::DoNotOptimize(referenceRead(files.path, lineKey(k++ % count + 1), ""));
     }
     state.counters["operation_ms"] = operationMs(count);
 }
@@ -180,9 +174,57 @@ void referenceWritePerCall(benchmark::State& state)
     const Files files(count);
     int k = 0;
     for (auto _ : state) {
-        referenceWrite(files.path, history::lineKey(k++ % count + 1), "");
+        referenceWrite(files.path, lineKey(k++ % count + 1), "");
     }
     state.counters["operation_ms"] = operationMs(count);
+}
+
+// A count of 32,767 or 0 and no line keys, followed by range(0) comment lines.
+QByteArray craftedFile(int count, int comments)
+{
+    constexpr QByteArrayView kComment = "; comment\r\n";
+    QByteArray bytes = "[History]\r\nData=" + QByteArray::number(count) + "\r\n";
+    bytes.reserve(bytes.size() + kComment.size() * comments);
+    for (int k = 0; k < comments; ++k) {
+        bytes += kComment;
+    }
+    return bytes;
+}
+
+// Load, save of a full list and clear of a full count on the crafted file: "ms_per_MB" stays
+// flat from 100,000 to 1,000,000 comment lines when the work is linear in the file's size.
+template <typename Operation> void crafted(benchmark::State& state, int count, Operation operation)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("qelvo.ini"));
+    const QByteArray start = craftedFile(count, static_cast<int>(state.range(0)));
+    for (auto _ : state) {
+        state.PauseTiming();
+        put(path, start);
+        state.ResumeTiming();
+        operation(path);
+    }
+    state.counters["ms_per_MB"] = benchmark::Counter(
+        static_cast<double>(start.size()) / kBytesPerMegabyte / 1000.0,
+        benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
+}
+
+void craftedLoad(benchmark::State& state)
+{
+    crafted(state, history::kMaxLines,
+            [](const QString& path) { benchmark::DoNotOptimize(history::loadHistory(path)); });
+}
+
+void craftedSave(benchmark::State& state)
+{
+    const history::HistoryLines lines = numberedLines(history::kMaxLines);
+    crafted(state, 0, [&lines](const QString& path) { history::saveHistory(path, lines); });
+}
+
+void craftedClear(benchmark::State& state)
+{
+    crafted(state, history::kMaxLines,
+            [](const QString& path) { history::clearHistory(path, history::kMaxLines); });
 }
 
 constexpr int kSmall = 1000;
@@ -196,6 +238,9 @@ BENCHMARK(referenceSaveWhole)->Arg(kSmall)->Unit(benchmark::kMillisecond)->Itera
 BENCHMARK(referenceClearWhole)->Arg(kSmall)->Unit(benchmark::kMillisecond)->Iterations(3);
 BENCHMARK(referenceReadPerCall)->Arg(kFull)->Unit(benchmark::kMillisecond);
 BENCHMARK(referenceWritePerCall)->Arg(kFull)->Unit(benchmark::kMillisecond);
+BENCHMARK(craftedLoad)->Arg(100000)->Arg(1000000)->Unit(benchmark::kMillisecond);
+BENCHMARK(craftedSave)->Arg(100000)->Arg(1000000)->Unit(benchmark::kMillisecond);
+BENCHMARK(craftedClear)->Arg(100000)->Arg(1000000)->Unit(benchmark::kMillisecond);
 
 } // namespace
 

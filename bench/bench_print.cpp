@@ -1,6 +1,7 @@
 // Handing the history to the printer: the lines of 1,000 and 32,767 draws into one document,
 // written as PDF by Qt's own PDF output; counters give the document's size.
 #include "print/lineprinter.h"
+#include "support/samples.h"
 
 #include <QApplication>
 #include <QFileInfo>
@@ -11,12 +12,7 @@ namespace {
 
 void printHistory(benchmark::State& state)
 {
-    HistoryLines lines;
-    for (int k = 1; k <= state.range(0); ++k) {
-        lines.append(QStringLiteral("%1  ;  07  ;  15  ;  23  ;  30  ;  41")
-                         .arg(k % 43 + 1, 2, 10, QChar(u'0'))
-                         .toLatin1());
-    }
+    const history::HistoryLines lines = samples::numberedLines(static_cast<int>(state.range(0)));
     const QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("history.pdf"));
     for (auto _ : state) {

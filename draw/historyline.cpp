@@ -1,5 +1,7 @@
 #include "draw/historyline.h"
 
+#include "history/historylines.h"
+
 namespace draw {
 
 namespace {
@@ -18,16 +20,20 @@ QString joinHistoryLine(const QStringList& sortedTexts)
     return sortedTexts.join(kSeparator);
 }
 
-QString repeatQuestion(int count)
+int repeatCount(const history::HistoryLines& lines)
 {
-    return QStringLiteral("過去に同じデータが %1 個存在します！ 履歴として残しますか？").arg(count);
-}
-
-QString historyFullMessage()
-{
-    return QStringLiteral("履歴が %1 件でいっぱいのため、今回の数字は履歴に残せません。"
-                          "「履歴全消去」ボタンで履歴を空にしてください。")
-        .arg(kMaxHistoryLines);
+    if (lines.isEmpty()) {
+        return 0;
+    }
+    const qsizetype last = lines.size() - 1;
+    const QByteArrayView newest = lines.at(last);
+    int count = 0;
+    for (qsizetype i = 0; i < last; ++i) {
+        if (lines.at(i) == newest) {
+            ++count;
+        }
+    }
+    return count;
 }
 
 } // namespace draw

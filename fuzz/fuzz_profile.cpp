@@ -9,7 +9,7 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
-    constexpr qsizetype kCapacity = 256;
+    constexpr qsizetype kCapacity = history::kReceiveBufferSize;
     constexpr qint32 kLines = 12;
     const QByteArray bytes(reinterpret_cast<const char*>(data), static_cast<qsizetype>(size));
     ProfileDocument document(bytes);
@@ -21,7 +21,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         document.numberedValues("history", "HIS", kLines, kCapacity);
     for (qint32 k = 1; k <= kLines; ++k) {
         const QByteArrayView line = lines[static_cast<std::size_t>(k - 1)];
-        const QByteArray one = document.value("History", history::lineKey(k), "\x01", kCapacity);
+        const QByteArray one =
+            document.value("History", "His" + QByteArray::number(k), "\x01", kCapacity);
         if ((line.isNull() ? QByteArray("\x01") : line.toByteArray()) != one ||
             one.size() >= kCapacity) {
             std::abort();

@@ -181,6 +181,32 @@ ProfileDocument::ProfileDocument(const QByteArray& bytes)
     }
 }
 
+ProfileDocument::Line& ProfileDocument::Section::at(qsizetype slot)
+{
+    const auto index = static_cast<std::size_t>(slot);
+    return index < lines.size() ? lines[index] : added[index - lines.size()];
+}
+
+const ProfileDocument::Line& ProfileDocument::Section::at(qsizetype slot) const
+{
+    const auto index = static_cast<std::size_t>(slot);
+    return index < lines.size() ? lines[index] : added[index - lines.size()];
+}
+
+ProfileDocument::Line& ProfileDocument::Section::lastLine()
+{
+    const bool addedLast = lastKeyLine + 1 == static_cast<qsizetype>(lines.size());
+    return !added.empty() && addedLast ? added.back() : lines.back();
+}
+
+template <typename F> void ProfileDocument::Section::forEachLine(F f) const
+{
+    const auto split = lines.begin() + (lines.empty() ? 0 : lastKeyLine + 1);
+    std::for_each(lines.begin(), split, f);
+    std::for_each(added.begin(), added.end(), f);
+    std::for_each(split, lines.end(), f);
+}
+
 QByteArrayView ProfileDocument::textOf(const Line& line) const
 {
     if (line.written) {
@@ -223,7 +249,8 @@ qsizetype ProfileDocument::findKey(const Section& section, QByteArrayView key) c
     if (!section.keys.isEmpty()) {
         return section.keys.value(Name{key}) - 1;
     }
-    // Until the first write a read looks through the lines; the first match is the key.
+    // Until the first write nothing is added, and a read looks through the lines read; the
+    // first match is the key.
     for (std::size_t i = 0; i < section.lines.size(); ++i) {
         const std::optional<QByteArrayView> name = keyName(textOf(section.lines[i]));
         if (name && sameName(*name, key)) {
@@ -257,7 +284,7 @@ QByteArray ProfileDocument::value(QByteArrayView section, QByteArrayView key,
     if (line < 0) {
         return cut(fallback, capacity).toByteArray();
     }
-    return readValue(textOf(found->lines[static_cast<std::size_t>(line)]), capacity).toByteArray();
+    return readValue(textOf(found->at(line)), capacity).toByteArray();
 }
 
 std::vector<QByteArrayView> ProfileDocument::numberedValues(QByteArrayView section,
@@ -269,7 +296,7 @@ std::vector<QByteArrayView> ProfileDocument::numberedValues(QByteArrayView secti
     if (found == nullptr) {
         return values;
     }
-    for (const Line& line : found->lines) {
+    found->forEachLine([&](const Line& line) {
         const QByteArrayView text = textOf(line);
         const std::optional<QByteArrayView> key = keyName(text);
         const qint32 number = key ? keyNumber(*key, prefix, count) : 0;
@@ -279,7 +306,7 @@ std::vector<QByteArrayView> ProfileDocument::numberedValues(QByteArrayView secti
             values[static_cast<std::size_t>(number - 1)] =
                 value.isNull() ? QByteArrayView("") : value;
         }
-    }
+    });
     return values;
 }
 
@@ -300,7 +327,7 @@ void ProfileDocument::setValue(QByteArrayView section, QByteArrayView key, QByte
         insertKey(s, key, value);
         return;
     }
-    Line& existing = s.lines[static_cast<std::size_t>(line)];
+    Line& existing = s.at(line);
     // The key keeps the spelling it has in the file; the index still points at the old text,
     // which stays where it is.
     const LineEnd end = existing.end == LineEnd::None ? mLineEnd : existing.end;
@@ -310,26 +337,27 @@ void ProfileDocument::setValue(QByteArrayView section, QByteArrayView key, QByte
 
 void ProfileDocument::insertKey(Section& section, QByteArrayView key, QByteArrayView value)
 {
-    Line& previous = section.lines[static_cast<std::size_t>(section.lastKeyLine)];
+    Line& previous = section.added.empty()
+                         ? section.lines[static_cast<std::size_t>(section.lastKeyLine)]
+                         : section.added.back();
     if (previous.end == LineEnd::None) {
         previous.end = mLineEnd;
     }
-    const qsizetype position = section.lastKeyLine + 1;
-    const Line added = ownLine(keyLine(key, value));
-    // Only comments and other lines that are not keys follow the last key line, so inserting
-    // here moves no line that the key index points at.
-    section.lines.insert(section.lines.begin() + position, added);
-    const QByteArrayView text = textOf(added);
-    section.keys.insert(Name{text.first(key.size())}, position + 1);
-    section.lastKeyLine = position;
+    // Added keys are kept apart from the lines read, so adding one moves no other line: a
+    // section with many lines after its last key still takes each new key in constant time.
+    section.added.push_back(ownLine(keyLine(key, value)));
+    const QByteArrayView text = textOf(section.added.back());
+    const auto slot = static_cast<qsizetype>(section.lines.size() + section.added.size() - 1);
+    section.keys.insert(Name{text.first(key.size())}, slot + 1);
 }
 
 void ProfileDocument::endLastLine()
 {
     const auto last = std::find_if(mSections.rbegin(), mSections.rend(),
                                    [](const Section& section) { return !section.lines.empty(); });
-    if (last != mSections.rend() && last->lines.back().end == LineEnd::None) {
-        last->lines.back().end = mLineEnd;
+    // Only the file's very last line can lack a line end.
+    if (last != mSections.rend() && last->lastLine().end == LineEnd::None) {
+        last->lastLine().end = mLineEnd;
     }
 }
 
@@ -338,18 +366,16 @@ QByteArray ProfileDocument::toBytes() const
     static constexpr std::array<QByteArrayView, 4> kEnds{"", "\r\n", "\n", "\r"};
     qsizetype size = mByteOrderMark.size();
     for (const Section& s : mSections) {
-        for (const Line& line : s.lines) {
-            size += textOf(line).size() + 2;
-        }
+        s.forEachLine([&](const Line& line) { size += textOf(line).size() + 2; });
     }
     QByteArray bytes;
     bytes.reserve(size);
     bytes += mByteOrderMark;
     for (const Section& s : mSections) {
-        for (const Line& line : s.lines) {
+        s.forEachLine([&](const Line& line) {
             bytes += textOf(line);
             bytes += kEnds.at(static_cast<std::size_t>(line.end));
-        }
+        });
     }
     return bytes;
 }

@@ -46,10 +46,20 @@ private:
         LineEnd end = LineEnd::None;
         bool written = false; // offset counts in mWritten's texts instead of the bytes read
     };
+    // A section's lines: as read, and the keys that writes added after its last key line. A
+    // line's slot is its index in lines, or lines.size() + its index in added.
     struct Section {
         std::vector<Line> lines;     // the header line first, except in the preamble
-        qsizetype lastKeyLine = 0;   // new keys go after this line
-        QHash<Name, qsizetype> keys; // first line + 1 of each key, made by the first write
+        qsizetype lastKeyLine = 0;   // the last key line read; added keys follow it
+        std::vector<Line> added;     // in the order of the writes
+        QHash<Name, qsizetype> keys; // slot + 1 of each key's first line, made by the first write
+
+        [[nodiscard]] Line& at(qsizetype slot);
+        [[nodiscard]] const Line& at(qsizetype slot) const;
+        // The section's last line in the order of the file.
+        [[nodiscard]] Line& lastLine();
+        // Calls f with every line in the order of the file.
+        template <typename F> void forEachLine(F f) const;
     };
 
     [[nodiscard]] QByteArrayView textOf(const Line& line) const;

@@ -3,7 +3,7 @@
 #include <QFontMetrics>
 #include <QPrinterInfo>
 
-int printLines(LinePrinter& printer, const HistoryLines& lines)
+int printLines(LinePrinter& printer, const history::HistoryLines& lines)
 {
     if (lines.isEmpty()) {
         return 0;

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "draw/historylines.h"
+#include "history/historylines.h"
 
 #include <QPainter>
 #include <QPrinter>
@@ -28,7 +28,7 @@ public:
 // call: without one, every line is skipped at once instead of after a lookup of its own, which
 // with a print system that has queues but no default one costs about a millisecond a line.
 // Returns the positions gone through.
-int printLines(LinePrinter& printer, const HistoryLines& lines);
+int printLines(LinePrinter& printer, const history::HistoryLines& lines);
 
 // Lines on pages of a QPrinter: the printer's own page, margins and default font; a new page
 // when a line no longer fits; the document is handed over by finish() or the destructor.

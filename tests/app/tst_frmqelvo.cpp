@@ -1,8 +1,9 @@
 #include "app/frmqelvo.h"
 #include "app/layout.h"
-#include "draw/historyline.h"
-#include "fakes.h"
-#include "scriptedsource.h"
+#include "app/texts.h"
+#include "support/fakes.h"
+#include "support/samples.h"
+#include "support/scriptedsource.h"
 
 #include <QAbstractItemView>
 #include <QFile>
@@ -20,7 +21,6 @@ using namespace Qt::Literals::StringLiterals;
 
 namespace {
 
-const QString kLine = u"02  ;  07  ;  15  ;  23  ;  30  ;  41"_s;
 constexpr std::initializer_list<int> kExampleDraw{23, 7, 41, 2, 15, 30};
 
 // The window with scripted collaborators, its program folder a fresh temporary folder.
@@ -32,25 +32,22 @@ struct Harness {
 
     void start()
     {
-        window = std::make_unique<frmQelvo>(frmQelvo::Services{
-            [this] { return previousInstance; }, folder, &random, &questions, &printer});
+        window = std::make_unique<frmQelvo>(
+            frmQelvo::Services{[this] { return previousInstance; },
+                               {QFile::encodeName(folder), folder, folderNamed},
+                               &random,
+                               &questions,
+                               &printer,
+                               [this](const QString& text) { reported << text; },
+                               [this] { ++quits; }});
         window->Form_Load();
         if (!window->endCode()) {
             window->show();
             QVERIFY(QTest::qWaitForWindowExposed(window.get()));
         }
     }
-    void writeIni(const QByteArray& bytes) const
-    {
-        QFile file(iniPath());
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write(bytes);
-    }
-    [[nodiscard]] QByteArray ini() const
-    {
-        QFile file(iniPath());
-        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-    }
+    void writeIni(const QByteArray& bytes) const { QVERIFY(samples::writeFile(iniPath(), bytes)); }
+    [[nodiscard]] QByteArray ini() const { return samples::readFile(iniPath()); }
     [[nodiscard]] QString iniPath() const { return folder + u"/qelvo.ini"_s; }
 
     template <typename T> T* control(const QString& name) const
@@ -79,14 +76,14 @@ struct Harness {
     QStringList tileCaptions() const
     {
         QStringList captions;
-        for (int i = 0; i < 6; ++i) {
+        for (int i = 0; i < draw::kTileCount; ++i) {
             captions << tile(i)->text();
         }
         return captions;
     }
     bool tilesShow(const layout::Gradient& gradient) const
     {
-        for (int i = 0; i < 6; ++i) {
+        for (int i = 0; i < draw::kTileCount; ++i) {
             if (tile(i)->palette().color(QPalette::Window) !=
                 layout::fromBgr(gradient[static_cast<std::size_t>(i)])) {
                 return false;
@@ -102,7 +99,10 @@ struct Harness {
 
     QTemporaryDir dir;
     QString folder;
+    bool folderNamed = true;
     bool previousInstance = false;
+    QStringList reported;
+    int quits = 0;
     ScriptedSource random;
     ScriptedQuestionBox questions;
     RecordingPrinter printer;
@@ -134,13 +134,18 @@ private slots:
     void dataFolderAndFile();
     void closeSavesOnce();
     void closeWithFailedSave();
-    void unrefusableCloseWithFailedSave();
     void damagedFileAtStart();
     void clearAnsweredNo();
     void clearAnsweredYes();
     void clearWithDamagedCount();
     void withoutPermission();
     void printSendsEveryLine();
+    void endingWhileABoxIsOpen_data();
+    void endingWhileABoxIsOpen();
+    void endingWithoutABox();
+    void sessionEndSavesAndGoesOn();
+    void folderNameNotUtf8();
+    void clearKeepsWhatChangedDuringItsQuestion();
 };
 
 void TestFrmQelvo::geometryAt96Dpi_data()
@@ -208,7 +213,7 @@ void TestFrmQelvo::tilesAtStart()
     h.start();
     QCOMPARE(h.tileCaptions(), stars());
     QVERIFY(h.tilesShow(layout::kBlueGradient));
-    for (int i = 0; i < 6; ++i) {
+    for (int i = 0; i < draw::kTileCount; ++i) {
         const QLabel* tile = h.tile(i);
         QCOMPARE(tile->palette().color(QPalette::WindowText),
                  layout::fromBgr(layout::kTileText[static_cast<std::size_t>(i)]));
@@ -217,7 +222,6 @@ void TestFrmQelvo::tilesAtStart()
         QCOMPARE(tile->alignment(), Qt::AlignCenter);
         QCOMPARE(tile->font().pointSizeF(), 20.25);
         QVERIFY(tile->font().bold());
-        QVERIFY(!tile->font().italic() && !tile->font().underline() && !tile->font().strikeOut());
         const QFontInfo face(tile->font());
         QVERIFY2(face.family() == u"ＭＳ Ｐゴシック"_s || face.family() == u"IPAPGothic"_s,
                  qPrintable(face.family()));
@@ -232,11 +236,7 @@ void TestFrmQelvo::tilesAtStart()
 void TestFrmQelvo::listsShowTheirLines()
 {
     Harness h;
-    QByteArray ini = "[History]\r\nData=12\r\n";
-    for (int k = 1; k <= 12; ++k) {
-        ini += "His" + QByteArray::number(k) + '=' + kLine.toLatin1() + "\r\n";
-    }
-    h.writeIni(ini);
+    h.writeIni(samples::historyFile(12));
     h.start();
     h.click(u"Command1"_s, {9, 8, 7, 6, 5, 4});
     QCoreApplication::processEvents();
@@ -246,7 +246,7 @@ void TestFrmQelvo::listsShowTheirLines()
     // A history line fits beside the history list's scroll bar.
     QAbstractItemView* list = h.list1();
     QVERIFY(list->verticalScrollBar()->isVisible());
-    const int textWidth = QFontMetrics(list->font()).horizontalAdvance(kLine);
+    const int textWidth = QFontMetrics(list->font()).horizontalAdvance(samples::exampleLine());
     QVERIFY2(textWidth + 1 <= list->viewport()->width(),
              qPrintable(u"%1 > %2"_s.arg(textWidth + 1).arg(list->viewport()->width())));
     // Six lines are in view at once.
@@ -276,7 +276,7 @@ void TestFrmQelvo::drawFillsTilesListsAndHistory()
     h.click(u"Command1"_s, kExampleDraw);
     QCOMPARE(h.tileCaptions(), (QStringList{u"23"_s, u"7"_s, u"41"_s, u"2"_s, u"15"_s, u"30"_s}));
     QCOMPARE(h.sorted(), (QStringList{u"02"_s, u"07"_s, u"15"_s, u"23"_s, u"30"_s, u"41"_s}));
-    QCOMPARE(h.history(), QStringList{kLine});
+    QCOMPARE(h.history(), QStringList{samples::exampleLine()});
     QVERIFY(h.tilesShow(layout::kBlueGradient));
     QVERIFY(h.questions.asked.isEmpty());
     // Drawing touches no file.
@@ -294,15 +294,14 @@ void TestFrmQelvo::repeatKeptThenDiscarded()
     QCOMPARE(h.questions.asked.value(0),
              u"過去に同じデータが 1 個存在します！ 履歴として残しますか？"_s);
     QCOMPARE(h.questions.defaults.value(0), QuestionBox::kYes);
-    QCOMPARE(h.history(), (QStringList{kLine, kLine}));
+    QCOMPARE(h.history(), (QStringList{samples::exampleLine(), samples::exampleLine()}));
     QVERIFY(h.tilesShow(layout::kBlueGradient));
     QCOMPARE(h.sorted().size(), 6);
 
     h.questions.answers = {QuestionBox::kNo};
     h.click(u"Command1"_s, kExampleDraw);
-    QCOMPARE(h.questions.asked.value(1),
-             u"過去に同じデータが 2 個存在します！ 履歴として残しますか？"_s);
-    QCOMPARE(h.history(), (QStringList{kLine, kLine}));
+    QCOMPARE(h.questions.asked.value(1), texts::repeatQuestion(2));
+    QCOMPARE(h.history(), (QStringList{samples::exampleLine(), samples::exampleLine()}));
     QVERIFY(h.sorted().isEmpty());
     QCOMPARE(h.tileCaptions(), stars());
     QVERIFY(h.tilesShow(layout::kRedGradient));
@@ -316,35 +315,31 @@ void TestFrmQelvo::repeatKeptThenDiscarded()
 void TestFrmQelvo::repeatCountsLoadedLines()
 {
     Harness h;
-    const QByteArray line = kLine.toLatin1();
+    const QByteArray line = samples::exampleLine().toLatin1();
     h.writeIni("[History]\r\nData=4\r\nHis1=" + line + "\r\nHis2=" + line +
                "\r\nHis3=\r\nHis4=" + line + "\r\n");
     h.start();
-    QCOMPARE(h.history(), (QStringList{kLine, kLine, QString(), kLine}));
+    QCOMPARE(h.history(), (QStringList{samples::exampleLine(), samples::exampleLine(), QString(),
+                                       samples::exampleLine()}));
     h.questions.answers = {QuestionBox::kNo};
     h.click(u"Command1"_s, kExampleDraw);
-    QCOMPARE(h.questions.asked.value(0),
-             u"過去に同じデータが 3 個存在します！ 履歴として残しますか？"_s);
+    QCOMPARE(h.questions.asked.value(0), texts::repeatQuestion(3));
     QCOMPARE(h.history().size(), 4);
 }
 
 void TestFrmQelvo::fullHistoryKeepsItsLines()
 {
     Harness h;
-    QByteArray ini = "[History]\r\nData=32767\r\n";
-    for (int k = 1; k <= draw::kMaxHistoryLines; ++k) {
-        ini += "His" + QByteArray::number(k) + "=" + QByteArray::number(k) + "\r\n";
-    }
-    h.writeIni(ini);
+    h.writeIni(samples::historyFile(history::kMaxLines));
     h.start();
-    QCOMPARE(h.history().size(), draw::kMaxHistoryLines);
+    QCOMPARE(h.history().size(), history::kMaxLines);
     h.click(u"Command1"_s, kExampleDraw);
     QCOMPARE(h.tileCaptions(), (QStringList{u"23"_s, u"7"_s, u"41"_s, u"2"_s, u"15"_s, u"30"_s}));
-    QCOMPARE(h.questions.told, QStringList{draw::historyFullMessage()});
+    QCOMPARE(h.questions.told, QStringList{texts::historyFullMessage()});
     QVERIFY(h.questions.asked.isEmpty());
     const QStringList history = h.history();
-    QCOMPARE(history.size(), draw::kMaxHistoryLines);
-    QCOMPARE(history.last(), u"32767"_s);
+    QCOMPARE(history.size(), history::kMaxLines);
+    QCOMPARE(history.last(), samples::line(history::kMaxLines % 100));
 }
 
 void TestFrmQelvo::secondInstanceEndsUntouched()
@@ -374,13 +369,15 @@ void TestFrmQelvo::closeSavesOnce()
     h.start();
     h.click(u"Command1"_s, kExampleDraw);
     QVERIFY(h.window->close());
-    const QByteArray saved = "[History]\r\nData=1\r\nHis1=" + kLine.toLatin1() + "\r\n";
+    const QByteArray saved =
+        "[History]\r\nData=1\r\nHis1=" + samples::exampleLine().toLatin1() + "\r\n";
     QCOMPARE(h.ini(), saved);
     // The unload runs once: a later close or signal writes nothing more.
     h.writeIni("changed");
     QVERIFY(h.window->close());
-    h.window->closeUnrefusably();
+    h.window->endNow();
     QCOMPARE(h.ini(), QByteArray("changed"));
+    QCOMPARE(h.window->exitStatus(), 0);
 }
 
 void TestFrmQelvo::closeWithFailedSave()
@@ -401,19 +398,7 @@ void TestFrmQelvo::closeWithFailedSave()
     // With the cause removed, the next close saves.
     QVERIFY(QDir().mkpath(h.folder));
     QVERIFY(h.window->close());
-    QVERIFY(h.ini().contains(kLine.toLatin1()));
-}
-
-void TestFrmQelvo::unrefusableCloseWithFailedSave()
-{
-    Harness h;
-    h.folder = h.dir.filePath(u"missing"_s);
-    h.start();
-    h.window->closeUnrefusably();
-    QVERIFY(!h.window->isVisible());
-    QVERIFY(h.questions.asked.isEmpty());
-    QCOMPARE(h.questions.told.size(), 1);
-    QVERIFY(h.questions.told.value(0).contains(u"保存されませんでした"_s));
+    QVERIFY(h.ini().contains(samples::exampleLine().toLatin1()));
 }
 
 void TestFrmQelvo::damagedFileAtStart()
@@ -432,7 +417,8 @@ void TestFrmQelvo::damagedFileAtStart()
 void TestFrmQelvo::clearAnsweredNo()
 {
     Harness h;
-    const QByteArray file = "[History]\r\nData=1\r\nHis1=" + kLine.toLatin1() + "\r\n";
+    const QByteArray file =
+        "[History]\r\nData=1\r\nHis1=" + samples::exampleLine().toLatin1() + "\r\n";
     h.writeIni(file);
     h.start();
     h.click(u"Command1"_s, {1, 2, 3, 4, 5, 6});
@@ -447,7 +433,7 @@ void TestFrmQelvo::clearAnsweredNo()
 void TestFrmQelvo::clearAnsweredYes()
 {
     Harness h;
-    h.writeIni("[History]\r\nData=1\r\nHis1=" + kLine.toLatin1() + "\r\n");
+    h.writeIni("[History]\r\nData=1\r\nHis1=" + samples::exampleLine().toLatin1() + "\r\n");
     h.start();
     h.click(u"Command1"_s, {1, 2, 3, 4, 5, 6});
     h.questions.answers = {QuestionBox::kYes};
@@ -464,7 +450,8 @@ void TestFrmQelvo::withoutPermission()
         QSKIP("root ignores permissions; tst_frmqelvo_unprivileged runs this as nobody");
     }
     Harness h;
-    const QByteArray file = "[History]\r\nData=1\r\nHis1=" + kLine.toLatin1() + "\r\n";
+    const QByteArray file =
+        "[History]\r\nData=1\r\nHis1=" + samples::exampleLine().toLatin1() + "\r\n";
     h.writeIni(file);
     h.start();
     h.click(u"Command1"_s, {1, 2, 3, 4, 5, 6});
@@ -484,7 +471,7 @@ void TestFrmQelvo::withoutPermission()
     QVERIFY(h.questions.asked.last().contains(u"Permission denied"_s));
     QVERIFY(QFile::setPermissions(h.folder, writable));
     QVERIFY(h.window->close());
-    QCOMPARE(h.ini(), "[History]\r\nData=2\r\nHis1=" + kLine.toLatin1() +
+    QCOMPARE(h.ini(), "[History]\r\nData=2\r\nHis1=" + samples::exampleLine().toLatin1() +
                           "\r\nHis2=01  ;  02  ;  03  ;  04  ;  05  ;  06\r\n");
 }
 
@@ -498,7 +485,7 @@ void TestFrmQelvo::clearWithDamagedCount()
     QVERIFY(h.questions.asked.isEmpty());
     QCOMPARE(h.questions.told.size(), 1);
     QVERIFY(h.questions.told.value(0).contains(u"「99999」"_s));
-    QCOMPARE(h.history(), QStringList{kLine});
+    QCOMPARE(h.history(), QStringList{samples::exampleLine()});
     QCOMPARE(h.ini(), QByteArray("[History]\r\nData=99999\r\n"));
 }
 
@@ -526,6 +513,136 @@ void TestFrmQelvo::printSendsEveryLine()
     loaded.click(u"Command2"_s);
     QCOMPARE(loaded.printer.printed.size(), 5);
     QVERIFY(loaded.questions.told.isEmpty() && loaded.questions.asked.isEmpty());
+}
+
+void TestFrmQelvo::endingWhileABoxIsOpen_data()
+{
+    QTest::addColumn<QString>("box");
+    QTest::addColumn<QByteArray>("file");
+    QTest::addColumn<int>("status");
+    const QByteArray first =
+        "[History]\r\nData=1\r\nHis1=" + samples::exampleLine().toLatin1() + "\r\n";
+    const QByteArray head =
+        "[History]\r\nData=2\r\nHis1=" + samples::exampleLine().toLatin1() + "\r\nHis2=";
+    // The repeated line stays, as the question's default would keep it.
+    QTest::newRow("repeat question")
+        << u"repeat"_s << head + samples::exampleLine().toLatin1() + "\r\n"
+        << 0;
+    // Nothing is cleared; the kept line is saved as at any close.
+    QTest::newRow("clear question")
+        << u"clear"_s << head + "01  ;  02  ;  03  ;  04  ;  05  ;  06\r\n"
+        << 0;
+    // Nothing new is saved, and the failure is reported.
+    QTest::newRow("close without saving question") << u"unsaved"_s << first << 1;
+    QTest::newRow("history full message")
+        << u"full"_s << samples::historyFile(history::kMaxLines) << 0;
+}
+
+void TestFrmQelvo::endingWhileABoxIsOpen()
+{
+    QFETCH(QString, box);
+    QFETCH(QByteArray, file);
+    QFETCH(int, status);
+    Harness h;
+    h.writeIni(box == u"full"_s
+                   ? samples::historyFile(history::kMaxLines)
+                   : "[History]\r\nData=1\r\nHis1=" + samples::exampleLine().toLatin1() + "\r\n");
+    h.start();
+    const auto endWhileShown = [&h] { h.questions.onNextBox = [&h] { h.window->endNow(); }; };
+    if (box == u"repeat"_s || box == u"full"_s) {
+        endWhileShown();
+        h.click(u"Command1"_s, kExampleDraw);
+    } else if (box == u"clear"_s) {
+        h.click(u"Command1"_s, {1, 2, 3, 4, 5, 6});
+        endWhileShown();
+        h.click(u"Command3"_s);
+    } else {
+        h.click(u"Command1"_s, {1, 2, 3, 4, 5, 6});
+        // A folder where the file was: no save can replace it.
+        QVERIFY(QDir(h.folder).rename(u"qelvo.ini"_s, u"kept.ini"_s));
+        QVERIFY(QDir().mkpath(h.iniPath()));
+        endWhileShown();
+        h.window->close();
+        QVERIFY(QDir().rmdir(h.iniPath()));
+        QVERIFY(QDir(h.folder).rename(u"kept.ini"_s, u"qelvo.ini"_s));
+    }
+    QVERIFY(h.questions.abandoned);
+    QCOMPARE(h.quits, 1);
+    QVERIFY(!h.window->isVisible());
+    QCOMPARE(h.window->exitStatus(), status);
+    QCOMPARE(h.reported.size(), status);
+    QCOMPARE(h.ini(), file);
+    // Nothing after the end changes the file: a late close writes nothing.
+    h.window->close();
+    QCOMPARE(h.ini(), file);
+}
+
+void TestFrmQelvo::endingWithoutABox()
+{
+    Harness h;
+    h.start();
+    h.click(u"Command1"_s, kExampleDraw);
+    h.window->endNow();
+    QCOMPARE(h.quits, 1);
+    QCOMPARE(h.ini(), "[History]\r\nData=1\r\nHis1=" + samples::exampleLine().toLatin1() + "\r\n");
+
+    // A save that fails is reported on standard error, naming the file and the reason; no box.
+    Harness failing;
+    failing.folder = failing.dir.filePath(u"missing"_s);
+    failing.start();
+    failing.window->endNow();
+    QVERIFY(failing.questions.asked.isEmpty() && failing.questions.told.isEmpty());
+    QCOMPARE(failing.reported.size(), 1);
+    QVERIFY(failing.reported.value(0).contains(failing.iniPath()));
+    QVERIFY(failing.reported.value(0).contains(
+        texts::reason({filestore::FileError::Kind::System, ENOENT})));
+    QCOMPARE(failing.window->exitStatus(), 1);
+    QCOMPARE(failing.quits, 1);
+}
+
+void TestFrmQelvo::sessionEndSavesAndGoesOn()
+{
+    Harness h;
+    h.folder = h.dir.filePath(u"later"_s);
+    h.start();
+    h.click(u"Command1"_s, kExampleDraw);
+    h.window->saveForSessionEnd();
+    QCOMPARE(h.reported.size(), 1);
+    QCOMPARE(h.window->exitStatus(), 1);
+
+    QVERIFY(QDir().mkpath(h.folder));
+    h.window->saveForSessionEnd();
+    QVERIFY(h.window->isVisible());
+    QCOMPARE(h.quits, 0);
+    QCOMPARE(h.window->exitStatus(), 0);
+    QCOMPARE(h.ini(), "[History]\r\nData=1\r\nHis1=" + samples::exampleLine().toLatin1() + "\r\n");
+    h.click(u"Command1"_s, {1, 2, 3, 4, 5, 6});
+    QVERIFY(h.window->close());
+    QVERIFY(h.ini().endsWith("His2=01  ;  02  ;  03  ;  04  ;  05  ;  06\r\n"));
+}
+
+void TestFrmQelvo::folderNameNotUtf8()
+{
+    Harness h;
+    h.folderNamed = false;
+    h.start();
+    QCOMPARE(h.window->endCode(), std::optional<int>(1));
+    QCOMPARE(h.questions.told, QStringList{texts::unnamedFolderMessage(h.folder)});
+    QVERIFY(h.window->fullPathFileName().isEmpty());
+}
+
+void TestFrmQelvo::clearKeepsWhatChangedDuringItsQuestion()
+{
+    Harness h;
+    h.writeIni("[History]\r\nData=2\r\nHis1=a\r\nHis2=b\r\n");
+    h.start();
+    h.questions.onNextBox = [&h] {
+        h.writeIni(h.ini() + "; added meanwhile\r\n[Other]\r\nx=1\r\n");
+    };
+    h.questions.answers = {QuestionBox::kYes};
+    h.click(u"Command3"_s);
+    QCOMPARE(h.ini(), QByteArray("[History]\r\nData=0\r\nHis1=\r\nHis2=\r\n; added meanwhile\r\n"
+                                 "[Other]\r\nx=1\r\n"));
 }
 
 QTEST_MAIN(TestFrmQelvo)

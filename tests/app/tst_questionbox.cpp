@@ -5,6 +5,7 @@
 #include <QMessageBox>
 #include <QTest>
 #include <QTimer>
+#include <QTranslator>
 #include <functional>
 
 using namespace Qt::Literals::StringLiterals;
@@ -36,11 +37,15 @@ private slots:
     void japaneseButtonsAndTitle();
     void answers_data();
     void answers();
+    void abandonedBoxesCloseAtOnce();
+
+private:
+    QTranslator mToolkitTexts;
 };
 
 void TestQuestionBox::initTestCase()
 {
-    QVERIFY(installToolkitTranslation());
+    QVERIFY(installToolkitTranslation(mToolkitTexts));
 }
 
 void TestQuestionBox::japaneseButtonsAndTitle()
@@ -84,6 +89,17 @@ void TestQuestionBox::answers()
     MessageQuestionBox questions(nullptr);
     whenBoxOpens([key](QMessageBox* box) { QTest::keyClick(box, Qt::Key(key)); });
     QCOMPARE(questions.ask(u"?"_s, defaultAnswer), answer);
+}
+
+void TestQuestionBox::abandonedBoxesCloseAtOnce()
+{
+    MessageQuestionBox questions(nullptr);
+    whenBoxOpens([&questions](QMessageBox* /*box*/) { questions.abandon(); });
+    // Even a question whose default is Yes counts as unanswered.
+    QCOMPARE(questions.ask(u"?"_s, QuestionBox::kYes), QuestionBox::kNo);
+    // Later boxes are not shown at all: no one is there to close them.
+    QCOMPARE(questions.ask(u"?"_s, QuestionBox::kYes), QuestionBox::kNo);
+    questions.tell(u"!"_s);
 }
 
 QTEST_MAIN(TestQuestionBox)

@@ -2,13 +2,17 @@
 #include "app/singleinstance.h"
 #include "app/startup.h"
 #include "app/terminationsignals.h"
+#include "support/samples.h"
 
 #include <QDir>
 #include <QFile>
 #include <QSignalSpy>
+#include <QTemporaryDir>
 #include <QTest>
-#include <QUuid>
 #include <csignal>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -22,10 +26,11 @@ private slots:
     void centredTopLeft();
     void dataFolder_data();
     void dataFolder();
-    void twipsScaleWithDpi();
+    void programFolder_data();
+    void programFolder();
     void secondInstanceIsRefusedAndAsksForFront();
-    void lockOfDeadInstanceIsTakenOver();
-    void sameExecutableSameKey();
+    void lockOfEndedInstanceIsTakenOver();
+    void whatCannotBlockAStart();
     void terminationSignalsReachTheEventLoop();
 };
 
@@ -63,58 +68,98 @@ void TestStartup::dataFolder()
     QFETCH(QString, programFolder);
     QFETCH(QString, dataFolder);
     QCOMPARE(startup::dataFolder(programFolder), dataFolder);
-    QCOMPARE(startup::dataFolder(programFolder) + u"qelvo.ini"_s, dataFolder + u"qelvo.ini"_s);
 }
 
-void TestStartup::twipsScaleWithDpi()
+void TestStartup::programFolder_data()
 {
-    QCOMPARE(layout::toPixels(layout::kClientArea, 96), QRect(0, 0, 305, 207));
-    QCOMPARE(layout::toPixels(layout::kClientArea, 144), QRect(0, 0, 458, 311));
-    QCOMPARE(layout::toPixels(layout::kClientArea, 192), QRect(0, 0, 610, 414));
-    QCOMPARE(layout::toTwips(305, 96), 4575.0);
+    QTest::addColumn<QByteArray>("executable");
+    QTest::addColumn<QByteArray>("folder");
+    QTest::addColumn<bool>("named");
+    QTest::newRow("folder") << QByteArray("/opt/qelvo/qelvo") << QByteArray("/opt/qelvo") << true;
+    QTest::newRow("root folder") << QByteArray("/qelvo") << QByteArray("/") << true;
+    QTest::newRow("UTF-8 name") << QByteArray("/opt/\xe4\xb9\xb1/qelvo")
+                                << QByteArray("/opt/\xe4\xb9\xb1") << true;
+    QTest::newRow("Latin-1 name") << QByteArray("/opt/caf\xe9/qelvo") << QByteArray("/opt/caf\xe9")
+                                  << false;
+}
+
+void TestStartup::programFolder()
+{
+    QFETCH(QByteArray, executable);
+    QFETCH(QByteArray, folder);
+    QFETCH(bool, named);
+    const startup::ProgramFolder found = startup::folderOfExecutable(executable);
+    QCOMPARE(found.bytes, folder);
+    QCOMPARE(found.named, named);
 }
 
 void TestStartup::secondInstanceIsRefusedAndAsksForFront()
 {
-    const QString key = u"qelvo-test-"_s + QUuid::createUuid().toString(QUuid::Id128);
-    SingleInstance first(key);
+    QTemporaryDir dir;
+    SingleInstance first(QFile::encodeName(dir.path()));
     QSignalSpy raised(&first, &SingleInstance::activationRequested);
     QVERIFY(!first.isPreviousInstanceRunning());
     QVERIFY(!first.isPreviousInstanceRunning()); // asking again changes nothing
     {
-        SingleInstance second(key);
+        // Another name of the same folder finds the same running copy.
+        const QString link = dir.path() + u".link"_s;
+        QVERIFY(QFile::link(dir.path(), link));
+        SingleInstance second(QFile::encodeName(link + u"/."_s));
         QVERIFY(second.isPreviousInstanceRunning());
+        QFile::remove(link);
     }
     QVERIFY(raised.wait(5000));
-    SingleInstance third(key);
-    QVERIFY(third.isPreviousInstanceRunning());
+    QTemporaryDir other;
+    SingleInstance elsewhere(QFile::encodeName(other.path()));
+    QVERIFY(!elsewhere.isPreviousInstanceRunning());
 }
 
-void TestStartup::lockOfDeadInstanceIsTakenOver()
+void TestStartup::lockOfEndedInstanceIsTakenOver()
 {
-    const QString key = u"qelvo-test-"_s + QUuid::createUuid().toString(QUuid::Id128);
-    // A lock written by a process that has ended, as a crash leaves it.
+    QTemporaryDir dir;
+    // A copy that ends without a word, as a crash or kill -9 ends it, leaves no lock behind.
     const pid_t child = fork();
     if (child == 0) {
-        _exit(0);
+        SingleInstance running(QFile::encodeName(dir.path()));
+        _exit(running.isPreviousInstanceRunning() ? 1 : 0);
     }
-    waitpid(child, nullptr, 0);
-    QFile lock(QDir::temp().filePath(key + u".lock"_s));
-    QVERIFY(lock.open(QIODevice::WriteOnly));
-    lock.write(QByteArray::number(child) + '\n' + QCoreApplication::applicationName().toUtf8() +
-               '\n' + QSysInfo::machineHostName().toUtf8() + '\n');
-    lock.close();
-
-    SingleInstance instance(key);
+    int status = -1;
+    waitpid(child, &status, 0);
+    QCOMPARE(WEXITSTATUS(status), 0);
+    SingleInstance instance(QFile::encodeName(dir.path()));
     QVERIFY(!instance.isPreviousInstanceRunning());
 }
 
-void TestStartup::sameExecutableSameKey()
+void TestStartup::whatCannotBlockAStart()
 {
-    const QString app = QCoreApplication::applicationFilePath();
-    QCOMPARE(instanceKey(app),
-             instanceKey(QFileInfo(app).dir().filePath(u"./"_s) + QFileInfo(app).fileName()));
-    QVERIFY(instanceKey(app) != instanceKey(u"/bin/sh"_s));
+    // A folder that cannot be locked lets the program run.
+    QTemporaryDir dir;
+    SingleInstance missing(QFile::encodeName(dir.filePath(u"missing"_s)));
+    QVERIFY(!missing.isPreviousInstanceRunning());
+
+    // A runtime folder that others may write to is not used.
+    const QByteArray runtime = qgetenv("XDG_RUNTIME_DIR");
+    QVERIFY(QDir().mkpath(dir.filePath(u"shared"_s)));
+    QVERIFY(::chmod(QFile::encodeName(dir.filePath(u"shared"_s)).constData(), 0777) == 0);
+    qputenv("XDG_RUNTIME_DIR", QFile::encodeName(dir.filePath(u"shared"_s)));
+    const QByteArray folder = privateRuntimeFolder();
+    QCOMPARE(folder, "/tmp/qelvo-" + QByteArray::number(::getuid()));
+    QVERIFY(QDir(dir.filePath(u"shared"_s)).isEmpty());
+
+    // Anything left where the socket goes is replaced by the copy holding the lock.
+    struct stat status {};
+    QVERIFY(::stat(QFile::encodeName(dir.path()).constData(), &status) == 0);
+    const QString socket =
+        QFile::decodeName(folder) +
+        u"/qelvo-%1-%2.socket"_s.arg(status.st_dev, 0, 16).arg(status.st_ino, 0, 16);
+    QVERIFY(samples::writeFile(socket, "garbage"));
+    SingleInstance first(QFile::encodeName(dir.path()));
+    QSignalSpy raised(&first, &SingleInstance::activationRequested);
+    QVERIFY(!first.isPreviousInstanceRunning());
+    SingleInstance second(QFile::encodeName(dir.path()));
+    QVERIFY(second.isPreviousInstanceRunning());
+    QVERIFY(raised.wait(5000));
+    runtime.isNull() ? qunsetenv("XDG_RUNTIME_DIR") : qputenv("XDG_RUNTIME_DIR", runtime);
 }
 
 void TestStartup::terminationSignalsReachTheEventLoop()

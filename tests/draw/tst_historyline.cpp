@@ -1,5 +1,6 @@
 #include "draw/historyline.h"
-#include "draw/historylines.h"
+#include "history/historylines.h"
+#include "support/samples.h"
 
 #include <QTest>
 
@@ -14,7 +15,6 @@ private slots:
     void exampleLine();
     void repeatCount_data();
     void repeatCount();
-    void repeatQuestionText();
 };
 
 void TestHistoryLine::twoDigitText_data()
@@ -44,8 +44,8 @@ void TestHistoryLine::exampleLine()
 
 void TestHistoryLine::repeatCount_data()
 {
-    const QString line = u"02  ;  07  ;  15  ;  23  ;  30  ;  41"_s;
-    QTest::addColumn<QStringList>("history");
+    const QString line = samples::exampleLine();
+    QTest::addColumn<QStringList>("texts");
     QTest::addColumn<int>("count");
     QTest::newRow("empty history") << QStringList{} << 0;
     QTest::newRow("only the new line") << QStringList{line} << 0;
@@ -61,27 +61,18 @@ void TestHistoryLine::repeatCount_data()
 
 void TestHistoryLine::repeatCount()
 {
-    QFETCH(QStringList, history);
+    QFETCH(QStringList, texts);
     QFETCH(int, count);
-    HistoryLines lines;
-    for (const QString& line : history) {
-        lines.append(line.toLatin1());
-    }
+    history::HistoryLines lines = samples::linesOf(texts);
     QCOMPARE(draw::repeatCount(lines), count);
     // Removing the newest line leaves the lines before it as they were.
-    if (!history.isEmpty()) {
+    if (!texts.isEmpty()) {
         lines.removeLast();
-        QCOMPARE(lines.size(), history.size() - 1);
+        QCOMPARE(lines.size(), texts.size() - 1);
         for (qsizetype i = 0; i < lines.size(); ++i) {
-            QCOMPARE(lines.text(i), history.at(i));
+            QCOMPARE(lines.text(i), texts.at(i));
         }
     }
-}
-
-void TestHistoryLine::repeatQuestionText()
-{
-    QCOMPARE(draw::repeatQuestion(2),
-             u"過去に同じデータが 2 個存在します！ 履歴として残しますか？"_s);
 }
 
 QTEST_APPLESS_MAIN(TestHistoryLine)

@@ -1,6 +1,6 @@
 #include "draw/randomsource.h"
 #include "draw/sixnumbers.h"
-#include "scriptedsource.h"
+#include "support/scriptedsource.h"
 
 #include <QTest>
 #include <cmath>

@@ -1,5 +1,5 @@
-#include "draw/historylines.h"
 #include "print/lineprinter.h"
+#include "support/samples.h"
 
 #include <QApplication>
 #include <QFile>
@@ -12,19 +12,8 @@ using namespace Qt::Literals::StringLiterals;
 
 namespace {
 
-HistoryLines linesOf(const QStringList& texts)
-{
-    HistoryLines lines;
-    for (const QString& text : texts) {
-        lines.append(text.toLatin1());
-    }
-    return lines;
-}
-
-QString line(int n)
-{
-    return u"%1  ;  07  ;  15  ;  23  ;  30  ;  41"_s.arg(n, 2, 10, QChar(u'0'));
-}
+using samples::line;
+using samples::linesOf;
 
 // The text of each page of a PDF file, as pdftotext reads it, with runs of blanks made one.
 QStringList pagesOf(const QString& pdf)
@@ -86,7 +75,7 @@ void TestLinePrinter::init()
 void TestLinePrinter::emptyHistoryOpensNothing()
 {
     DocumentPrinter printer(lookup());
-    QCOMPARE(printLines(printer, HistoryLines()), 0);
+    QCOMPARE(printLines(printer, history::HistoryLines()), 0);
     printer.finish();
     QCOMPARE(mLookups, 0);
     QVERIFY(!QFile::exists(mPdf));
@@ -94,11 +83,11 @@ void TestLinePrinter::emptyHistoryOpensNothing()
 
 void TestLinePrinter::oneDocumentForEveryPress()
 {
-    const HistoryLines history = linesOf({line(1), line(2), line(3)});
+    const history::HistoryLines lines = linesOf({line(1), line(2), line(3)});
     {
         DocumentPrinter printer(lookup());
-        QCOMPARE(printLines(printer, history), 3);
-        QCOMPARE(printLines(printer, history), 3);
+        QCOMPARE(printLines(printer, lines), 3);
+        QCOMPARE(printLines(printer, lines), 3);
         QCOMPARE(mLookups, 1);
         // The document is handed over only when the printer is done with.
     }

@@ -1,4 +1,6 @@
-#include "draw/historylines.h"
+#include "history/historylines.h"
+
+namespace history {
 
 QByteArrayView HistoryLines::at(qsizetype position) const
 {
@@ -42,22 +44,4 @@ bool operator==(const HistoryLines& a, const HistoryLines& b)
     return a.mEnds == b.mEnds && a.mBytes == b.mBytes;
 }
 
-namespace draw {
-
-int repeatCount(const HistoryLines& history)
-{
-    if (history.isEmpty()) {
-        return 0;
-    }
-    const qsizetype last = history.size() - 1;
-    const QByteArrayView newest = history.at(last);
-    int count = 0;
-    for (qsizetype i = 0; i < last; ++i) {
-        if (history.at(i) == newest) {
-            ++count;
-        }
-    }
-    return count;
-}
-
-} // namespace draw
+} // namespace history

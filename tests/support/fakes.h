@@ -5,6 +5,8 @@
 
 #include <QString>
 #include <QStringList>
+#include <functional>
+#include <utility>
 
 // Answers questions from a script and keeps every text it was shown.
 class ScriptedQuestionBox final : public QuestionBox {
@@ -13,14 +15,34 @@ public:
     {
         asked << text;
         defaults << defaultAnswer;
+        whileShown();
+        if (abandoned) {
+            return kNo;
+        }
         return answers.isEmpty() ? defaultAnswer : answers.takeFirst();
     }
-    void tell(const QString& text) override { told << text; }
+    void tell(const QString& text) override
+    {
+        told << text;
+        whileShown();
+    }
+    void abandon() override { abandoned = true; }
 
     QList<qint16> answers;
     QStringList asked;
     QList<qint16> defaults;
     QStringList told;
+    bool abandoned = false;
+    // Runs once while the next box is shown: what happens before the user answers.
+    std::function<void()> onNextBox;
+
+private:
+    void whileShown()
+    {
+        if (onNextBox) {
+            std::exchange(onNextBox, {})();
+        }
+    }
 };
 
 // Keeps the printed lines; fails the lines listed in failing.

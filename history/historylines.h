@@ -5,6 +5,12 @@
 #include <QString>
 #include <vector>
 
+namespace history {
+
+// A list box counts its items in 16 bits: the history holds at most this many lines, and a
+// larger stored count is a damaged file.
+inline constexpr qint32 kMaxLines = 32767;
+
 // The history's lines, oldest first, kept as one block of Latin-1 bytes and the end of each line:
 // a full history costs about 1.3 MB and no object per line, and stored bytes never change.
 class HistoryLines {
@@ -27,9 +33,4 @@ private:
     std::vector<qsizetype> mEnds;
 };
 
-namespace draw {
-
-// How many lines before the last one are equal to it, byte for byte.
-int repeatCount(const HistoryLines& history);
-
-} // namespace draw
+} // namespace history

@@ -1,0 +1,138 @@
+#include "app/texts.h"
+
+#include "history/filestore.h"
+#include "history/historyfile.h"
+
+#include <QDir>
+#include <cerrno>
+#include <cstring>
+#include <limits>
+
+namespace texts {
+
+namespace {
+
+constexpr int kBytesPerMegabyte = 1024 * 1024;
+
+QString shownPath(const QString& path)
+{
+    return QDir::toNativeSeparators(path);
+}
+
+QString systemReason(int code)
+{
+    switch (code) {
+    case ENOSPC:
+        return QStringLiteral("ディスクの空き容量が足りません");
+    case EDQUOT:
+        return QStringLiteral("ディスクの使用量の上限に達しています");
+    case EFBIG:
+        return QStringLiteral("ファイルの大きさの上限を超えます");
+    case EACCES:
+    case EPERM:
+        return QStringLiteral("アクセスが許可されていません");
+    case EROFS:
+        return QStringLiteral("読み取り専用の場所です");
+    case ENOENT:
+    case ENOTDIR:
+        return QStringLiteral("フォルダーまたはファイルが見つかりません");
+    case EIO:
+        return QStringLiteral("入出力エラーが起きました");
+    default:
+        return QStringLiteral("システムエラー %1").arg(code);
+    }
+}
+
+QString describe(const history::Failure& failure)
+{
+    switch (failure.kind) {
+    case history::Failure::Kind::DamagedCount:
+        return QStringLiteral("履歴ファイル「%1」の件数 Data の値「%2」が正しくありません。"
+                              "件数は %3 から %4 までの整数でなければなりません。")
+            .arg(shownPath(failure.path), QString::fromLatin1(failure.storedCount))
+            .arg(std::numeric_limits<qint32>::min())
+            .arg(history::kMaxLines);
+    case history::Failure::Kind::Unreadable:
+        return QStringLiteral("履歴ファイル「%1」を読み込めませんでした。\n理由: %2")
+            .arg(shownPath(failure.path), reason(failure.reason));
+    case history::Failure::Kind::Unwritable:
+        break;
+    }
+    return QStringLiteral("履歴ファイル「%1」に書き込めませんでした。\n理由: %2")
+        .arg(shownPath(failure.path), reason(failure.reason));
+}
+
+} // namespace
+
+QString text(const char16_t* literal)
+{
+    return QString::fromUtf16(literal);
+}
+
+QString repeatQuestion(int count)
+{
+    return QStringLiteral("過去に同じデータが %1 個存在します！ 履歴として残しますか？").arg(count);
+}
+
+QString historyFullMessage()
+{
+    return QStringLiteral("履歴が %1 件でいっぱいのため、今回の数字は履歴に残せません。"
+                          "「%2」ボタンで履歴を空にしてください。")
+        .arg(history::kMaxLines)
+        .arg(text(kClearCaption));
+}
+
+QString clearQuestion()
+{
+    return QStringLiteral("全ての履歴を削除します。よろしいですか？");
+}
+
+QString reason(const filestore::FileError& error)
+{
+    switch (error.kind) {
+    case filestore::FileError::Kind::NotRegularFile:
+        return QStringLiteral("通常のファイルではありません（FIFO やデバイスなど）");
+    case filestore::FileError::Kind::TooLarge:
+        return QStringLiteral("ファイルが %1 MB を超えています")
+            .arg(filestore::kMaxFileSize / kBytesPerMegabyte);
+    case filestore::FileError::Kind::System:
+        break;
+    }
+    return QStringLiteral("%1（%2）")
+        .arg(systemReason(error.code), QString::fromLocal8Bit(std::strerror(error.code)));
+}
+
+QString loadFailedMessage(const history::Failure& failure)
+{
+    return describe(failure) +
+           QStringLiteral("\n\nファイルには何も書き込まずに終了します。"
+                          "ファイルを修復するか別の場所へ移してから、もう一度起動してください。");
+}
+
+QString saveFailedQuestion(const history::Failure& failure)
+{
+    return describe(failure) + QStringLiteral("\n\n今回の履歴を保存せずに終了しますか？\n"
+                                              "「いいえ」を選ぶとウィンドウは開いたままになります。"
+                                              "原因を取り除いてから、もう一度閉じてください。");
+}
+
+QString notSavedMessage(const history::Failure& failure)
+{
+    return describe(failure) + QStringLiteral("\n今回の履歴は保存されませんでした。");
+}
+
+QString clearFailedMessage(const history::Failure& failure)
+{
+    return describe(failure) + QStringLiteral("\n\n履歴は消去されませんでした。");
+}
+
+QString unnamedFolderMessage(const QString& folder)
+{
+    return QStringLiteral(
+               "プログラムのフォルダー「%1」の名前に UTF-8 でない文字が含まれているため、"
+               "履歴ファイルを開けません。\n\n何も読み書きせずに終了します。"
+               "名前が UTF-8 のフォルダーへプログラムを移してから、もう一度起動してください。")
+        .arg(shownPath(folder));
+}
+
+} // namespace texts

@@ -1,0 +1,43 @@
+#pragma once
+
+#include <QString>
+#include <array>
+
+namespace filestore {
+struct FileError;
+}
+namespace history {
+struct Failure;
+}
+
+// Every text the user reads: the window's title and captions, its questions and its messages,
+// in one place for a translator or a reviewer.
+namespace texts {
+
+inline constexpr auto kTitle = u"Six Random Numbers";
+inline constexpr auto kDrawCaption = u"乱数発生";
+inline constexpr auto kPrintCaption = u"履歴印刷";
+inline constexpr auto kClearCaption = u"履歴全消去";
+inline constexpr auto kSortedListCaption = u"並 替";
+inline constexpr auto kHistoryListCaption = u"履 歴";
+inline constexpr std::array<char16_t, 6> kStarCaptions{u'★', u'☆', u'★', u'☆', u'★', u'☆'};
+
+QString text(const char16_t* literal);
+
+// Asked when the new line stands earlier in the history.
+QString repeatQuestion(int count);
+// Told instead of adding a line when the history is full.
+QString historyFullMessage();
+QString clearQuestion();
+
+// Why a file could not be read or written, in words.
+QString reason(const filestore::FileError& error);
+QString loadFailedMessage(const history::Failure& failure);
+QString saveFailedQuestion(const history::Failure& failure);
+// Written to standard error when the program ends without a box and could not save.
+QString notSavedMessage(const history::Failure& failure);
+QString clearFailedMessage(const history::Failure& failure);
+// The program's folder has a name that is not UTF-8, so its history file cannot be named.
+QString unnamedFolderMessage(const QString& folder);
+
+} // namespace texts

@@ -1,0 +1,28 @@
+#pragma once
+
+#include "history/historylines.h"
+
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+
+// Sample history lines and files for the tests and the benchmarks.
+namespace samples {
+
+// The line of the example draw 23, 7, 41, 2, 15, 30.
+QString exampleLine();
+
+// A history line that starts with n (0 to 99) as two digits: lines for different n differ.
+QString line(int n);
+// The lines line(1 % 100) up to line(count % 100).
+history::HistoryLines numberedLines(int count);
+history::HistoryLines linesOf(const QStringList& texts);
+// A history file whose Data is count and whose His<k> is line(k % 100), with CRLF line ends.
+QByteArray historyFile(int count);
+
+// The file's bytes, or empty when it cannot be read.
+QByteArray readFile(const QString& path);
+// Replaces the file's bytes; false when they could not all be written.
+bool writeFile(const QString& path, const QByteArray& bytes);
+
+} // namespace samples

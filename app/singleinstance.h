@@ -41,5 +41,5 @@ private:
 };
 
 // The folder for the socket: $XDG_RUNTIME_DIR, else /tmp/qelvo-UID, made if missing; only one
-// that the user owns and no one else can write to, else nothing.
+// that the user owns and no one else can write to, else nothing. Public for the tests.
 QByteArray privateRuntimeFolder();

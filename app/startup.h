@@ -26,6 +26,8 @@ struct ProgramFolder {
 // Made from the kernel's name of the executable, or from fallback (a folder's text) when the
 // system does not tell it.
 ProgramFolder programFolder(const QString& fallback);
+// The folder of an executable named by its path's bytes: programFolder's work, apart so that
+// tests can give it any name.
 ProgramFolder folderOfExecutable(const QByteArray& executable);
 
 } // namespace startup

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "draw/sixnumbers.h"
+
 #include <QString>
 #include <array>
 
@@ -20,7 +22,7 @@ inline constexpr auto kPrintCaption = u"履歴印刷";
 inline constexpr auto kClearCaption = u"履歴全消去";
 inline constexpr auto kSortedListCaption = u"並 替";
 inline constexpr auto kHistoryListCaption = u"履 歴";
-inline constexpr std::array<char16_t, 6> kStarCaptions{u'★', u'☆', u'★', u'☆', u'★', u'☆'};
+inline constexpr std::array<char16_t, draw::kTileCount> kStarCaptions{u'★', u'☆', u'★', u'☆', u'★', u'☆'};
 
 QString text(const char16_t* literal);
 

@@ -11,7 +11,7 @@ int numberFromUnit(double r)
 {
     assert(r >= 0.0 && r < 1.0);
     // The constants are single-precision values; the product and the sum are formed in double.
-    constexpr float kRange = 43.0F;
+    constexpr auto kRange = static_cast<float>(kHighestNumber);
     constexpr float kOffset = 1.0F;
     return static_cast<int>(std::floor(r * double{kRange} + double{kOffset}));
 }

@@ -3,6 +3,14 @@
 #include <QFontMetrics>
 #include <QPrinterInfo>
 
+LinePlace placeLine(int nextTop, int lineHeight, int pageHeight)
+{
+    if (nextTop > 0 && nextTop + lineHeight > pageHeight) {
+        return {true, 0};
+    }
+    return {false, nextTop};
+}
+
 int printLines(LinePrinter& printer, const history::HistoryLines& lines)
 {
     if (lines.isEmpty()) {
@@ -49,15 +57,12 @@ bool DocumentPrinter::printLine(const QString& text)
         return false;
     }
     const QFontMetrics metrics(mPainter.font(), mPrinter.get());
-    const int pageHeight = mPainter.viewport().height();
-    if (mNextTop > 0 && mNextTop + metrics.height() > pageHeight) {
-        if (!mPrinter->newPage()) {
-            return false;
-        }
-        mNextTop = 0;
+    const LinePlace place = placeLine(mNextTop, metrics.height(), mPainter.viewport().height());
+    if (place.newPage && !mPrinter->newPage()) {
+        return false;
     }
-    mPainter.drawText(0, mNextTop + metrics.ascent(), text);
-    mNextTop += metrics.lineSpacing();
+    mPainter.drawText(0, place.top + metrics.ascent(), text);
+    mNextTop = place.top + metrics.lineSpacing();
     return true;
 }
 

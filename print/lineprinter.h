@@ -24,6 +24,15 @@ public:
     virtual bool printLine(const QString& text) = 0;
 };
 
+// Where a line lineHeight high goes when the next line of the page would start at nextTop: there,
+// or at the top of a new page when it would run past the page's printable height. A page's first
+// line stays on its page even when it is taller than the page.
+struct LinePlace {
+    bool newPage = false;
+    int top = 0;
+};
+LinePlace placeLine(int nextTop, int lineHeight, int pageHeight);
+
 // Prints each line on its own; a line that fails is skipped. The printer is looked for once per
 // call: without one, every line is skipped at once instead of after a lookup of its own, which
 // with a print system that has queues but no default one costs about a millisecond a line.
@@ -57,5 +66,5 @@ private:
 
 // The system's default print queue, or nothing when there is no default queue.
 std::unique_ptr<QPrinter> defaultPrinter();
-// A printer that writes a PDF file, for tests and figures.
+// A printer that writes a PDF file; only the tests and the benchmarks print to files.
 std::unique_ptr<QPrinter> pdfPrinter(const QString& path);

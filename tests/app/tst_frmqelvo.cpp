@@ -23,6 +23,12 @@ namespace {
 
 constexpr std::initializer_list<int> kExampleDraw{23, 7, 41, 2, 15, 30};
 
+// A history file of one line, the example draw's.
+QByteArray exampleFile()
+{
+    return "[History]\r\nData=1\r\nHis1=" + samples::exampleLine().toLatin1() + "\r\n";
+}
+
 // The window with scripted collaborators, its program folder a fresh temporary folder.
 struct Harness {
     Harness()
@@ -369,8 +375,7 @@ void TestFrmQelvo::closeSavesOnce()
     h.start();
     h.click(u"Command1"_s, kExampleDraw);
     QVERIFY(h.window->close());
-    const QByteArray saved =
-        "[History]\r\nData=1\r\nHis1=" + samples::exampleLine().toLatin1() + "\r\n";
+    const QByteArray saved = exampleFile();
     QCOMPARE(h.ini(), saved);
     // The unload runs once: a later close or signal writes nothing more.
     h.writeIni("changed");
@@ -417,8 +422,7 @@ void TestFrmQelvo::damagedFileAtStart()
 void TestFrmQelvo::clearAnsweredNo()
 {
     Harness h;
-    const QByteArray file =
-        "[History]\r\nData=1\r\nHis1=" + samples::exampleLine().toLatin1() + "\r\n";
+    const QByteArray file = exampleFile();
     h.writeIni(file);
     h.start();
     h.click(u"Command1"_s, {1, 2, 3, 4, 5, 6});
@@ -433,7 +437,7 @@ void TestFrmQelvo::clearAnsweredNo()
 void TestFrmQelvo::clearAnsweredYes()
 {
     Harness h;
-    h.writeIni("[History]\r\nData=1\r\nHis1=" + samples::exampleLine().toLatin1() + "\r\n");
+    h.writeIni(exampleFile());
     h.start();
     h.click(u"Command1"_s, {1, 2, 3, 4, 5, 6});
     h.questions.answers = {QuestionBox::kYes};
@@ -450,8 +454,7 @@ void TestFrmQelvo::withoutPermission()
         QSKIP("root ignores permissions; tst_frmqelvo_unprivileged runs this as nobody");
     }
     Harness h;
-    const QByteArray file =
-        "[History]\r\nData=1\r\nHis1=" + samples::exampleLine().toLatin1() + "\r\n";
+    const QByteArray file = exampleFile();
     h.writeIni(file);
     h.start();
     h.click(u"Command1"_s, {1, 2, 3, 4, 5, 6});
@@ -520,8 +523,7 @@ void TestFrmQelvo::endingWhileABoxIsOpen_data()
     QTest::addColumn<QString>("box");
     QTest::addColumn<QByteArray>("file");
     QTest::addColumn<int>("status");
-    const QByteArray first =
-        "[History]\r\nData=1\r\nHis1=" + samples::exampleLine().toLatin1() + "\r\n";
+    const QByteArray first = exampleFile();
     const QByteArray head =
         "[History]\r\nData=2\r\nHis1=" + samples::exampleLine().toLatin1() + "\r\nHis2=";
     // The repeated line stays, as the question's default would keep it.
@@ -544,9 +546,7 @@ void TestFrmQelvo::endingWhileABoxIsOpen()
     QFETCH(QByteArray, file);
     QFETCH(int, status);
     Harness h;
-    h.writeIni(box == u"full"_s
-                   ? samples::historyFile(history::kMaxLines)
-                   : "[History]\r\nData=1\r\nHis1=" + samples::exampleLine().toLatin1() + "\r\n");
+    h.writeIni(box == u"full"_s ? samples::historyFile(history::kMaxLines) : exampleFile());
     h.start();
     const auto endWhileShown = [&h] { h.questions.onNextBox = [&h] { h.window->endNow(); }; };
     if (box == u"repeat"_s || box == u"full"_s) {
@@ -584,7 +584,7 @@ void TestFrmQelvo::endingWithoutABox()
     h.click(u"Command1"_s, kExampleDraw);
     h.window->endNow();
     QCOMPARE(h.quits, 1);
-    QCOMPARE(h.ini(), "[History]\r\nData=1\r\nHis1=" + samples::exampleLine().toLatin1() + "\r\n");
+    QCOMPARE(h.ini(), exampleFile());
 
     // A save that fails is reported on standard error, naming the file and the reason; no box.
     Harness failing;
@@ -615,7 +615,7 @@ void TestFrmQelvo::sessionEndSavesAndGoesOn()
     QVERIFY(h.window->isVisible());
     QCOMPARE(h.quits, 0);
     QCOMPARE(h.window->exitStatus(), 0);
-    QCOMPARE(h.ini(), "[History]\r\nData=1\r\nHis1=" + samples::exampleLine().toLatin1() + "\r\n");
+    QCOMPARE(h.ini(), exampleFile());
     h.click(u"Command1"_s, {1, 2, 3, 4, 5, 6});
     QVERIFY(h.window->close());
     QVERIFY(h.ini().endsWith("His2=01  ;  02  ;  03  ;  04  ;  05  ;  06\r\n"));

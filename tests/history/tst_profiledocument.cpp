@@ -77,6 +77,8 @@ void TestProfileDocument::reading_data()
                                             << QByteArray("k") << 256 << QByteArray("d");
     QTest::newRow("missing section") << QByteArray("[T]\r\nk=1\r\n") << QByteArray("S")
                                      << QByteArray("k") << 256 << QByteArray("d");
+    QTest::newRow("empty quoted value") << QByteArray("[S]\r\nk=\"\"\r\n") << QByteArray("S")
+                                        << QByteArray("k") << 256 << QByteArray("");
     QTest::newRow("empty value") << QByteArray("[S]\r\nk=\r\n") << QByteArray("S")
                                  << QByteArray("k") << 256 << QByteArray("");
     QTest::newRow("last line without line break")
@@ -132,6 +134,13 @@ void TestProfileDocument::writing_data()
     QTest::newRow("LF file keeps LF")
         << QByteArray("[S]\nk=1\n") << QList<Write>{{"S", "j", "2"}, {"S", "k", "3"}}
         << QByteArray("[S]\nk=3\nj=2\n");
+    QTest::newRow("mixed line ends: new lines take the first")
+        << QByteArray("[S]\r\nk=1\nm=2\n") << QList<Write>{{"S", "j", "3"}, {"T", "x", "4"}}
+        << QByteArray("[S]\r\nk=1\nm=2\nj=3\r\n[T]\r\nx=4\r\n");
+    QTest::newRow("added keys written again stay in place")
+        << QByteArray("[S]\r\nb=1\r\n;n\r\n")
+        << QList<Write>{{"S", "z", "1"}, {"S", "y", "2"}, {"S", "Z", "3"}, {"T", "x", "4"}}
+        << QByteArray("[S]\r\nb=1\r\nz=3\r\ny=2\r\n;n\r\n[T]\r\nx=4\r\n");
     QTest::newRow("CR file keeps CR") << QByteArray("[S]\rk=1\r") << QList<Write>{{"T", "j", "2"}}
                                       << QByteArray("[S]\rk=1\r[T]\rj=2\r");
     QTest::newRow("byte-order mark kept")

@@ -51,6 +51,8 @@ private slots:
     void emptyLinePrintsAsEmptyLine();
     void pagesInOrderNoLineSplit();
     void noPrinterPrintsNothingAndGoesOn();
+    void placeLine_data();
+    void placeLine();
 
 private:
     QTemporaryDir mDir;
@@ -169,6 +171,32 @@ void TestLinePrinter::noPrinterPrintsNothingAndGoesOn()
     QCOMPARE(printLines(printer, linesOf({line(1), line(2)})), 2);
     QCOMPARE(lookups, 2);
     printer.finish();
+}
+
+void TestLinePrinter::placeLine_data()
+{
+    QTest::addColumn<int>("nextTop");
+    QTest::addColumn<int>("pageHeight");
+    QTest::addColumn<bool>("newPage");
+    QTest::addColumn<int>("top");
+    // Lines 50 high on pages 1,000 high.
+    QTest::newRow("first line at the top") << 0 << 1000 << false << 0;
+    QTest::newRow("line ends on the last row") << 950 << 1000 << false << 950;
+    QTest::newRow("line one row past the page") << 951 << 1000 << true << 0;
+    QTest::newRow("line starting below the page") << 1010 << 1000 << true << 0;
+    QTest::newRow("first line taller than the page stays") << 0 << 40 << false << 0;
+}
+
+void TestLinePrinter::placeLine()
+{
+    QFETCH(int, nextTop);
+    QFETCH(int, pageHeight);
+    QFETCH(bool, newPage);
+    QFETCH(int, top);
+    constexpr int kLineHeight = 50;
+    const LinePlace place = ::placeLine(nextTop, kLineHeight, pageHeight);
+    QCOMPARE(place.newPage, newPage);
+    QCOMPARE(place.top, top);
 }
 
 QTEST_MAIN(TestLinePrinter)

@@ -8,7 +8,9 @@
 #include "draw/historyline.h"
 #include "print/lineprinter.h"
 
+#include <QApplication>
 #include <QCloseEvent>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QListWidget>
 #include <QPushButton>
@@ -56,7 +58,7 @@ frmQelvo::frmQelvo(Services services, QWidget* parent)
 void frmQelvo::createTiles()
 {
     for (std::size_t i = 0; i < Label1.size(); ++i) {
-        QLabel* tile = new QLabel(QString(QChar(texts::kStarCaptions[i])), this);
+        auto* tile = new QLabel(this);
         placeAt(tile, layout::kTiles[i], QStringLiteral("Label1_%1").arg(i));
         tile->setFrameStyle(QFrame::Box | QFrame::Plain);
         tile->setAlignment(Qt::AlignCenter);
@@ -68,6 +70,7 @@ void frmQelvo::createTiles()
         setBackColour(tile, layout::kBlueGradient[i]);
         Label1[i] = tile;
     }
+    showStars();
     Label2[0] = new QLabel(text(texts::kSortedListCaption), this);
     placeAt(Label2[0], layout::kSortedCaption, QStringLiteral("Label2_0"));
     Label2[1] = new QLabel(text(texts::kHistoryListCaption), this);
@@ -82,8 +85,13 @@ void frmQelvo::createButtons()
     placeAt(Command2, layout::kPrintButton, QStringLiteral("Command2"));
     Command3 = new QPushButton(layout::stackedCaption(text(texts::kClearCaption)), this);
     placeAt(Command3, layout::kClearButton, QStringLiteral("Command3"));
+    // A screen reader says the narrow buttons' captions as words, not as stacked characters.
+    Command2->setAccessibleName(text(texts::kPrintCaption));
+    Command3->setAccessibleName(text(texts::kClearCaption));
     for (QPushButton* button : {Command1, Command2, Command3}) {
+        // No button is the window's default; Enter presses the focused one, as Space does.
         button->setAutoDefault(false);
+        button->installEventFilter(this);
     }
     connect(Command1, &QPushButton::clicked, this, &frmQelvo::Command1_Click);
     connect(Command2, &QPushButton::clicked, this, &frmQelvo::Command2_Click);
@@ -103,6 +111,11 @@ void frmQelvo::createLists()
         list->setFont(layout::listFont());
         list->setItemDelegate(new CompactListDelegate(list));
     }
+    // Each list is named by the caption above it, which is also its label.
+    List2->setAccessibleName(Label2[0]->text());
+    List1->setAccessibleName(Label2[1]->text());
+    Label2[0]->setBuddy(List2);
+    Label2[1]->setBuddy(List1);
 }
 
 void frmQelvo::setTabOrder()
@@ -182,13 +195,42 @@ void frmQelvo::centreOnScreen()
 {
     const double dpi = logicalDpiY();
     const QSize screen = this->screen()->geometry().size();
-    // The frame is not known before the window is first shown; its outer size is its client
-    // size until then.
-    const QSize window = frameGeometry().size();
+    // The outer size counts the frame and title bar, which the window manager tells before
+    // the window is shown, so the window appears in its place without a jump.
+    const QMargins frame = mServices.frameExtents(*this);
+    const QSize window = size().grownBy(frame);
     const QPointF topLeft = startup::centredTopLeft(
         {layout::toTwips(screen.width(), dpi), layout::toTwips(screen.height(), dpi)},
         {layout::toTwips(window.width(), dpi), layout::toTwips(window.height(), dpi)});
-    move(layout::toPixels(topLeft.x(), dpi), layout::toPixels(topLeft.y(), dpi));
+    const QPoint outer(layout::toPixels(topLeft.x(), dpi), layout::toPixels(topLeft.y(), dpi));
+    setGeometry(QRect(outer + QPoint(frame.left(), frame.top()), size()));
+}
+
+void frmQelvo::setTileCaption(std::size_t tile, const QString& caption)
+{
+    Label1[tile]->setText(caption);
+    Label1[tile]->setAccessibleName(texts::tileName(static_cast<int>(tile) + 1, caption));
+}
+
+void frmQelvo::showStars()
+{
+    for (std::size_t i = 0; i < Label1.size(); ++i) {
+        setTileCaption(i, QString(QChar(texts::kStarCaptions[i])));
+    }
+}
+
+bool frmQelvo::eventFilter(QObject* watched, QEvent* event)
+{
+    if (event->type() == QEvent::KeyPress) {
+        const auto* key = static_cast<QKeyEvent*>(event);
+        auto* button = qobject_cast<QPushButton*>(watched);
+        if (button != nullptr && (key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) &&
+            key->modifiers() == Qt::NoModifier) {
+            button->animateClick();
+            return true;
+        }
+    }
+    return QWidget::eventFilter(watched, event);
 }
 
 void frmQelvo::setTileColours(const layout::Gradient& gradient)
@@ -203,7 +245,7 @@ void frmQelvo::Command1_Click()
     setTileColours(layout::kBlueGradient);
     const draw::Numbers numbers = draw::drawSix(*mServices.random);
     for (std::size_t i = 0; i < Label1.size(); ++i) {
-        Label1[i]->setText(QString::number(numbers[i]));
+        setTileCaption(i, QString::number(numbers[i]));
     }
 
     List2->clear();
@@ -232,16 +274,22 @@ void frmQelvo::Command1_Click()
         setTileColours(layout::kBlueGradient);
         return;
     }
-    for (std::size_t i = 0; i < Label1.size(); ++i) {
-        Label1[i]->setText(QString(QChar(texts::kStarCaptions[i])));
-    }
+    showStars();
     List1->removeLast();
     List2->clear();
 }
 
 void frmQelvo::Command2_Click()
 {
+    // Looking for the printer lets other events in; a second press meanwhile is the same press.
+    if (mPrinting) {
+        return;
+    }
+    mPrinting = true;
+    QApplication::setOverrideCursor(Qt::WaitCursor);
     mlngIndex = printLines(*mServices.printer, List1->lines());
+    QApplication::restoreOverrideCursor();
+    mPrinting = false;
 }
 
 void frmQelvo::Command3_Click()

@@ -5,6 +5,7 @@
 #include "draw/sixnumbers.h"
 #include "history/historyfile.h"
 
+#include <QMargins>
 #include <QString>
 #include <QWidget>
 #include <array>
@@ -38,6 +39,8 @@ public:
         std::function<void(const QString&)> reportError;
         // Leaves every running event loop, the boxes' too: the program ends.
         std::function<void()> quit;
+        // The frame the window manager will draw around the window, before it is shown.
+        std::function<QMargins(QWidget&)> frameExtents = [](QWidget&) { return QMargins(); };
     };
 
     explicit frmQelvo(Services services, QWidget* parent = nullptr);
@@ -66,6 +69,7 @@ public:
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void createTiles();
@@ -80,6 +84,8 @@ private:
     void Form_Unload(qint16& Cancel);
 
     void setTileColours(const layout::Gradient& gradient);
+    void setTileCaption(std::size_t tile, const QString& caption);
+    void showStars();
     void endProgram(int code);
     history::SaveResult save();
     void reportNotSaved(const history::Failure& failure);
@@ -92,6 +98,8 @@ private:
     bool mEnding = false;
     // The save that failed while the user is asked whether to close without saving.
     std::optional<history::Failure> mUnsaved;
+    // The print button's press is under way.
+    bool mPrinting = false;
 
     std::array<QLabel*, draw::kTileCount> Label1{};
     std::array<QLabel*, 2> Label2{};

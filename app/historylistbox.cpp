@@ -1,10 +1,6 @@
 #include "app/historylistbox.h"
 
-#include "app/compactlistdelegate.h"
-
 #include <QAbstractListModel>
-#include <QEvent>
-#include <QHeaderView>
 
 // The history's lines as rows of a list model.
 class HistoryModel final : public QAbstractListModel {
@@ -56,36 +52,14 @@ private:
 };
 
 HistoryListBox::HistoryListBox(QWidget* parent)
-    : QTableView(parent)
+    : QListView(parent)
     , mModel(new HistoryModel(this))
 {
     setModel(mModel);
-    horizontalHeader()->hide();
-    horizontalHeader()->setStretchLastSection(true);
-    verticalHeader()->hide();
-    verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
-    verticalHeader()->setMinimumSectionSize(1);
-    setShowGrid(false);
-    setWordWrap(false);
-    setTabKeyNavigation(false);
-    setSelectionBehavior(QAbstractItemView::SelectRows);
+    setUniformItemSizes(true);
     setSelectionMode(QAbstractItemView::SingleSelection);
     setEditTriggers(QAbstractItemView::NoEditTriggers);
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    fitRowsToFont();
-}
-
-void HistoryListBox::changeEvent(QEvent* event)
-{
-    QTableView::changeEvent(event);
-    if (event->type() == QEvent::FontChange) {
-        fitRowsToFont();
-    }
-}
-
-void HistoryListBox::fitRowsToFont()
-{
-    verticalHeader()->setDefaultSectionSize(CompactListDelegate::rowHeight(fontMetrics()));
 }
 
 void HistoryListBox::clear()
@@ -96,6 +70,7 @@ void HistoryListBox::clear()
 void HistoryListBox::addItem(const QString& text)
 {
     mModel->append(text.toLatin1());
+    scrollToBottom();
 }
 
 void HistoryListBox::removeLast()
@@ -106,6 +81,7 @@ void HistoryListBox::removeLast()
 void HistoryListBox::setLines(history::HistoryLines lines)
 {
     mModel->reset(std::move(lines));
+    scrollToBottom();
 }
 
 int HistoryListBox::count() const

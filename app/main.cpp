@@ -1,3 +1,4 @@
+#include "app/frameextents.h"
 #include "app/frmqelvo.h"
 #include "app/questionbox.h"
 #include "app/singleinstance.h"
@@ -10,7 +11,13 @@
 #include <QApplication>
 #include <QSessionManager>
 #include <QTranslator>
+#include <chrono>
 #include <cstdio>
+
+namespace {
+// How long a press of the print button waits for the print system to name its printer.
+constexpr std::chrono::seconds kPrinterAnswerTime{5};
+} // namespace
 
 int main(int argc, char* argv[])
 {
@@ -26,14 +33,15 @@ int main(int argc, char* argv[])
         startup::programFolder(QApplication::applicationDirPath());
     SingleInstance instance(folder.bytes);
     SystemRandomSource random;
-    DocumentPrinter printer(defaultPrinter);
+    DocumentPrinter printer([] { return lookUpWithin(defaultPrinter, kPrinterAnswerTime); });
     MessageQuestionBox questions(nullptr);
 
     frmQelvo window(
         {[&instance] { return instance.isPreviousInstanceRunning(); }, folder, &random, &questions,
          &printer,
          [](const QString& text) { std::fprintf(stderr, "qelvo: %s\n", qUtf8Printable(text)); },
-         [] { QCoreApplication::exit(0); }});
+         [] { QCoreApplication::exit(0); }, frameExtents});
+    questions.setParentWindow(&window);
     window.Form_Load();
     if (const std::optional<int> code = window.endCode()) {
         return *code;

@@ -17,10 +17,18 @@ MessageQuestionBox::MessageQuestionBox(QWidget* parent)
 {
 }
 
+void MessageQuestionBox::setParentWindow(QWidget* parent)
+{
+    mParent = parent;
+}
+
 int MessageQuestionBox::run(QMessageBox& box)
 {
     if (mAbandoned) {
         return QMessageBox::NoButton;
+    }
+    if (mParent != nullptr) {
+        box.setWindowIcon(mParent->windowIcon());
     }
     mOpen = &box;
     const int pressed = box.exec();

@@ -32,10 +32,13 @@ public:
 // program, whatever the system language. False when they cannot be loaded.
 bool installToolkitTranslation(QTranslator& translator);
 
-// The real boxes, modal to the application, titled with the application's title.
+// The real boxes: modal, centred over the window they belong to, with its title and icon.
 class MessageQuestionBox final : public QuestionBox {
 public:
     explicit MessageQuestionBox(QWidget* parent);
+
+    // The window the boxes belong to, once it exists.
+    void setParentWindow(QWidget* parent);
 
     qint16 ask(const QString& text, qint16 defaultAnswer) override;
     void tell(const QString& text) override;

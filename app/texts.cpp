@@ -69,6 +69,15 @@ QString text(const char16_t* literal)
     return QString::fromUtf16(literal);
 }
 
+QString tileName(int place, const QString& caption)
+{
+    const bool star = caption.size() == 1 && (caption.front() == QChar(kStarCaptions[0]) ||
+                                              caption.front() == QChar(kStarCaptions[1]));
+    return QStringLiteral("%1 番目の数字 %2")
+        .arg(place)
+        .arg(star ? QStringLiteral("なし") : caption);
+}
+
 QString repeatQuestion(int count)
 {
     return QStringLiteral("過去に同じデータが %1 個存在します！ 履歴として残しますか？").arg(count);

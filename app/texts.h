@@ -22,9 +22,13 @@ inline constexpr auto kPrintCaption = u"履歴印刷";
 inline constexpr auto kClearCaption = u"履歴全消去";
 inline constexpr auto kSortedListCaption = u"並 替";
 inline constexpr auto kHistoryListCaption = u"履 歴";
-inline constexpr std::array<char16_t, draw::kTileCount> kStarCaptions{u'★', u'☆', u'★', u'☆', u'★', u'☆'};
+inline constexpr std::array<char16_t, draw::kTileCount> kStarCaptions{u'★', u'☆', u'★',
+                                                                      u'☆', u'★', u'☆'};
 
 QString text(const char16_t* literal);
+// What a screen reader says for a number tile: its place from the left (1 to 6) and its number,
+// or that it shows none.
+QString tileName(int place, const QString& caption);
 
 // Asked when the new line stands earlier in the history.
 QString repeatQuestion(int count);

@@ -1,7 +1,17 @@
 #include "print/lineprinter.h"
 
+#include <QElapsedTimer>
+#include <QEventLoop>
 #include <QFontMetrics>
 #include <QPrinterInfo>
+#include <QTimer>
+#include <mutex>
+#include <system_error>
+#include <thread>
+
+namespace {
+constexpr int kAnswerPollMs = 10;
+} // namespace
 
 LinePlace placeLine(int nextTop, int lineHeight, int pageHeight)
 {
@@ -72,6 +82,50 @@ void DocumentPrinter::finish()
         mPainter.end();
     }
     mPrinter.reset();
+}
+
+std::unique_ptr<QPrinter> lookUpWithin(const DocumentPrinter::PrinterLookup& lookup,
+                                       std::chrono::milliseconds timeout)
+{
+    struct Answer {
+        std::mutex lock;
+        bool done = false;
+        bool abandoned = false;
+        std::unique_ptr<QPrinter> printer;
+    };
+    auto answer = std::make_shared<Answer>();
+    try {
+        std::thread([answer, lookup] {
+            std::unique_ptr<QPrinter> printer = lookup();
+            const std::lock_guard guard(answer->lock);
+            if (answer->abandoned) {
+                // The program may be ending by now, and a printer destroyed after the print
+                // system could crash it: the late printer is left to the end of the process.
+                static_cast<void>(printer.release());
+                return;
+            }
+            answer->printer = std::move(printer);
+            answer->done = true;
+        }).detach();
+    } catch (const std::system_error&) {
+        return lookup();
+    }
+
+    QEventLoop waiting;
+    QElapsedTimer clock;
+    clock.start();
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, &waiting, [&] {
+        const std::lock_guard guard(answer->lock);
+        if (answer->done || clock.elapsed() >= timeout.count()) {
+            waiting.quit();
+        }
+    });
+    poll.start(kAnswerPollMs);
+    waiting.exec();
+    const std::lock_guard guard(answer->lock);
+    answer->abandoned = !answer->done;
+    return std::move(answer->printer);
 }
 
 std::unique_ptr<QPrinter> defaultPrinter()

@@ -5,6 +5,7 @@
 #include <QPainter>
 #include <QPrinter>
 #include <QString>
+#include <chrono>
 #include <functional>
 #include <memory>
 
@@ -63,6 +64,12 @@ private:
     QPainter mPainter;
     int mNextTop = 0;
 };
+
+// Runs lookup on a thread of its own and waits at most timeout for its printer while the event
+// loop goes on, so that a print system that never answers cannot freeze the window: after the
+// timeout there is no printer, as without a print system. A printer found later is never used.
+std::unique_ptr<QPrinter> lookUpWithin(const DocumentPrinter::PrinterLookup& lookup,
+                                       std::chrono::milliseconds timeout);
 
 // The system's default print queue, or nothing when there is no default queue.
 std::unique_ptr<QPrinter> defaultPrinter();

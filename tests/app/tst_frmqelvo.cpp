@@ -6,6 +6,8 @@
 #include "support/scriptedsource.h"
 
 #include <QAbstractItemView>
+#include <QAccessible>
+#include <QApplication>
 #include <QFile>
 #include <QFontInfo>
 #include <QLabel>
@@ -45,7 +47,8 @@ struct Harness {
                                &questions,
                                &printer,
                                [this](const QString& text) { reported << text; },
-                               [this] { ++quits; }});
+                               [this] { ++quits; },
+                               [this](QWidget&) { return frame; }});
         window->Form_Load();
         if (!window->endCode()) {
             window->show();
@@ -109,6 +112,7 @@ struct Harness {
     bool previousInstance = false;
     QStringList reported;
     int quits = 0;
+    QMargins frame;
     ScriptedSource random;
     ScriptedQuestionBox questions;
     RecordingPrinter printer;
@@ -152,6 +156,12 @@ private slots:
     void sessionEndSavesAndGoesOn();
     void folderNameNotUtf8();
     void clearKeepsWhatChangedDuringItsQuestion();
+    void placedWithItsFrame();
+    void newestLineInView();
+    void namesForAScreenReader();
+    void enterPressesTheFocusedButton_data();
+    void enterPressesTheFocusedButton();
+    void busyWhilePrinting();
 };
 
 void TestFrmQelvo::geometryAt96Dpi_data()
@@ -256,7 +266,10 @@ void TestFrmQelvo::listsShowTheirLines()
     QVERIFY2(textWidth + 1 <= list->viewport()->width(),
              qPrintable(u"%1 > %2"_s.arg(textWidth + 1).arg(list->viewport()->width())));
     // Six lines are in view at once.
-    QVERIFY(list->visualRect(list->model()->index(5, 0)).bottom() < list->viewport()->height());
+    const int rows = list->model()->rowCount();
+    QVERIFY(list->visualRect(list->model()->index(rows - 6, 0)).top() >= 0);
+    QVERIFY(list->visualRect(list->model()->index(rows - 1, 0)).bottom() <
+            list->viewport()->height());
 }
 
 void TestFrmQelvo::tabOrder()
@@ -643,6 +656,109 @@ void TestFrmQelvo::clearKeepsWhatChangedDuringItsQuestion()
     h.click(u"Command3"_s);
     QCOMPARE(h.ini(), QByteArray("[History]\r\nData=0\r\nHis1=\r\nHis2=\r\n; added meanwhile\r\n"
                                  "[Other]\r\nx=1\r\n"));
+}
+
+void TestFrmQelvo::placedWithItsFrame()
+{
+    Harness h;
+    h.frame = QMargins(1, 20, 1, 1);
+    h.start();
+    // The outer window, frame and title bar included, is centred: twice its centre is the
+    // screen's size, give or take the rounding of a half pixel.
+    const QSize screen = h.window->screen()->geometry().size();
+    const QRect client = h.window->geometry();
+    const int twiceX = 2 * (client.x() - h.frame.left()) + client.width() + 2;
+    const int twiceY = 2 * (client.y() - h.frame.top()) + client.height() + 21;
+    QVERIFY2(qAbs(twiceX - screen.width()) <= 1, qPrintable(QString::number(twiceX)));
+    QVERIFY2(qAbs(twiceY - screen.height()) <= 1, qPrintable(QString::number(twiceY)));
+}
+
+void TestFrmQelvo::newestLineInView()
+{
+    Harness h;
+    h.writeIni(samples::historyFile(40));
+    h.start();
+    QAbstractItemView* list = h.list1();
+    const auto inView = [list](int row) {
+        const QRect rect = list->visualRect(list->model()->index(row, 0));
+        return rect.top() >= 0 && rect.bottom() < list->viewport()->height();
+    };
+    QVERIFY(inView(39));
+    h.click(u"Command1"_s, {1, 2, 3, 4, 5, 6});
+    QVERIFY(inView(40));
+    // The line a repeat question asks about is in view while it asks.
+    bool askedInView = false;
+    h.questions.onNextBox = [&] { askedInView = inView(41); };
+    h.click(u"Command1"_s, {1, 2, 3, 4, 5, 6});
+    QVERIFY(askedInView);
+}
+
+void TestFrmQelvo::namesForAScreenReader()
+{
+    Harness h;
+    h.start();
+    const auto name = [&h](const QString& control) {
+        return QAccessible::queryAccessibleInterface(h.control<QWidget>(control))
+            ->text(QAccessible::Name);
+    };
+    QCOMPARE(name(u"Command1"_s), u"乱数発生"_s);
+    QCOMPARE(name(u"Command2"_s), u"履歴印刷"_s);
+    QCOMPARE(name(u"Command3"_s), u"履歴全消去"_s);
+    QCOMPARE(name(u"List2"_s), u"並 替"_s);
+    QCOMPARE(name(u"List1"_s), u"履 歴"_s);
+    QCOMPARE(name(u"Label1_0"_s), u"1 番目の数字 なし"_s);
+    h.click(u"Command1"_s, kExampleDraw);
+    QCOMPARE(name(u"Label1_0"_s), u"1 番目の数字 23"_s);
+    QCOMPARE(name(u"Label1_5"_s), u"6 番目の数字 30"_s);
+    // The history is a list of lines, not a table.
+    QAccessibleInterface* history = QAccessible::queryAccessibleInterface(h.list1());
+    QCOMPARE(history->role(), QAccessible::List);
+    QStringList labelled;
+    for (const auto& [other, relation] :
+         QAccessible::queryAccessibleInterface(h.control<QWidget>(u"Label2_1"_s))->relations()) {
+        labelled << other->object()->objectName();
+    }
+    QCOMPARE(labelled, QStringList{u"List1"_s});
+    QCOMPARE(history->childCount(), 1);
+    QCOMPARE(history->child(0)->role(), QAccessible::ListItem);
+    QCOMPARE(history->child(0)->text(QAccessible::Name), samples::exampleLine());
+}
+
+void TestFrmQelvo::enterPressesTheFocusedButton_data()
+{
+    QTest::addColumn<int>("key");
+    QTest::newRow("Return") << int(Qt::Key_Return);
+    QTest::newRow("Enter") << int(Qt::Key_Enter);
+    QTest::newRow("Space") << int(Qt::Key_Space);
+}
+
+void TestFrmQelvo::enterPressesTheFocusedButton()
+{
+    QFETCH(int, key);
+    Harness h;
+    h.start();
+    auto* draw = h.control<QPushButton>(u"Command1"_s);
+    h.random.feed(kExampleDraw);
+    QTest::keyClick(draw, Qt::Key(key));
+    QTRY_COMPARE(h.history(), QStringList{samples::exampleLine()});
+    for (const QPushButton* button : h.window->findChildren<QPushButton*>()) {
+        QVERIFY(!button->isDefault() && !button->autoDefault());
+    }
+}
+
+void TestFrmQelvo::busyWhilePrinting()
+{
+    Harness h;
+    h.writeIni(samples::historyFile(2));
+    h.start();
+    QList<bool> busy;
+    h.printer.onLine = [&busy] {
+        busy << (QApplication::overrideCursor() != nullptr &&
+                 QApplication::overrideCursor()->shape() == Qt::WaitCursor);
+    };
+    h.click(u"Command2"_s);
+    QCOMPARE(busy, (QList<bool>{true, true}));
+    QVERIFY(QApplication::overrideCursor() == nullptr);
 }
 
 QTEST_MAIN(TestFrmQelvo)

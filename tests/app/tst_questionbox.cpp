@@ -2,7 +2,9 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QIcon>
 #include <QMessageBox>
+#include <QPixmap>
 #include <QTest>
 #include <QTimer>
 #include <QTranslator>
@@ -38,6 +40,7 @@ private slots:
     void answers_data();
     void answers();
     void abandonedBoxesCloseAtOnce();
+    void boxBelongsToTheWindow();
 
 private:
     QTranslator mToolkitTexts;
@@ -100,6 +103,31 @@ void TestQuestionBox::abandonedBoxesCloseAtOnce()
     // Later boxes are not shown at all: no one is there to close them.
     QCOMPARE(questions.ask(u"?"_s, QuestionBox::kYes), QuestionBox::kNo);
     questions.tell(u"!"_s);
+}
+
+void TestQuestionBox::boxBelongsToTheWindow()
+{
+    QWidget window;
+    window.setWindowIcon(QIcon(QPixmap(32, 32)));
+    window.setGeometry(60, 300, 305, 207);
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    MessageQuestionBox questions(nullptr);
+    questions.setParentWindow(&window);
+    QWidget* parent = nullptr;
+    bool sameIcon = false;
+    QPoint centre;
+    whenBoxOpens([&](QMessageBox* box) {
+        parent = box->parentWidget();
+        sameIcon = box->windowIcon().cacheKey() == window.windowIcon().cacheKey();
+        centre = box->frameGeometry().center();
+        box->button(QMessageBox::Ok)->click();
+    });
+    questions.tell(u"!"_s);
+    QCOMPARE(parent, &window);
+    QVERIFY(sameIcon);
+    QVERIFY2((centre - window.frameGeometry().center()).manhattanLength() <= 2,
+             qPrintable(u"%1,%2"_s.arg(centre.x()).arg(centre.y())));
 }
 
 QTEST_MAIN(TestQuestionBox)

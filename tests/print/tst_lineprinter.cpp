@@ -7,6 +7,8 @@
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
+#include <thread>
 
 using namespace Qt::Literals::StringLiterals;
 
@@ -53,6 +55,7 @@ private slots:
     void noPrinterPrintsNothingAndGoesOn();
     void placeLine_data();
     void placeLine();
+    void lookUpWithin();
 
 private:
     QTemporaryDir mDir;
@@ -197,6 +200,25 @@ void TestLinePrinter::placeLine()
     const LinePlace place = ::placeLine(nextTop, kLineHeight, pageHeight);
     QCOMPARE(place.newPage, newPage);
     QCOMPARE(place.top, top);
+}
+
+void TestLinePrinter::lookUpWithin()
+{
+    // A print system that answers in time gives its printer.
+    QVERIFY(::lookUpWithin(lookup(), std::chrono::seconds(10)));
+    QCOMPARE(mLookups, 1);
+
+    // One that does not answer gives none after the timeout, and the window goes on meanwhile.
+    int ticks = 0;
+    QTimer window;
+    connect(&window, &QTimer::timeout, this, [&ticks] { ++ticks; });
+    window.start(10);
+    const auto silent = [] {
+        std::this_thread::sleep_for(std::chrono::seconds(3));
+        return std::unique_ptr<QPrinter>();
+    };
+    QVERIFY(!::lookUpWithin(silent, std::chrono::milliseconds(300)));
+    QVERIFY2(ticks >= 5, qPrintable(QString::number(ticks)));
 }
 
 QTEST_MAIN(TestLinePrinter)

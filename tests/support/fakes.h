@@ -51,6 +51,9 @@ public:
     bool open() override { return available; }
     bool printLine(const QString& text) override
     {
+        if (onLine) {
+            onLine();
+        }
         if (failing.contains(text)) {
             return false;
         }
@@ -59,6 +62,8 @@ public:
     }
 
     bool available = true;
+    // Runs as each line is printed.
+    std::function<void()> onLine;
     QStringList printed;
     QStringList failing;
 };

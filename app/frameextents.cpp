@@ -1,0 +1,95 @@
+#include "app/frameextents.h"
+
+#include <QElapsedTimer>
+#include <QGuiApplication>
+#include <QThread>
+#include <QWidget>
+#include <algorithm>
+#include <array>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <xcb/xcb.h>
+
+namespace {
+
+constexpr int kAnswerMs = 500;
+constexpr int kPollMs = 5;
+constexpr std::uint32_t kLongWords = 1024;
+
+template <typename Reply> using Owned = std::unique_ptr<Reply, decltype(&std::free)>;
+
+xcb_atom_t atom(xcb_connection_t* connection, const char* name)
+{
+    const Owned<xcb_intern_atom_reply_t> reply(
+        xcb_intern_atom_reply(
+            connection,
+            xcb_intern_atom(connection, 0, static_cast<std::uint16_t>(std::strlen(name)), name),
+            nullptr),
+        &std::free);
+    return reply ? reply->atom : xcb_atom_t{XCB_ATOM_NONE};
+}
+
+Owned<xcb_get_property_reply_t> property(xcb_connection_t* connection, xcb_window_t window,
+                                         xcb_atom_t name, xcb_atom_t type)
+{
+    return {xcb_get_property_reply(
+                connection, xcb_get_property(connection, 0, window, name, type, 0, kLongWords),
+                nullptr),
+            &std::free};
+}
+
+bool supports(xcb_connection_t* connection, xcb_window_t root, xcb_atom_t request)
+{
+    const auto supported =
+        property(connection, root, atom(connection, "_NET_SUPPORTED"), XCB_ATOM_ATOM);
+    if (!supported || supported->format != 32) {
+        return false;
+    }
+    const auto* atoms = static_cast<const xcb_atom_t*>(xcb_get_property_value(supported.get()));
+    const int count = xcb_get_property_value_length(supported.get()) / 4;
+    return std::find(atoms, atoms + count, request) != atoms + count;
+}
+
+} // namespace
+
+QMargins frameExtents(QWidget& window)
+{
+    auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
+    if (x11 == nullptr) {
+        return {};
+    }
+    xcb_connection_t* connection = x11->connection();
+    const auto id = static_cast<xcb_window_t>(window.winId());
+    const xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(connection)).data;
+    const xcb_atom_t request = atom(connection, "_NET_REQUEST_FRAME_EXTENTS");
+    const xcb_atom_t extents = atom(connection, "_NET_FRAME_EXTENTS");
+    if (screen == nullptr || !supports(connection, screen->root, request)) {
+        return {};
+    }
+    xcb_client_message_event_t message{};
+    message.response_type = XCB_CLIENT_MESSAGE;
+    message.format = 32;
+    message.window = id;
+    message.type = request;
+    xcb_send_event(connection, 0, screen->root,
+                   XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY,
+                   reinterpret_cast<const char*>(&message));
+    xcb_flush(connection);
+
+    QElapsedTimer waited;
+    waited.start();
+    while (waited.elapsed() < kAnswerMs) {
+        const auto reply = property(connection, id, extents, XCB_ATOM_CARDINAL);
+        if (reply && reply->format == 32 && xcb_get_property_value_length(reply.get()) == 16) {
+            // Left, right, top, bottom, in device pixels.
+            std::array<std::uint32_t, 4> sides{};
+            std::memcpy(sides.data(), xcb_get_property_value(reply.get()), sizeof(sides));
+            const qreal ratio = window.devicePixelRatioF();
+            return QMargins(qRound(sides[0] / ratio), qRound(sides[2] / ratio),
+                            qRound(sides[1] / ratio), qRound(sides[3] / ratio));
+        }
+        QThread::msleep(kPollMs);
+    }
+    return {};
+}

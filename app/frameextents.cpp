@@ -14,7 +14,7 @@
 namespace {
 
 constexpr int kAnswerMs = 500;
-constexpr int kPollMs = 5;
+constexpr int kPollMs = 1;
 constexpr std::uint32_t kLongWords = 1024;
 
 template <typename Reply> using Owned = std::unique_ptr<Reply, decltype(&std::free)>;

@@ -55,11 +55,12 @@ bool supports(xcb_connection_t* connection, xcb_window_t root, xcb_atom_t reques
 
 QMargins frameExtents(QWidget& window)
 {
+    // Other platforms may offer the interface without a connection (offscreen does).
     auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
-    if (x11 == nullptr) {
+    xcb_connection_t* connection = x11 != nullptr ? x11->connection() : nullptr;
+    if (connection == nullptr) {
         return {};
     }
-    xcb_connection_t* connection = x11->connection();
     const auto id = static_cast<xcb_window_t>(window.winId());
     const xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(connection)).data;
     const xcb_atom_t request = atom(connection, "_NET_REQUEST_FRAME_EXTENTS");

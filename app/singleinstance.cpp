@@ -1,12 +1,15 @@
 #include "app/singleinstance.h"
 
+#include <QFile>
 #include <QSocketNotifier>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <optional>
 #include <sys/file.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <sys/un.h>
 #include <unistd.h>
 
@@ -38,6 +41,32 @@ bool isPrivateFolder(const QByteArray& path)
 void warn(const char* what, const QByteArray& path)
 {
     qWarning("qelvo: %s %s: %s", what, path.constData(), std::strerror(errno));
+}
+
+// The user whose process holds a flock() on the file, as /proc/locks tells it, or nothing when
+// it cannot be told.
+std::optional<uid_t> lockHolder(const struct stat& file)
+{
+    QFile locks(QStringLiteral("/proc/locks"));
+    if (!locks.open(QIODevice::ReadOnly)) {
+        return std::nullopt;
+    }
+    // "1: FLOCK  ADVISORY  WRITE 16561 fe:00:10969125 0 EOF": the major and minor device
+    // numbers in hexadecimal, the inode in decimal.
+    const QByteArray identity = QByteArray::number(major(file.st_dev), 16).rightJustified(2, '0') +
+                                ':' +
+                                QByteArray::number(minor(file.st_dev), 16).rightJustified(2, '0') +
+                                ':' + QByteArray::number(file.st_ino);
+    for (const QByteArray& line : locks.readAll().split('\n')) {
+        const QList<QByteArray> fields = line.simplified().split(' ');
+        if (fields.size() >= 6 && fields.at(1) == "FLOCK" && fields.at(5) == identity) {
+            struct stat process {};
+            if (::stat(("/proc/" + fields.at(4)).constData(), &process) == 0) {
+                return process.st_uid;
+            }
+        }
+    }
+    return std::nullopt;
 }
 
 } // namespace
@@ -94,9 +123,15 @@ bool SingleInstance::isPreviousInstanceRunning()
         listen();
         return false;
     }
-    const bool held = errno == EWOULDBLOCK;
+    bool held = errno == EWOULDBLOCK;
     if (!held) {
         warn("cannot lock the folder", mFolder);
+    } else if (const std::optional<uid_t> holder = lockHolder(status);
+               holder && *holder != ::getuid()) {
+        // Another user cannot keep this user's program from starting.
+        qWarning("qelvo: %s is locked by another user's program; running without the lock",
+                 mFolder.constData());
+        held = false;
     }
     ::close(folder);
     sockaddr_un address{};

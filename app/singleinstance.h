@@ -22,9 +22,10 @@ public:
     SingleInstance(const SingleInstance&) = delete;
     SingleInstance& operator=(const SingleInstance&) = delete;
 
-    // The previous-instance flag: true only when a running copy holds the folder's lock, which
-    // is then asked to bring its window to the front. Otherwise the first call takes the lock;
-    // when the folder cannot be locked at all, the program runs unguarded, with a warning.
+    // The previous-instance flag: true only when a running copy of this user holds the folder's
+    // lock, which is then asked to bring its window to the front. Otherwise the first call takes
+    // the lock; when the folder cannot be locked, or another user's program holds the lock, the
+    // program runs unguarded, with a warning.
     bool isPreviousInstanceRunning();
 
 signals:

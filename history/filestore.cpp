@@ -1,10 +1,10 @@
 #include "history/filestore.h"
 
 #include <QFile>
+#include <array>
 #include <cerrno>
-#include <cstdlib>
+#include <climits>
 #include <fcntl.h>
-#include <memory>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -61,20 +61,28 @@ std::optional<FileError> writeAll(int fd, const QByteArray& bytes)
     return std::nullopt;
 }
 
-// The file that a replacement of path writes: path itself, or the file a link names.
-std::optional<QByteArray> replacedFile(const QByteArray& path, FileError& error)
+// The file that a replacement of path writes: path itself, or the file its links lead to, also
+// when that file does not exist yet.
+std::optional<QByteArray> replacedFile(QByteArray path, FileError& error)
 {
-    struct stat status {};
-    if (::lstat(path.constData(), &status) != 0 || !S_ISLNK(status.st_mode)) {
-        return path;
+    constexpr int kMostLinks = 40; // as the system follows them
+    for (int followed = 0; followed <= kMostLinks; ++followed) {
+        struct stat status {};
+        if (::lstat(path.constData(), &status) != 0 || !S_ISLNK(status.st_mode)) {
+            return path;
+        }
+        std::array<char, PATH_MAX> name{};
+        const ssize_t length = ::readlink(path.constData(), name.data(), name.size());
+        if (length < 0 || static_cast<std::size_t>(length) >= name.size()) {
+            error = systemError(length < 0 ? errno : ENAMETOOLONG);
+            return std::nullopt;
+        }
+        const QByteArray target(name.data(), length);
+        const qsizetype slash = path.lastIndexOf('/');
+        path = target.startsWith('/') || slash < 0 ? target : path.left(slash + 1) + target;
     }
-    const std::unique_ptr<char, decltype(&std::free)> resolved(
-        ::realpath(path.constData(), nullptr), &std::free);
-    if (!resolved) {
-        error = systemError();
-        return std::nullopt;
-    }
-    return QByteArray(resolved.get());
+    error = systemError(ELOOP);
+    return std::nullopt;
 }
 
 enum class Outcome { Written, Failed, Unsupported };

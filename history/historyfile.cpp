@@ -37,6 +37,7 @@ public:
     {
         filestore::ReadResult read = filestore::readWhole(mPath);
         mReadError = read.error;
+        mRead = read.bytes;
         mDocument = ProfileDocument(read.bytes);
     }
 
@@ -85,8 +86,14 @@ public:
         if (mReadError) {
             return unreadable();
         }
+        const QByteArray bytes = mDocument.toBytes();
+        // Writes that change no byte need no new file: a full disk or a read-only folder does
+        // not stop a close that keeps the file as it is.
+        if (bytes == mRead) {
+            return std::nullopt;
+        }
         if (const std::optional<filestore::FileError> error =
-                filestore::replaceAtomically(mPath, mDocument.toBytes())) {
+                filestore::replaceAtomically(mPath, bytes)) {
             return Failure{Failure::Kind::Unwritable, mPath, {}, *error};
         }
         return std::nullopt;
@@ -99,6 +106,7 @@ private:
     }
 
     QString mPath;
+    QByteArray mRead;
     ProfileDocument mDocument;
     std::optional<filestore::FileError> mReadError;
 };

@@ -9,6 +9,7 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+#include <array>
 #include <csignal>
 #include <fcntl.h>
 #include <sys/file.h>
@@ -136,6 +137,29 @@ void TestStartup::whatCannotBlockAStart()
     QTemporaryDir dir;
     SingleInstance missing(QFile::encodeName(dir.filePath(u"missing"_s)));
     QVERIFY(!missing.isPreviousInstanceRunning());
+
+    // A lock that another user's program holds on the folder does not count.
+    if (::geteuid() == 0) {
+        QVERIFY(::chmod(QFile::encodeName(dir.path()).constData(), 0755) == 0);
+        std::array<int, 2> ready{};
+        QCOMPARE(::pipe(ready.data()), 0);
+        const pid_t other = fork();
+        if (other == 0) {
+            const int fd = ::open(QFile::encodeName(dir.path()).constData(), O_RDONLY);
+            const bool locked =
+                ::setuid(65534) == 0 && fd >= 0 && ::flock(fd, LOCK_EX | LOCK_NB) == 0;
+            [[maybe_unused]] const ssize_t told = ::write(ready[1], locked ? "y" : "n", 1);
+            ::pause();
+            _exit(0);
+        }
+        char locked = 0;
+        QCOMPARE(::read(ready[0], &locked, 1), ssize_t{1});
+        QCOMPARE(locked, 'y');
+        SingleInstance mine(QFile::encodeName(dir.path()));
+        QVERIFY(!mine.isPreviousInstanceRunning());
+        ::kill(other, SIGKILL);
+        waitpid(other, nullptr, 0);
+    }
 
     // A runtime folder that others may write to is not used.
     const QByteArray runtime = qgetenv("XDG_RUNTIME_DIR");

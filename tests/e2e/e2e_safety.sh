@@ -56,6 +56,20 @@ grep -q "$ini" "$WORK/err" || fail "full disk: the file is not named: $(cat "$WO
 cmp -s "$ini" "$WORK/before" || fail "full disk: the history file changed"
 [ "$(ls -A "$app")" = "$(printf 'qelvo\nqelvo.ini')" ] || fail "full disk: left $(ls -A "$app")"
 
+# The same without a display, as the offscreen platform runs it; no draw there, so the count is
+# one that every save rewrites.
+history_of 100 | sed 's/^Data=100/Data=-2/' >"$ini"
+cp "$ini" "$WORK/before"
+(trap '' XFSZ && cd / && exec env QT_QPA_PLATFORM=offscreen prlimit --fsize=2048 -- "$app/qelvo") \
+    2>"$WORK/err" &
+PID=$!
+E2E_PIDS+=($PID)
+sleep 2
+ends_on_term "$PID" "full disk, offscreen"
+[ "$STATUS" = 1 ] || fail "full disk, offscreen: exit status $STATUS"
+grep -q "$ini" "$WORK/err" || fail "full disk, offscreen: the file is not named: $(cat "$WORK/err")"
+cmp -s "$ini" "$WORK/before" || fail "full disk, offscreen: the history file changed"
+
 # 2. One program per history file, whatever the executable's name, link or temp folder.
 start_app TMPDIR="$WORK"
 first=$PID

@@ -398,6 +398,12 @@ void TestHistoryFile::linkStaysALink()
     QVERIFY(!history::saveHistory(mPath, lines({1, 2})).failure);
     QVERIFY(QFileInfo(mPath).isSymLink());
     QCOMPARE(contents(target), samples::historyFile(2));
+    // A link to a file not made yet: the save makes it.
+    QFile::remove(target);
+    QVERIFY(history::loadHistory(mPath).lines.isEmpty());
+    QVERIFY(!history::saveHistory(mPath, lines({1})).failure);
+    QVERIFY(QFileInfo(mPath).isSymLink());
+    QCOMPARE(contents(target), samples::historyFile(1));
     QFile::remove(mPath);
     QFile::remove(target);
 }
@@ -419,6 +425,12 @@ void TestHistoryFile::withoutPermission()
     QCOMPARE(saved.failure->kind, history::Failure::Kind::Unwritable);
     QCOMPARE(saved.failure->reason.code, EACCES);
     QCOMPARE(contents(mPath), file);
+    // A close that changes no byte writes nothing and so does not fail.
+    QVERIFY(QFile::setPermissions(mDir.path(), QFile::ReadOwner | QFile::ExeOwner));
+    const history::SaveResult unchanged = history::saveHistory(mPath, linesOf({u"a"_s}));
+    QVERIFY(
+        QFile::setPermissions(mDir.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+    QVERIFY(!unchanged.failure);
 
     // A clear into the read-only folder fails the same way and reports it.
     QVERIFY(QFile::setPermissions(mDir.path(), QFile::ReadOwner | QFile::ExeOwner));

@@ -26,6 +26,7 @@ public:
     void clear();
     void reserve(qsizetype lines, qsizetype bytes);
 
+    // The same lines, byte for byte; the tests compare histories with it.
     friend bool operator==(const HistoryLines& a, const HistoryLines& b);
 
 private:

@@ -27,12 +27,6 @@ void HistoryLines::removeLast()
     mBytes.truncate(mEnds.empty() ? 0 : mEnds.back());
 }
 
-void HistoryLines::clear()
-{
-    mBytes.clear();
-    mEnds.clear();
-}
-
 void HistoryLines::reserve(qsizetype lines, qsizetype bytes)
 {
     mEnds.reserve(static_cast<std::size_t>(lines));

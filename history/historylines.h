@@ -23,7 +23,6 @@ public:
 
     void append(QByteArrayView line);
     void removeLast();
-    void clear();
     void reserve(qsizetype lines, qsizetype bytes);
 
     // The same lines, byte for byte; the tests compare histories with it.

@@ -197,7 +197,7 @@ void frmQelvo::centreOnScreen()
     const QSize screen = this->screen()->geometry().size();
     // The outer size counts the frame and title bar, which the window manager tells before
     // the window is shown, so the window appears in its place without a jump.
-    const QMargins frame = mServices.frameExtents(*this);
+    const QMargins frame = mServices.frameExtents(winId(), devicePixelRatioF());
     const QSize window = size().grownBy(frame);
     const QPointF topLeft = startup::centredTopLeft(
         {layout::toTwips(screen.width(), dpi), layout::toTwips(screen.height(), dpi)},
@@ -287,7 +287,7 @@ void frmQelvo::Command2_Click()
     }
     mPrinting = true;
     QApplication::setOverrideCursor(Qt::WaitCursor);
-    mlngIndex = printLines(*mServices.printer, List1->lines());
+    mlngIndex = print::printLines(*mServices.printer, List1->lines());
     QApplication::restoreOverrideCursor();
     mPrinting = false;
 }

@@ -2,6 +2,7 @@
 
 #include "app/layout.h"
 #include "app/startup.h"
+#include "desktop/programfolder.h"
 #include "draw/sixnumbers.h"
 #include "history/historyfile.h"
 
@@ -13,12 +14,16 @@
 #include <optional>
 
 class HistoryListBox;
-class LinePrinter;
 class QLabel;
 class QListWidget;
 class QPushButton;
 class QuestionBox;
+namespace draw {
 class RandomSource;
+}
+namespace print {
+class LinePrinter;
+}
 
 // The program's one window: six number tiles, the draw, print and clear buttons, the sorted list
 // of the last draw and the history list, with the event procedures that do all the work.
@@ -31,16 +36,16 @@ public:
     // What the window works with; tests pass their own.
     struct Services {
         std::function<bool()> previousInstance; // the previous-instance flag
-        startup::ProgramFolder programFolder;   // the folder of the running executable
-        RandomSource* random = nullptr;
+        desktop::ProgramFolder programFolder;   // the folder of the running executable
+        draw::RandomSource* random = nullptr;
         QuestionBox* questions = nullptr;
-        LinePrinter* printer = nullptr;
+        print::LinePrinter* printer = nullptr;
         // Where a failure is reported when no box may be shown: standard error.
         std::function<void(const QString&)> reportError;
         // Leaves every running event loop, the boxes' too: the program ends.
         std::function<void()> quit;
         // The frame the window manager will draw around the window, before it is shown.
-        std::function<QMargins(QWidget&)> frameExtents = [](QWidget&) { return QMargins(); };
+        std::function<QMargins(WId, qreal)> frameExtents = [](WId, qreal) { return QMargins(); };
     };
 
     explicit frmQelvo(Services services, QWidget* parent = nullptr);

@@ -1,10 +1,10 @@
-#include "app/frameextents.h"
 #include "app/frmqelvo.h"
 #include "app/questionbox.h"
-#include "app/singleinstance.h"
-#include "app/startup.h"
-#include "app/terminationsignals.h"
 #include "app/texts.h"
+#include "desktop/frameextents.h"
+#include "desktop/programfolder.h"
+#include "desktop/singleinstance.h"
+#include "desktop/terminationsignals.h"
 #include "draw/randomsource.h"
 #include "print/lineprinter.h"
 
@@ -29,28 +29,30 @@ int main(int argc, char* argv[])
     QTranslator toolkitTexts;
     installToolkitTranslation(toolkitTexts);
 
-    const startup::ProgramFolder folder =
-        startup::programFolder(QApplication::applicationDirPath());
-    SingleInstance instance(folder.bytes);
-    SystemRandomSource random;
-    DocumentPrinter printer([] { return lookUpWithin(defaultPrinter, kPrinterAnswerTime); });
+    const desktop::ProgramFolder folder =
+        desktop::programFolder(QApplication::applicationDirPath());
+    desktop::SingleInstance instance(folder.bytes);
+    draw::SystemRandomSource random;
+    print::DocumentPrinter printer(
+        [] { return print::lookUpWithin(print::defaultPrinter, kPrinterAnswerTime); });
     MessageQuestionBox questions(nullptr);
 
     frmQelvo window(
         {[&instance] { return instance.isPreviousInstanceRunning(); }, folder, &random, &questions,
          &printer,
          [](const QString& text) { std::fprintf(stderr, "qelvo: %s\n", qUtf8Printable(text)); },
-         [] { QCoreApplication::exit(0); }, frameExtents});
+         [] { QCoreApplication::exit(0); }, desktop::frameExtents});
     questions.setParentWindow(&window);
     window.Form_Load();
     if (const std::optional<int> code = window.endCode()) {
         return *code;
     }
 
-    QObject::connect(&instance, &SingleInstance::activationRequested, &window,
+    QObject::connect(&instance, &desktop::SingleInstance::activationRequested, &window,
                      &frmQelvo::bringToFront);
-    TerminationSignals terminations;
-    QObject::connect(&terminations, &TerminationSignals::received, &window, &frmQelvo::endNow);
+    desktop::TerminationSignals terminations;
+    QObject::connect(&terminations, &desktop::TerminationSignals::received, &window,
+                     &frmQelvo::endNow);
     // Qt forbids quitting here: the save is done and the session manager ends the program.
     QObject::connect(&app, &QGuiApplication::commitDataRequest, &window,
                      [&window](QSessionManager&) { window.saveForSessionEnd(); });

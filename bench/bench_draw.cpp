@@ -16,7 +16,7 @@
 namespace {
 
 // Always the same six numbers, so that every draw repeats the loaded lines.
-class SameDraw final : public RandomSource {
+class SameDraw final : public draw::RandomSource {
 public:
     void seedFromClock() override { mNext = 0; }
     double next() override { return (kNumbers.at(mNext++ % kNumbers.size()) - 0.5) / 43.0; }
@@ -33,7 +33,7 @@ public:
     void abandon() override {}
 };
 
-frmQelvo::Services servicesIn(const QTemporaryDir& folder, RandomSource& random,
+frmQelvo::Services servicesIn(const QTemporaryDir& folder, draw::RandomSource& random,
                               QuestionBox& questions)
 {
     return {[] { return false; },
@@ -95,7 +95,7 @@ BENCHMARK(clickWithFullHistory)->Unit(benchmark::kMicrosecond);
 
 void drawAndRepeatCount(benchmark::State& state)
 {
-    SystemRandomSource random;
+    draw::SystemRandomSource random;
     history::HistoryLines lines = samples::numberedLines(history::kMaxLines - 1);
     for (auto _ : state) {
         const draw::Numbers numbers = draw::drawSix(random);

@@ -50,12 +50,12 @@ struct Files {
 // The reference: every value read or written costs a whole read (and a whole write) of the file.
 QByteArray referenceRead(const QString& path, QByteArrayView key, QByteArrayView fallback)
 {
-    return ProfileDocument(contents(path)).value(kSection, key, fallback, kCapacity);
+    return history::ProfileDocument(contents(path)).value(kSection, key, fallback, kCapacity);
 }
 
 void referenceWrite(const QString& path, QByteArrayView key, QByteArrayView value)
 {
-    ProfileDocument document(contents(path));
+    history::ProfileDocument document(contents(path));
     document.setValue(kSection, key, value);
     put(path, document.toBytes());
 }

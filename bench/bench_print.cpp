@@ -16,8 +16,8 @@ void printHistory(benchmark::State& state)
     const QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("history.pdf"));
     for (auto _ : state) {
-        DocumentPrinter printer([&path] { return pdfPrinter(path); });
-        printLines(printer, lines);
+        print::DocumentPrinter printer([&path] { return print::pdfPrinter(path); });
+        print::printLines(printer, lines);
         printer.finish();
     }
     state.counters["pdf_bytes"] = static_cast<double>(QFileInfo(path).size());

@@ -2,6 +2,8 @@
 
 #include <chrono>
 
+namespace draw {
+
 SystemRandomSource::SystemRandomSource()
 {
     seedFromClock();
@@ -35,3 +37,5 @@ double SystemRandomSource::next()
     constexpr double kScale = 0x1.0p-53;
     return static_cast<double>(mEngine() >> kDroppedBits) * kScale;
 }
+
+} // namespace draw

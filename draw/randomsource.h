@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <random>
 
+namespace draw {
+
 // Where the draw takes its values r, 0 <= r < 1; an interface so tests can script the values.
 class RandomSource {
 public:
@@ -31,3 +33,5 @@ private:
     std::mt19937_64 mEngine;
     std::random_device mEntropy;
 };
+
+} // namespace draw

@@ -2,10 +2,10 @@
 
 #include <array>
 
-class RandomSource;
-
 // The draw of six different numbers from 1 to 43, one per number tile, in draw order.
 namespace draw {
+
+class RandomSource;
 
 inline constexpr int kTileCount = 6;
 inline constexpr int kLowestNumber = 1;
@@ -17,13 +17,13 @@ using Numbers = std::array<int, kTileCount>;
 int numberFromUnit(double r);
 
 // One pass: a value for tile 0, then tile 1, ... tile 5.
-Numbers drawPass(RandomSource& source);
+Numbers drawPass(draw::RandomSource& source);
 
 // True when no two of the six numbers are equal (all fifteen pairs compared).
 bool allDifferent(const Numbers& numbers);
 
 // Reseeds the source once, then repeats whole passes until one gives six different numbers.
 // Rejecting the whole pass keeps every ordered choice equally likely.
-Numbers drawSix(RandomSource& source);
+Numbers drawSix(draw::RandomSource& source);
 
 } // namespace draw

@@ -12,7 +12,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     constexpr qsizetype kCapacity = history::kReceiveBufferSize;
     constexpr qint32 kLines = 12;
     const QByteArray bytes(reinterpret_cast<const char*>(data), static_cast<qsizetype>(size));
-    ProfileDocument document(bytes);
+    history::ProfileDocument document(bytes);
     if (document.toBytes() != bytes) {
         std::abort();
     }
@@ -30,7 +30,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     document.setValue("History", "Data", "2");
     document.setValue("History", "His2", "02  ;  07  ;  15  ;  23  ;  30  ;  41");
-    const ProfileDocument reread(document.toBytes());
+    const history::ProfileDocument reread(document.toBytes());
     if (reread.value("HISTORY", "his2", "", kCapacity) != "02  ;  07  ;  15  ;  23  ;  30  ;  41") {
         std::abort();
     }

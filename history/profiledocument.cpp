@@ -4,6 +4,8 @@
 #include <array>
 #include <optional>
 
+namespace history {
+
 namespace {
 
 constexpr QByteArrayView kUtf8ByteOrderMark = "\xEF\xBB\xBF";
@@ -379,3 +381,5 @@ QByteArray ProfileDocument::toBytes() const
     }
     return bytes;
 }
+
+} // namespace history

@@ -6,6 +6,8 @@
 #include <deque>
 #include <vector>
 
+namespace history {
+
 // An INI file of the Windows profile format held in memory. Values are read and written the way
 // the Windows profile functions do it; every byte that a write does not touch stays as it was.
 class ProfileDocument {
@@ -82,3 +84,5 @@ private:
 };
 
 size_t qHash(ProfileDocument::Name name, size_t seed) noexcept;
+
+} // namespace history

@@ -9,6 +9,8 @@
 #include <system_error>
 #include <thread>
 
+namespace print {
+
 namespace {
 constexpr int kAnswerPollMs = 10;
 } // namespace
@@ -148,3 +150,5 @@ std::unique_ptr<QPrinter> pdfPrinter(const QString& path)
     printer->setOutputFileName(path);
     return printer;
 }
+
+} // namespace print

@@ -9,6 +9,8 @@
 #include <functional>
 #include <memory>
 
+namespace print {
+
 // Where the history is printed: one text as one line of a document that the first printed line
 // opens and that stays open, collecting later presses, until the program ends.
 class LinePrinter {
@@ -75,3 +77,5 @@ std::unique_ptr<QPrinter> lookUpWithin(const DocumentPrinter::PrinterLookup& loo
 std::unique_ptr<QPrinter> defaultPrinter();
 // A printer that writes a PDF file; only the tests and the benchmarks print to files.
 std::unique_ptr<QPrinter> pdfPrinter(const QString& path);
+
+} // namespace print

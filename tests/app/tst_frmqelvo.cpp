@@ -48,7 +48,7 @@ struct Harness {
                                &printer,
                                [this](const QString& text) { reported << text; },
                                [this] { ++quits; },
-                               [this](QWidget&) { return frame; }});
+                               [this](WId, qreal) { return frame; }});
         window->Form_Load();
         if (!window->endCode()) {
             window->show();

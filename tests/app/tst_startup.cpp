@@ -1,21 +1,6 @@
-#include "app/layout.h"
-#include "app/singleinstance.h"
 #include "app/startup.h"
-#include "app/terminationsignals.h"
-#include "support/samples.h"
 
-#include <QDir>
-#include <QFile>
-#include <QSignalSpy>
-#include <QTemporaryDir>
 #include <QTest>
-#include <array>
-#include <csignal>
-#include <fcntl.h>
-#include <sys/file.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 using namespace Qt::Literals::StringLiterals;
 
@@ -27,12 +12,6 @@ private slots:
     void centredTopLeft();
     void dataFolder_data();
     void dataFolder();
-    void programFolder_data();
-    void programFolder();
-    void secondInstanceIsRefusedAndAsksForFront();
-    void lockOfEndedInstanceIsTakenOver();
-    void whatCannotBlockAStart();
-    void terminationSignalsReachTheEventLoop();
 };
 
 void TestStartup::centredTopLeft_data()
@@ -71,131 +50,5 @@ void TestStartup::dataFolder()
     QCOMPARE(startup::dataFolder(programFolder), dataFolder);
 }
 
-void TestStartup::programFolder_data()
-{
-    QTest::addColumn<QByteArray>("executable");
-    QTest::addColumn<QByteArray>("folder");
-    QTest::addColumn<bool>("named");
-    QTest::newRow("folder") << QByteArray("/opt/qelvo/qelvo") << QByteArray("/opt/qelvo") << true;
-    QTest::newRow("root folder") << QByteArray("/qelvo") << QByteArray("/") << true;
-    QTest::newRow("UTF-8 name") << QByteArray("/opt/\xe4\xb9\xb1/qelvo")
-                                << QByteArray("/opt/\xe4\xb9\xb1") << true;
-    QTest::newRow("Latin-1 name") << QByteArray("/opt/caf\xe9/qelvo") << QByteArray("/opt/caf\xe9")
-                                  << false;
-}
-
-void TestStartup::programFolder()
-{
-    QFETCH(QByteArray, executable);
-    QFETCH(QByteArray, folder);
-    QFETCH(bool, named);
-    const startup::ProgramFolder found = startup::folderOfExecutable(executable);
-    QCOMPARE(found.bytes, folder);
-    QCOMPARE(found.named, named);
-}
-
-void TestStartup::secondInstanceIsRefusedAndAsksForFront()
-{
-    QTemporaryDir dir;
-    SingleInstance first(QFile::encodeName(dir.path()));
-    QSignalSpy raised(&first, &SingleInstance::activationRequested);
-    QVERIFY(!first.isPreviousInstanceRunning());
-    QVERIFY(!first.isPreviousInstanceRunning()); // asking again changes nothing
-    {
-        // Another name of the same folder finds the same running copy.
-        const QString link = dir.path() + u".link"_s;
-        QVERIFY(QFile::link(dir.path(), link));
-        SingleInstance second(QFile::encodeName(link + u"/."_s));
-        QVERIFY(second.isPreviousInstanceRunning());
-        QFile::remove(link);
-    }
-    QVERIFY(raised.wait(5000));
-    QTemporaryDir other;
-    SingleInstance elsewhere(QFile::encodeName(other.path()));
-    QVERIFY(!elsewhere.isPreviousInstanceRunning());
-}
-
-void TestStartup::lockOfEndedInstanceIsTakenOver()
-{
-    QTemporaryDir dir;
-    // A copy that ends without a word, as a crash or kill -9 ends it, leaves no lock behind.
-    const pid_t child = fork();
-    if (child == 0) {
-        SingleInstance running(QFile::encodeName(dir.path()));
-        _exit(running.isPreviousInstanceRunning() ? 1 : 0);
-    }
-    int status = -1;
-    waitpid(child, &status, 0);
-    QCOMPARE(WEXITSTATUS(status), 0);
-    SingleInstance instance(QFile::encodeName(dir.path()));
-    QVERIFY(!instance.isPreviousInstanceRunning());
-}
-
-void TestStartup::whatCannotBlockAStart()
-{
-    // A folder that cannot be locked lets the program run.
-    QTemporaryDir dir;
-    SingleInstance missing(QFile::encodeName(dir.filePath(u"missing"_s)));
-    QVERIFY(!missing.isPreviousInstanceRunning());
-
-    // A lock that another user's program holds on the folder does not count.
-    if (::geteuid() == 0) {
-        QVERIFY(::chmod(QFile::encodeName(dir.path()).constData(), 0755) == 0);
-        std::array<int, 2> ready{};
-        QCOMPARE(::pipe(ready.data()), 0);
-        const pid_t other = fork();
-        if (other == 0) {
-            const int fd = ::open(QFile::encodeName(dir.path()).constData(), O_RDONLY);
-            const bool locked =
-                ::setuid(65534) == 0 && fd >= 0 && ::flock(fd, LOCK_EX | LOCK_NB) == 0;
-            [[maybe_unused]] const ssize_t told = ::write(ready[1], locked ? "y" : "n", 1);
-            ::pause();
-            _exit(0);
-        }
-        char locked = 0;
-        QCOMPARE(::read(ready[0], &locked, 1), ssize_t{1});
-        QCOMPARE(locked, 'y');
-        SingleInstance mine(QFile::encodeName(dir.path()));
-        QVERIFY(!mine.isPreviousInstanceRunning());
-        ::kill(other, SIGKILL);
-        waitpid(other, nullptr, 0);
-    }
-
-    // A runtime folder that others may write to is not used.
-    const QByteArray runtime = qgetenv("XDG_RUNTIME_DIR");
-    QVERIFY(QDir().mkpath(dir.filePath(u"shared"_s)));
-    QVERIFY(::chmod(QFile::encodeName(dir.filePath(u"shared"_s)).constData(), 0777) == 0);
-    qputenv("XDG_RUNTIME_DIR", QFile::encodeName(dir.filePath(u"shared"_s)));
-    const QByteArray folder = privateRuntimeFolder();
-    QCOMPARE(folder, "/tmp/qelvo-" + QByteArray::number(::getuid()));
-    QVERIFY(QDir(dir.filePath(u"shared"_s)).isEmpty());
-
-    // Anything left where the socket goes is replaced by the copy holding the lock.
-    struct stat status {};
-    QVERIFY(::stat(QFile::encodeName(dir.path()).constData(), &status) == 0);
-    const QString socket =
-        QFile::decodeName(folder) +
-        u"/qelvo-%1-%2.socket"_s.arg(status.st_dev, 0, 16).arg(status.st_ino, 0, 16);
-    QVERIFY(samples::writeFile(socket, "garbage"));
-    SingleInstance first(QFile::encodeName(dir.path()));
-    QSignalSpy raised(&first, &SingleInstance::activationRequested);
-    QVERIFY(!first.isPreviousInstanceRunning());
-    SingleInstance second(QFile::encodeName(dir.path()));
-    QVERIFY(second.isPreviousInstanceRunning());
-    QVERIFY(raised.wait(5000));
-    runtime.isNull() ? qunsetenv("XDG_RUNTIME_DIR") : qputenv("XDG_RUNTIME_DIR", runtime);
-}
-
-void TestStartup::terminationSignalsReachTheEventLoop()
-{
-    TerminationSignals signals_;
-    QSignalSpy received(&signals_, &TerminationSignals::received);
-    for (const int signalNumber : {SIGTERM, SIGINT, SIGHUP}) {
-        ::raise(signalNumber);
-        QVERIFY(received.wait(5000));
-        QCOMPARE(received.takeFirst().at(0).toInt(), signalNumber);
-    }
-}
-
-QTEST_MAIN(TestStartup)
+QTEST_APPLESS_MAIN(TestStartup)
 #include "tst_startup.moc"

@@ -8,7 +8,7 @@
 #include <set>
 
 // The real generator with a fixed seed that the draw's reseed leaves alone.
-class FixedSeedSource final : public RandomSource {
+class FixedSeedSource final : public draw::RandomSource {
 public:
     explicit FixedSeedSource(std::uint64_t seed)
         : mSource(seed)
@@ -18,7 +18,7 @@ public:
     double next() override { return mSource.next(); }
 
 private:
-    SystemRandomSource mSource;
+    draw::SystemRandomSource mSource;
 };
 
 class TestSixNumbers : public QObject {
@@ -57,7 +57,7 @@ void TestSixNumbers::numberFromUnit()
 
 void TestSixNumbers::realSourceStaysBelowOne()
 {
-    SystemRandomSource source;
+    draw::SystemRandomSource source;
     for (int i = 0; i < 100000; ++i) {
         const double r = source.next();
         QVERIFY(r >= 0.0 && r < 1.0);

@@ -94,7 +94,7 @@ void TestProfileDocument::reading()
     QFETCH(QByteArray, key);
     QFETCH(int, capacity);
     QFETCH(QByteArray, value);
-    const ProfileDocument document(file);
+    const history::ProfileDocument document(file);
     QCOMPARE(document.value(section, key, "d", capacity), value);
     QCOMPARE(document.toBytes(), file);
 }
@@ -163,7 +163,7 @@ void TestProfileDocument::writing()
     QFETCH(QByteArray, file);
     QFETCH(QList<Write>, writes);
     QFETCH(QByteArray, result);
-    ProfileDocument document(file);
+    history::ProfileDocument document(file);
     for (const Write& write : writes) {
         document.setValue(write.at(0), write.at(1), write.at(2));
     }
@@ -172,12 +172,12 @@ void TestProfileDocument::writing()
 
 void TestProfileDocument::writeThenReadBack()
 {
-    ProfileDocument document(QByteArray("[S]\r\n;c\r\n"));
+    history::ProfileDocument document(QByteArray("[S]\r\n;c\r\n"));
     for (int k = 1; k <= 1000; ++k) {
         document.setValue("S", "His" + QByteArray::number(k), QByteArray::number(k * 7));
     }
     document.setValue("S", "His500", "x");
-    const ProfileDocument reread(document.toBytes());
+    const history::ProfileDocument reread(document.toBytes());
     QCOMPARE(reread.value("S", "HIS1", "d", 256), QByteArray("7"));
     QCOMPARE(reread.value("S", "his500", "d", 256), QByteArray("x"));
     QCOMPARE(reread.value("S", "His1000", "d", 256), QByteArray("7000"));

@@ -61,11 +61,11 @@ private:
     QTemporaryDir mDir;
     QString mPdf;
     int mLookups = 0;
-    DocumentPrinter::PrinterLookup lookup()
+    print::DocumentPrinter::PrinterLookup lookup()
     {
         return [this] {
             ++mLookups;
-            return pdfPrinter(mPdf);
+            return print::pdfPrinter(mPdf);
         };
     }
 };
@@ -79,8 +79,8 @@ void TestLinePrinter::init()
 
 void TestLinePrinter::emptyHistoryOpensNothing()
 {
-    DocumentPrinter printer(lookup());
-    QCOMPARE(printLines(printer, history::HistoryLines()), 0);
+    print::DocumentPrinter printer(lookup());
+    QCOMPARE(print::printLines(printer, history::HistoryLines()), 0);
     printer.finish();
     QCOMPARE(mLookups, 0);
     QVERIFY(!QFile::exists(mPdf));
@@ -90,9 +90,9 @@ void TestLinePrinter::oneDocumentForEveryPress()
 {
     const history::HistoryLines lines = linesOf({line(1), line(2), line(3)});
     {
-        DocumentPrinter printer(lookup());
-        QCOMPARE(printLines(printer, lines), 3);
-        QCOMPARE(printLines(printer, lines), 3);
+        print::DocumentPrinter printer(lookup());
+        QCOMPARE(print::printLines(printer, lines), 3);
+        QCOMPARE(print::printLines(printer, lines), 3);
         QCOMPARE(mLookups, 1);
         // The document is handed over only when the printer is done with.
     }
@@ -117,8 +117,8 @@ void TestLinePrinter::oneDocumentForEveryPress()
 void TestLinePrinter::emptyLinePrintsAsEmptyLine()
 {
     {
-        DocumentPrinter printer(lookup());
-        printLines(printer, linesOf({line(1), QString(), line(3)}));
+        print::DocumentPrinter printer(lookup());
+        print::printLines(printer, linesOf({line(1), QString(), line(3)}));
     }
     const QStringList pages = pagesOf(mPdf);
     QCOMPARE(pages.size(), 1);
@@ -140,8 +140,8 @@ void TestLinePrinter::pagesInOrderNoLineSplit()
         texts << u"%1 %2"_s.arg(k, 5, 10, QChar(u'0')).arg(line(k % 43 + 1));
     }
     {
-        DocumentPrinter printer(lookup());
-        printLines(printer, linesOf(texts));
+        print::DocumentPrinter printer(lookup());
+        print::printLines(printer, linesOf(texts));
     }
     const QStringList pages = pagesOf(mPdf);
     QVERIFY2(pages.size() >= 3, qPrintable(u"%1 pages"_s.arg(pages.size())));
@@ -164,14 +164,14 @@ void TestLinePrinter::pagesInOrderNoLineSplit()
 void TestLinePrinter::noPrinterPrintsNothingAndGoesOn()
 {
     int lookups = 0;
-    DocumentPrinter printer([&lookups] {
+    print::DocumentPrinter printer([&lookups] {
         ++lookups;
         return std::unique_ptr<QPrinter>();
     });
-    QCOMPARE(printLines(printer, linesOf({line(1), line(2)})), 2);
+    QCOMPARE(print::printLines(printer, linesOf({line(1), line(2)})), 2);
     QCOMPARE(lookups, 1);
     // Every press looks for a printer again.
-    QCOMPARE(printLines(printer, linesOf({line(1), line(2)})), 2);
+    QCOMPARE(print::printLines(printer, linesOf({line(1), line(2)})), 2);
     QCOMPARE(lookups, 2);
     printer.finish();
 }
@@ -197,7 +197,7 @@ void TestLinePrinter::placeLine()
     QFETCH(bool, newPage);
     QFETCH(int, top);
     constexpr int kLineHeight = 50;
-    const LinePlace place = ::placeLine(nextTop, kLineHeight, pageHeight);
+    const print::LinePlace place = print::placeLine(nextTop, kLineHeight, pageHeight);
     QCOMPARE(place.newPage, newPage);
     QCOMPARE(place.top, top);
 }
@@ -205,7 +205,7 @@ void TestLinePrinter::placeLine()
 void TestLinePrinter::lookUpWithin()
 {
     // A print system that answers in time gives its printer.
-    QVERIFY(::lookUpWithin(lookup(), std::chrono::seconds(10)));
+    QVERIFY(print::lookUpWithin(lookup(), std::chrono::seconds(10)));
     QCOMPARE(mLookups, 1);
 
     // One that does not answer gives none after the timeout, and the window goes on meanwhile.
@@ -217,7 +217,7 @@ void TestLinePrinter::lookUpWithin()
         std::this_thread::sleep_for(std::chrono::seconds(3));
         return std::unique_ptr<QPrinter>();
     };
-    QVERIFY(!::lookUpWithin(silent, std::chrono::milliseconds(300)));
+    QVERIFY(!print::lookUpWithin(silent, std::chrono::milliseconds(300)));
     QVERIFY2(ticks >= 5, qPrintable(QString::number(ticks)));
 }
 

@@ -46,7 +46,7 @@ private:
 };
 
 // Keeps the printed lines; fails the lines listed in failing.
-class RecordingPrinter final : public LinePrinter {
+class RecordingPrinter final : public print::LinePrinter {
 public:
     bool open() override { return available; }
     bool printLine(const QString& text) override

@@ -5,7 +5,7 @@
 #include <QList>
 
 // Gives a fixed list of values in order and counts the reseeds.
-class ScriptedSource final : public RandomSource {
+class ScriptedSource final : public draw::RandomSource {
 public:
     explicit ScriptedSource(QList<double> values = {})
         : mValues(std::move(values))

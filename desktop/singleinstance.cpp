@@ -1,4 +1,6 @@
-#include "app/singleinstance.h"
+#include "desktop/singleinstance.h"
+
+#include "desktop/logging.h"
 
 #include <QFile>
 #include <QSocketNotifier>
@@ -12,6 +14,8 @@
 #include <sys/sysmacros.h>
 #include <sys/un.h>
 #include <unistd.h>
+
+namespace desktop {
 
 namespace {
 
@@ -40,7 +44,7 @@ bool isPrivateFolder(const QByteArray& path)
 
 void warn(const char* what, const QByteArray& path)
 {
-    qWarning("qelvo: %s %s: %s", what, path.constData(), std::strerror(errno));
+    qCWarning(lcDesktop, "qelvo: %s %s: %s", what, path.constData(), std::strerror(errno));
 }
 
 // The user whose process holds a flock() on the file, as /proc/locks tells it, or nothing when
@@ -129,8 +133,9 @@ bool SingleInstance::isPreviousInstanceRunning()
     } else if (const std::optional<uid_t> holder = lockHolder(status);
                holder && *holder != ::getuid()) {
         // Another user cannot keep this user's program from starting.
-        qWarning("qelvo: %s is locked by another user's program; running without the lock",
-                 mFolder.constData());
+        qCWarning(lcDesktop,
+                  "qelvo: %s is locked by another user's program; running without the lock",
+                  mFolder.constData());
         held = false;
     }
     ::close(folder);
@@ -153,8 +158,9 @@ void SingleInstance::listen()
 {
     sockaddr_un address{};
     if (!socketAddress(mSocketPath, address)) {
-        qWarning("qelvo: no private folder for the socket; a second start cannot bring this "
-                 "window to the front");
+        qCWarning(lcDesktop,
+                  "qelvo: no private folder for the socket; a second start cannot bring this "
+                  "window to the front");
         return;
     }
     // Only the holder of the lock removes what a crashed copy, or anyone, left at the path.
@@ -179,3 +185,5 @@ void SingleInstance::listen()
         emit activationRequested();
     });
 }
+
+} // namespace desktop

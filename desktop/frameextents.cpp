@@ -1,16 +1,20 @@
-#include "app/frameextents.h"
+#include "desktop/frameextents.h"
 
+#ifdef QELVO_WITH_X11
 #include <QElapsedTimer>
 #include <QGuiApplication>
 #include <QThread>
-#include <QWidget>
 #include <algorithm>
 #include <array>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <xcb/xcb.h>
+#endif
 
+namespace desktop {
+
+#ifdef QELVO_WITH_X11
 namespace {
 
 constexpr int kAnswerMs = 500;
@@ -53,7 +57,7 @@ bool supports(xcb_connection_t* connection, xcb_window_t root, xcb_atom_t reques
 
 } // namespace
 
-QMargins frameExtents(QWidget& window)
+QMargins frameExtents(WId window, qreal devicePixelRatio)
 {
     // Other platforms may offer the interface without a connection (offscreen does).
     auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
@@ -61,7 +65,7 @@ QMargins frameExtents(QWidget& window)
     if (connection == nullptr) {
         return {};
     }
-    const auto id = static_cast<xcb_window_t>(window.winId());
+    const auto id = static_cast<xcb_window_t>(window);
     const xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(connection)).data;
     const xcb_atom_t request = atom(connection, "_NET_REQUEST_FRAME_EXTENTS");
     const xcb_atom_t extents = atom(connection, "_NET_FRAME_EXTENTS");
@@ -86,11 +90,19 @@ QMargins frameExtents(QWidget& window)
             // Left, right, top, bottom, in device pixels.
             std::array<std::uint32_t, 4> sides{};
             std::memcpy(sides.data(), xcb_get_property_value(reply.get()), sizeof(sides));
-            const qreal ratio = window.devicePixelRatioF();
-            return QMargins(qRound(sides[0] / ratio), qRound(sides[2] / ratio),
-                            qRound(sides[1] / ratio), qRound(sides[3] / ratio));
+            return QMargins(
+                qRound(sides[0] / devicePixelRatio), qRound(sides[2] / devicePixelRatio),
+                qRound(sides[1] / devicePixelRatio), qRound(sides[3] / devicePixelRatio));
         }
         QThread::msleep(kPollMs);
     }
     return {};
 }
+#else
+QMargins frameExtents(WId /*window*/, qreal /*devicePixelRatio*/)
+{
+    return {};
+}
+#endif
+
+} // namespace desktop

@@ -1,10 +1,12 @@
-#include "app/terminationsignals.h"
+#include "desktop/terminationsignals.h"
 
 #include <QSocketNotifier>
 #include <array>
 #include <csignal>
 #include <sys/socket.h>
 #include <unistd.h>
+
+namespace desktop {
 
 namespace {
 
@@ -55,3 +57,5 @@ TerminationSignals::~TerminationSignals()
         }
     }
 }
+
+} // namespace desktop

@@ -4,6 +4,8 @@
 
 class QSocketNotifier;
 
+namespace desktop {
+
 // Brings SIGTERM, SIGINT and SIGHUP into the event loop, so that they end the program through
 // the window's ordinary close and nothing is lost.
 class TerminationSignals final : public QObject {
@@ -21,3 +23,5 @@ signals:
 private:
     QSocketNotifier* mNotifier;
 };
+
+} // namespace desktop

@@ -5,6 +5,8 @@
 
 class QSocketNotifier;
 
+namespace desktop {
+
 // One running copy per history folder, whatever the executable's name, link or temp folder: a
 // lock on the folder itself, which the system drops when its holder ends in any way, so no file
 // left behind can block a start. The running copy is asked to come to the front through a
@@ -44,3 +46,5 @@ private:
 // The folder for the socket: $XDG_RUNTIME_DIR, else /tmp/qelvo-UID, made if missing; only one
 // that the user owns and no one else can write to, else nothing. Public for the tests.
 QByteArray privateRuntimeFolder();
+
+} // namespace desktop

@@ -1,0 +1,3 @@
+#include "desktop/logging.h"
+
+Q_LOGGING_CATEGORY(lcDesktop, "qelvo.desktop")

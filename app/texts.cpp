@@ -4,8 +4,11 @@
 #include "history/historyfile.h"
 
 #include <QDir>
+#include <QStringDecoder>
 #include <cerrno>
 #include <cstring>
+#include <iconv.h>
+#include <langinfo.h>
 #include <limits>
 
 namespace texts {
@@ -17,6 +20,17 @@ constexpr int kBytesPerMegabyte = 1024 * 1024;
 QString shownPath(const QString& path)
 {
     return QDir::toNativeSeparators(path);
+}
+
+// The system's own words for an error number, in the encoding of the user's locale.
+QString systemWords(int code)
+{
+    const QByteArray words = std::strerror(code);
+    if (std::optional<QString> text = decodedText(words, ::nl_langinfo(CODESET))) {
+        return *text;
+    }
+    const char* name = ::strerrorname_np(code);
+    return name != nullptr ? QString::fromLatin1(name) : QString::number(code);
 }
 
 QString systemReason(int code)
@@ -49,12 +63,16 @@ QString describe(const history::Failure& failure)
     case history::Failure::Kind::DamagedCount:
         return QStringLiteral("履歴ファイル「%1」の件数 Data の値「%2」が正しくありません。"
                               "件数は %3 から %4 までの整数でなければなりません。")
-            .arg(shownPath(failure.path), QString::fromLatin1(failure.storedCount))
+            .arg(shownPath(failure.path), fileText(failure.storedCount))
             .arg(std::numeric_limits<qint32>::min())
             .arg(history::kMaxLines);
     case history::Failure::Kind::Unreadable:
         return QStringLiteral("履歴ファイル「%1」を読み込めませんでした。\n理由: %2")
             .arg(shownPath(failure.path), reason(failure.reason));
+    case history::Failure::Kind::UnknownEncoding:
+        return QStringLiteral("履歴ファイル「%1」は、このプログラムが読み書きしない文字コード"
+                              "（UTF-16 ビッグエンディアンなど）で書かれています。")
+            .arg(shownPath(failure.path));
     case history::Failure::Kind::Unwritable:
         break;
     }
@@ -107,8 +125,38 @@ QString reason(const filestore::FileError& error)
     case filestore::FileError::Kind::System:
         break;
     }
-    return QStringLiteral("%1（%2）")
-        .arg(systemReason(error.code), QString::fromLocal8Bit(std::strerror(error.code)));
+    return QStringLiteral("%1（%2）").arg(systemReason(error.code), systemWords(error.code));
+}
+
+std::optional<QString> decodedText(const QByteArray& bytes, const char* codeset)
+{
+    const iconv_t converter = ::iconv_open("UTF-8", codeset);
+    if (converter == reinterpret_cast<iconv_t>(-1)) {
+        return std::nullopt;
+    }
+    // Every character takes at most four bytes of UTF-8.
+    QByteArray utf8(bytes.size() * 4, Qt::Uninitialized);
+    char* in = const_cast<char*>(bytes.constData());
+    std::size_t inLeft = static_cast<std::size_t>(bytes.size());
+    char* out = utf8.data();
+    std::size_t outLeft = static_cast<std::size_t>(utf8.size());
+    const std::size_t converted = ::iconv(converter, &in, &inLeft, &out, &outLeft);
+    ::iconv_close(converter);
+    if (converted == static_cast<std::size_t>(-1) || inLeft != 0) {
+        return std::nullopt;
+    }
+    utf8.truncate(utf8.size() - static_cast<qsizetype>(outLeft));
+    return QString::fromUtf8(utf8);
+}
+
+QString fileText(const QByteArray& bytes)
+{
+    QStringDecoder utf8(QStringDecoder::Utf8);
+    const QString text = utf8(bytes);
+    if (!utf8.hasError()) {
+        return text;
+    }
+    return decodedText(bytes, "CP932").value_or(QString::fromLatin1(bytes));
 }
 
 QString loadFailedMessage(const history::Failure& failure)

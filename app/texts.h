@@ -2,8 +2,10 @@
 
 #include "draw/sixnumbers.h"
 
+#include <QByteArray>
 #include <QString>
 #include <array>
+#include <optional>
 
 namespace filestore {
 struct FileError;
@@ -35,6 +37,12 @@ QString repeatQuestion(int count);
 // Told instead of adding a line when the history is full.
 QString historyFullMessage();
 QString clearQuestion();
+
+// Bytes in the given encoding (an iconv name) as text; nothing when they are not of it.
+std::optional<QString> decodedText(const QByteArray& bytes, const char* codeset);
+// Bytes from a file as the user wrote them: UTF-8, or else code page 932 as Japanese Windows
+// writes it; bytes of neither show one character each.
+QString fileText(const QByteArray& bytes);
 
 // Why a file could not be read or written, in words.
 QString reason(const filestore::FileError& error);

@@ -1,11 +1,15 @@
 #include "history/filestore.h"
 
 #include <QFile>
+#include <QList>
+#include <QRandomGenerator>
 #include <array>
 #include <cerrno>
 #include <climits>
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 namespace filestore {
@@ -14,6 +18,19 @@ namespace {
 
 constexpr qsizetype kReadChunk = qsizetype{64} * 1024;
 constexpr mode_t kNewFileMode = 0666; // narrowed by the umask, as for any new file
+constexpr mode_t kGroupBits = S_IRWXG;
+// Names tried for the new file when the usual one is taken by something that cannot be removed.
+constexpr int kNameAttempts = 16;
+// Extended attributes that the system's security modules set on every new file themselves.
+constexpr QByteArrayView kSecurityNamespace = "security.";
+
+int openAt(int folder, const char* name, int flags, mode_t mode)
+{
+    return ::openat(folder, name, flags, mode);
+}
+
+SystemCalls gCalls{openAt,    ::write,    ::fdatasync, ::fsync,
+                   ::linkat,  ::renameat, ::fsetxattr};
 
 // A descriptor closed when it goes out of scope.
 class Descriptor {
@@ -48,7 +65,7 @@ std::optional<FileError> writeAll(int fd, const QByteArray& bytes)
     const char* data = bytes.constData();
     qsizetype left = bytes.size();
     while (left > 0) {
-        const ssize_t written = ::write(fd, data, static_cast<std::size_t>(left));
+        const ssize_t written = gCalls.write(fd, data, static_cast<std::size_t>(left));
         if (written < 0 && errno == EINTR) {
             continue;
         }
@@ -61,29 +78,133 @@ std::optional<FileError> writeAll(int fd, const QByteArray& bytes)
     return std::nullopt;
 }
 
-// The file that a replacement of path writes: path itself, or the file its links lead to, also
-// when that file does not exist yet.
-std::optional<QByteArray> replacedFile(QByteArray path, FileError& error)
+// The bytes that a list or get call of extended attributes gives: asked for the size, then
+// read, again if they grew meanwhile. Nothing when the file system keeps no attributes.
+template <typename Call> std::optional<QByteArray> attributeBytes(Call call)
 {
-    constexpr int kMostLinks = 40; // as the system follows them
-    for (int followed = 0; followed <= kMostLinks; ++followed) {
-        struct stat status {};
-        if (::lstat(path.constData(), &status) != 0 || !S_ISLNK(status.st_mode)) {
-            return path;
+    for (;;) {
+        const ssize_t size = call(nullptr, 0);
+        if (size < 0) {
+            return errno == ENOTSUP || errno == ENODATA ? std::optional(QByteArray())
+                                                        : std::nullopt;
         }
-        std::array<char, PATH_MAX> name{};
-        const ssize_t length = ::readlink(path.constData(), name.data(), name.size());
-        if (length < 0 || static_cast<std::size_t>(length) >= name.size()) {
-            error = systemError(length < 0 ? errno : ENAMETOOLONG);
+        QByteArray bytes(size, Qt::Uninitialized);
+        const ssize_t got = call(bytes.data(), static_cast<std::size_t>(bytes.size()));
+        if (got >= 0) {
+            bytes.truncate(got);
+            return bytes;
+        }
+        if (errno != ERANGE) {
             return std::nullopt;
         }
-        const QByteArray target(name.data(), length);
-        const qsizetype slash = path.lastIndexOf('/');
-        path = target.startsWith('/') || slash < 0 ? target : path.left(slash + 1) + target;
     }
-    error = systemError(ELOOP);
+}
+
+QList<QByteArray> attributeNames(const QByteArray& list)
+{
+    QList<QByteArray> names = list.split('\0');
+    names.removeAll(QByteArray());
+    return names;
+}
+
+// An attribute that the system sets on a new file as it sees fit; failing to change it
+// changes no one's access.
+bool systemSet(const QByteArray& name)
+{
+    return name.startsWith(kSecurityNamespace);
+}
+
+// Gives the new file fd what the old file had: its owner and group where the system lets us,
+// every extended attribute (the access list is one) and no other, and its permissions. Where the
+// group cannot be kept, the new group gets no access: no one gains access by a save.
+std::optional<FileError> takeOverAttributes(int fd, const QByteArray& oldPath,
+                                            const struct stat& old)
+{
+    struct stat now {};
+    if (::fstat(fd, &now) != 0) {
+        return systemError();
+    }
+    bool groupKept = now.st_gid == old.st_gid;
+    if (now.st_uid != old.st_uid || !groupKept) {
+        groupKept = ::fchown(fd, old.st_uid, old.st_gid) == 0 ||
+                    ::fchown(fd, static_cast<uid_t>(-1), old.st_gid) == 0;
+    }
+    const std::optional<QByteArray> oldList = attributeBytes(
+        [&](char* list, std::size_t size) { return ::llistxattr(oldPath.constData(), list, size); });
+    const std::optional<QByteArray> newList =
+        attributeBytes([&](char* list, std::size_t size) { return ::flistxattr(fd, list, size); });
+    if (!oldList || !newList) {
+        return systemError();
+    }
+    const QList<QByteArray> oldNames = attributeNames(*oldList);
+    for (const QByteArray& name : oldNames) {
+        const std::optional<QByteArray> value = attributeBytes([&](char* bytes, std::size_t size) {
+            return ::lgetxattr(oldPath.constData(), name.constData(), bytes, size);
+        });
+        if (!value) {
+            return systemError();
+        }
+        if (gCalls.fsetxattr(fd, name.constData(), value->constData(),
+                             static_cast<std::size_t>(value->size()), 0) != 0 &&
+            !systemSet(name)) {
+            return systemError();
+        }
+    }
+    // An access list that the folder gives every new file, which the old file did not have,
+    // would widen the access.
+    for (const QByteArray& name : attributeNames(*newList)) {
+        if (!oldNames.contains(name) && ::fremovexattr(fd, name.constData()) != 0 &&
+            !systemSet(name)) {
+            return systemError();
+        }
+    }
+    const mode_t mode = (old.st_mode & 07777U) & (groupKept ? ~mode_t{0} : ~kGroupBits);
+    if (::fchmod(fd, mode) != 0) {
+        return systemError();
+    }
     return std::nullopt;
 }
+
+// The name the new file takes in the folder before it replaces the old one: the usual one
+// first, then others beside it.
+QByteArray temporaryName(const QByteArray& prefix, int attempt)
+{
+    if (attempt == 0) {
+        return prefix;
+    }
+    return prefix + '.' + QByteArray::number(QRandomGenerator::global()->generate(), 16);
+}
+
+// Removes what earlier replacements left under the temporary names: only this user's regular
+// files, and only what the folder lets us remove.
+void removeLeftovers(int folder, const QByteArray& prefix)
+{
+    const int fd = ::openat(folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    DIR* entries = fd >= 0 ? ::fdopendir(fd) : nullptr;
+    if (entries == nullptr) {
+        if (fd >= 0) {
+            ::close(fd);
+        }
+        return;
+    }
+    const QByteArray others = prefix + '.';
+    while (const dirent* entry = ::readdir(entries)) {
+        const QByteArrayView name(entry->d_name);
+        struct stat status {};
+        if ((name == prefix || name.startsWith(others)) &&
+            ::fstatat(folder, entry->d_name, &status, AT_SYMLINK_NOFOLLOW) == 0 &&
+            S_ISREG(status.st_mode) && status.st_uid == ::geteuid()) {
+            ::unlinkat(folder, entry->d_name, 0);
+        }
+    }
+    ::closedir(entries);
+}
+
+// What the old file is, when there is one: the new file takes over its attributes.
+struct OldFile {
+    QByteArray path;
+    std::optional<struct stat> status;
+};
 
 enum class Outcome { Written, Failed, Unsupported };
 
@@ -92,49 +213,100 @@ bool unsupported(int code)
     return code == EOPNOTSUPP || code == EISDIR || code == EINVAL;
 }
 
-// Writes the bytes into the folder under temporary and flushes them; with unnamed, the file has
-// no name until it is complete. Unsupported: the file system has no unnamed files, or no /proc
-// through which to name one.
-Outcome writeTemporary(int folder, const QByteArray& temporary, const QByteArray& bytes,
-                       std::optional<mode_t> mode, bool unnamed, FileError& error)
+// Writes the bytes into a new file in the folder and flushes them. With unnamed, the file gets a
+// name only when it is complete; Unsupported: the file system has no unnamed files, or there is
+// no /proc to name one through. On success, name holds the name it has in the folder.
+Outcome writeTemporary(int folder, const QByteArray& prefix, const QByteArray& bytes,
+                       const OldFile& old, bool unnamed, QByteArray& name, FileError& error)
 {
-    ::unlinkat(folder, temporary.constData(), 0);
-    const Descriptor file(
-        unnamed ? ::openat(folder, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, kNewFileMode)
-                : ::openat(folder, temporary.constData(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC,
-                           kNewFileMode));
+    int attempt = 0;
+    int fd = -1;
+    if (unnamed) {
+        fd = gCalls.openat(folder, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, kNewFileMode);
+    } else {
+        do {
+            name = temporaryName(prefix, attempt);
+            fd = gCalls.openat(folder, name.constData(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC,
+                               kNewFileMode);
+        } while (fd < 0 && errno == EEXIST && ++attempt < kNameAttempts);
+    }
+    const Descriptor file(fd);
     if (!file.isOpen()) {
         error = systemError();
         return unnamed && unsupported(error.code) ? Outcome::Unsupported : Outcome::Failed;
     }
-    const auto fail = [&](FileError reason) {
-        error = reason;
+    std::optional<FileError> failed;
+    if (old.status) {
+        failed = takeOverAttributes(file.get(), old.path, *old.status);
+    }
+    if (!failed) {
+        failed = writeAll(file.get(), bytes);
+    }
+    // Flushed before it takes the old file's place, so a power cut never leaves a short file.
+    if (!failed && gCalls.fdatasync(file.get()) != 0) {
+        failed = systemError();
+    }
+    if (failed) {
+        error = *failed;
         if (!unnamed) {
-            ::unlinkat(folder, temporary.constData(), 0);
+            ::unlinkat(folder, name.constData(), 0);
         }
         return Outcome::Failed;
-    };
-    if (mode && ::fchmod(file.get(), *mode) != 0) {
-        return fail(systemError());
     }
-    if (const std::optional<FileError> failed = writeAll(file.get(), bytes)) {
-        return fail(*failed);
+    if (!unnamed) {
+        return Outcome::Written;
     }
-    if (::fdatasync(file.get()) != 0) {
-        return fail(systemError());
-    }
-    if (unnamed) {
-        const QByteArray self = "/proc/self/fd/" + QByteArray::number(file.get());
-        if (::linkat(AT_FDCWD, self.constData(), folder, temporary.constData(),
-                     AT_SYMLINK_FOLLOW) != 0) {
-            error = systemError();
-            return error.code == ENOENT ? Outcome::Unsupported : Outcome::Failed;
-        }
+    const QByteArray self = "/proc/self/fd/" + QByteArray::number(file.get());
+    int linked = -1;
+    do {
+        name = temporaryName(prefix, attempt);
+        linked = gCalls.linkat(AT_FDCWD, self.constData(), folder, name.constData(),
+                               AT_SYMLINK_FOLLOW);
+    } while (linked != 0 && errno == EEXIST && ++attempt < kNameAttempts);
+    if (linked != 0) {
+        error = systemError();
+        return error.code == ENOENT ? Outcome::Unsupported : Outcome::Failed;
     }
     return Outcome::Written;
 }
 
 } // namespace
+
+SystemCalls& systemCalls()
+{
+    return gCalls;
+}
+
+PathParts splitPath(const QByteArray& path)
+{
+    const qsizetype slash = path.lastIndexOf('/');
+    if (slash < 0) {
+        return {".", path};
+    }
+    return {path.left(qMax(slash, qsizetype{1})), path.mid(slash + 1)};
+}
+
+ResolvedPath resolvedFile(const QByteArray& path)
+{
+    constexpr int kMostLinks = 40; // as the system follows them
+    QByteArray file = path;
+    for (int followed = 0; followed <= kMostLinks; ++followed) {
+        struct stat status {};
+        if (::lstat(file.constData(), &status) != 0 || !S_ISLNK(status.st_mode)) {
+            return {file, std::nullopt};
+        }
+        std::array<char, PATH_MAX> name{};
+        const ssize_t length = ::readlink(file.constData(), name.data(), name.size());
+        if (length < 0 || static_cast<std::size_t>(length) >= name.size()) {
+            return {file, systemError(length < 0 ? errno : ENAMETOOLONG)};
+        }
+        const QByteArray target(name.data(), length);
+        // A relative link names a file beside the link.
+        const qsizetype slash = file.lastIndexOf('/');
+        file = target.startsWith('/') || slash < 0 ? target : file.left(slash + 1) + target;
+    }
+    return {file, systemError(ELOOP)};
+}
 
 ReadResult readWhole(const QString& path)
 {
@@ -179,49 +351,55 @@ ReadResult readWhole(const QString& path)
 
 std::optional<FileError> replaceAtomically(const QString& path, const QByteArray& bytes)
 {
-    FileError error;
-    const std::optional<QByteArray> target = replacedFile(QFile::encodeName(path), error);
-    if (!target) {
-        return error;
+    // A file that the next start would refuse to read is never written.
+    if (bytes.size() > kMaxFileSize) {
+        return FileError{FileError::Kind::TooLarge, 0};
     }
-    const qsizetype slash = target->lastIndexOf('/');
-    const QByteArray folderPath = slash < 0 ? QByteArray(".") : target->left(qMax(slash, 1));
-    const QByteArray name = target->mid(slash + 1);
-    const QByteArray temporary = '.' + name + ".saving";
-
-    std::optional<mode_t> mode;
+    const ResolvedPath target = resolvedFile(QFile::encodeName(path));
+    if (target.error) {
+        return target.error;
+    }
+    const PathParts parts = splitPath(target.path);
+    OldFile old{target.path, std::nullopt};
     struct stat status {};
-    if (::stat(target->constData(), &status) == 0) {
+    if (::stat(target.path.constData(), &status) == 0) {
         if (!S_ISREG(status.st_mode)) {
             return FileError{FileError::Kind::NotRegularFile, 0};
         }
         // A file the user made read-only is not replaced behind its back.
-        if (::access(target->constData(), W_OK) != 0) {
+        if (::access(target.path.constData(), W_OK) != 0) {
             return systemError();
         }
-        mode = status.st_mode & 07777U;
+        old.status = status;
     } else if (errno != ENOENT) {
         return systemError();
     }
 
-    const Descriptor folder(::open(folderPath.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    const Descriptor folder(
+        ::open(parts.folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (!folder.isOpen()) {
         return systemError();
     }
-    Outcome outcome = writeTemporary(folder.get(), temporary, bytes, mode, true, error);
+    const QByteArray prefix = '.' + parts.name + ".saving";
+    removeLeftovers(folder.get(), prefix);
+    QByteArray temporary;
+    FileError error;
+    Outcome outcome = writeTemporary(folder.get(), prefix, bytes, old, true, temporary, error);
     if (outcome == Outcome::Unsupported) {
-        outcome = writeTemporary(folder.get(), temporary, bytes, mode, false, error);
+        outcome = writeTemporary(folder.get(), prefix, bytes, old, false, temporary, error);
     }
     if (outcome != Outcome::Written) {
         return error;
     }
-    if (::renameat(folder.get(), temporary.constData(), folder.get(), name.constData()) != 0) {
+    if (gCalls.renameat(folder.get(), temporary.constData(), folder.get(),
+                        parts.name.constData()) != 0) {
         const FileError renameError = systemError();
         ::unlinkat(folder.get(), temporary.constData(), 0);
         return renameError;
     }
-    // The rename is done; a folder that cannot be flushed does not undo it.
-    ::fsync(folder.get());
+    // The rename is only in the folder's memory until the folder is flushed: a power cut before
+    // that could bring back the old file. A folder that cannot be flushed does not undo it.
+    gCalls.fsync(folder.get());
     return std::nullopt;
 }
 

@@ -14,6 +14,8 @@ constexpr QByteArrayView kSection = "History";
 constexpr QByteArrayView kCountKey = "Data";
 constexpr QByteArrayView kLineKeyPrefix = "His";
 constexpr QByteArrayView kCountDefault = "0";
+// Read as a Unicode file of the other byte order, it would be appended to in the wrong one.
+constexpr QByteArrayView kUtf16BeByteOrderMark = "\xFE\xFF";
 
 // "His1", "His2", ... "His10": the key of the line at a position counted from 1.
 QByteArray lineKey(qint32 position)
@@ -37,14 +39,15 @@ public:
     {
         filestore::ReadResult read = filestore::readWhole(mPath);
         mReadError = read.error;
+        mUnknownEncoding = read.bytes.startsWith(kUtf16BeByteOrderMark);
         mRead = read.bytes;
         mDocument = ProfileDocument(read.bytes);
     }
 
     [[nodiscard]] CountResult storedCount() const
     {
-        if (mReadError) {
-            return {0, unreadable()};
+        if (std::optional<Failure> failure = unreadable()) {
+            return {0, failure};
         }
         const QByteArray text =
             mDocument.value(kSection, kCountKey, kCountDefault, kReceiveBufferSize);
@@ -83,8 +86,8 @@ public:
 
     [[nodiscard]] std::optional<Failure> replace() const
     {
-        if (mReadError) {
-            return unreadable();
+        if (std::optional<Failure> failure = unreadable()) {
+            return failure;
         }
         const QByteArray bytes = mDocument.toBytes();
         // Writes that change no byte need no new file: a full disk or a read-only folder does
@@ -100,15 +103,23 @@ public:
     }
 
 private:
-    [[nodiscard]] Failure unreadable() const
+    // Why the file as read can be neither used nor replaced.
+    [[nodiscard]] std::optional<Failure> unreadable() const
     {
-        return {Failure::Kind::Unreadable, mPath, {}, *mReadError};
+        if (mReadError) {
+            return Failure{Failure::Kind::Unreadable, mPath, {}, *mReadError};
+        }
+        if (mUnknownEncoding) {
+            return Failure{Failure::Kind::UnknownEncoding, mPath, {}, {}};
+        }
+        return std::nullopt;
     }
 
     QString mPath;
     QByteArray mRead;
     ProfileDocument mDocument;
     std::optional<filestore::FileError> mReadError;
+    bool mUnknownEncoding = false;
 };
 
 } // namespace

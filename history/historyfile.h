@@ -18,10 +18,11 @@ inline constexpr qsizetype kReceiveBufferSize = 256;
 
 // Why an operation on the history file could not be done.
 struct Failure {
-    enum class Kind { DamagedCount, Unreadable, Unwritable };
+    // UnknownEncoding: a Unicode file of a form that Windows tools do not write back (UTF-16BE).
+    enum class Kind { DamagedCount, Unreadable, UnknownEncoding, Unwritable };
     Kind kind;
     QString path;
-    QByteArray storedCount;      // DamagedCount: the count as written in the file
+    QByteArray storedCount;      // DamagedCount: the count as the file has it
     filestore::FileError reason; // Unreadable, Unwritable
 };
 

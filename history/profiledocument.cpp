@@ -1,5 +1,6 @@
 #include "history/profiledocument.h"
 
+#include <QChar>
 #include <algorithm>
 #include <array>
 #include <optional>
@@ -9,6 +10,7 @@ namespace history {
 namespace {
 
 constexpr QByteArrayView kUtf8ByteOrderMark = "\xEF\xBB\xBF";
+constexpr QByteArrayView kUtf16LeByteOrderMark = "\xFF\xFE";
 constexpr int kDecimalBase = 10;
 
 bool isBlank(char c)
@@ -62,29 +64,129 @@ bool sameName(QByteArrayView a, QByteArrayView b)
                                               [](char x, char y) { return lower(x) == lower(y); });
 }
 
-// A value cut like a receive buffer of capacity bytes, without splitting a UTF-8 character.
-QByteArrayView cut(QByteArrayView value, qsizetype capacity)
+void appendUtf8(QByteArray& text, char32_t c)
+{
+    if (c < 0x80U) {
+        text += static_cast<char>(c);
+    } else if (c < 0x800U) {
+        text += static_cast<char>(0xC0U | (c >> 6U));
+        text += static_cast<char>(0x80U | (c & 0x3FU));
+    } else if (c < 0x10000U) {
+        text += static_cast<char>(0xE0U | (c >> 12U));
+        text += static_cast<char>(0x80U | ((c >> 6U) & 0x3FU));
+        text += static_cast<char>(0x80U | (c & 0x3FU));
+    } else {
+        text += static_cast<char>(0xF0U | (c >> 18U));
+        text += static_cast<char>(0x80U | ((c >> 12U) & 0x3FU));
+        text += static_cast<char>(0x80U | ((c >> 6U) & 0x3FU));
+        text += static_cast<char>(0x80U | (c & 0x3FU));
+    }
+}
+
+// UTF-16LE as UTF-8 that keeps a lone surrogate as three bytes of its own, as WTF-8 does, so that
+// every file converts back to exactly its bytes.
+QByteArray fromUtf16Le(QByteArrayView bytes)
+{
+    const qsizetype units = bytes.size() / 2;
+    const auto unit = [bytes](qsizetype i) {
+        return static_cast<char16_t>(static_cast<unsigned char>(bytes[2 * i]) |
+                                     (static_cast<unsigned char>(bytes[2 * i + 1]) << 8U));
+    };
+    QByteArray text;
+    text.reserve(units);
+    for (qsizetype i = 0; i < units; ++i) {
+        char32_t c = unit(i);
+        if (QChar::isHighSurrogate(c) && i + 1 < units && QChar::isLowSurrogate(unit(i + 1))) {
+            c = QChar::surrogateToUcs4(static_cast<char16_t>(c), unit(++i));
+        }
+        appendUtf8(text, c);
+    }
+    return text;
+}
+
+// The character at the start of UTF-8 text and its length in bytes; a byte that starts no
+// character stands for itself.
+std::pair<char32_t, qsizetype> nextCharacter(QByteArrayView text)
+{
+    const auto byte = [text](qsizetype i) { return static_cast<unsigned char>(text[i]); };
+    const unsigned char first = byte(0);
+    const qsizetype length = first < 0xC0U ? 1 : first < 0xE0U ? 2 : first < 0xF0U ? 3 : 4;
+    if (first < 0x80U || first >= 0xF8U || length > text.size()) {
+        return {first, 1};
+    }
+    char32_t c = first & (0x7FU >> length);
+    for (qsizetype i = 1; i < length; ++i) {
+        if ((byte(i) & 0xC0U) != 0x80U) {
+            return {first, 1};
+        }
+        c = (c << 6U) | (byte(i) & 0x3FU);
+    }
+    return {c, length};
+}
+
+QByteArray toUtf16Le(QByteArrayView text)
+{
+    QByteArray bytes;
+    bytes.reserve(text.size() * 2);
+    const auto appendUnit = [&bytes](char16_t unit) {
+        bytes += static_cast<char>(unit & 0xFFU);
+        bytes += static_cast<char>(unit >> 8U);
+    };
+    while (!text.isEmpty()) {
+        const auto [c, length] = nextCharacter(text);
+        if (QChar::requiresSurrogates(c)) {
+            appendUnit(QChar::highSurrogate(c));
+            appendUnit(QChar::lowSurrogate(c));
+        } else {
+            appendUnit(static_cast<char16_t>(c));
+        }
+        text = text.sliced(length);
+    }
+    return bytes;
+}
+
+bool isLeadByte(char c)
+{
+    const auto byte = static_cast<unsigned char>(c);
+    return (byte >= 0x81U && byte <= 0x9FU) || (byte >= 0xE0U && byte <= 0xFCU);
+}
+
+// The longest start of value that fits a receive buffer of capacity bytes and ends between two
+// characters: of code page 932 (Japanese Windows), or of UTF-8 in a Unicode file.
+QByteArrayView cut(QByteArrayView value, qsizetype capacity, ProfileDocument::Encoding encoding)
 {
     const qsizetype limit = capacity > 0 ? capacity - 1 : 0;
     if (value.size() <= limit) {
         return value;
     }
-    qsizetype end = limit;
-    while (end > 0 && (static_cast<unsigned char>(value[end]) & 0xC0U) == 0x80U) {
-        --end;
+    qsizetype end = 0;
+    if (encoding == ProfileDocument::Encoding::Utf16) {
+        end = limit;
+        while (end > 0 && (static_cast<unsigned char>(value[end]) & 0xC0U) == 0x80U) {
+            --end;
+        }
+        return value.first(end);
+    }
+    // A trail byte can look like a lead byte: the characters are counted from the start.
+    for (qsizetype next = 0; next <= limit; next += isLeadByte(value[next]) ? 2 : 1) {
+        end = next;
     }
     return value.first(end);
 }
 
-// The value of a key line as it is read: trimmed, one pair of outer quotes removed, cut.
-QByteArrayView readValue(QByteArrayView line, qsizetype capacity)
+// The value of a key line as the program reads it: trimmed, one pair of outer quotes removed,
+// cut like a receive buffer, and ended at its first NUL as text read from a buffer is.
+QByteArrayView readValue(QByteArrayView line, qsizetype capacity,
+                         ProfileDocument::Encoding encoding)
 {
     QByteArrayView value = trimmed(line.sliced(line.indexOf('=') + 1));
     if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') &&
         value.back() == value.front()) {
         value = value.sliced(1, value.size() - 2);
     }
-    return cut(value, capacity);
+    value = cut(value, capacity, encoding);
+    const qsizetype nul = value.indexOf('\0');
+    return nul < 0 ? value : value.first(nul);
 }
 
 // The number n of a key "<prefix>n" written without sign or leading zero, or 0.
@@ -138,9 +240,16 @@ size_t qHash(ProfileDocument::Name name, size_t seed) noexcept
 ProfileDocument::ProfileDocument(const QByteArray& bytes)
     : mSource(bytes)
 {
+    if (bytes.startsWith(kUtf16LeByteOrderMark)) {
+        mEncoding = Encoding::Utf16;
+        mByteOrderMark = kUtf16LeByteOrderMark;
+        const QByteArrayView units = QByteArrayView(bytes).sliced(mByteOrderMark.size());
+        mSource = fromUtf16Le(units);
+        mOddByte = units.sliced(units.size() / 2 * 2).toByteArray();
+    }
     const QByteArrayView source(mSource);
     qsizetype start = 0;
-    if (source.startsWith(kUtf8ByteOrderMark)) {
+    if (mEncoding == Encoding::Bytes && source.startsWith(kUtf8ByteOrderMark)) {
         mByteOrderMark = kUtf8ByteOrderMark;
         start = kUtf8ByteOrderMark.size();
     }
@@ -284,9 +393,9 @@ QByteArray ProfileDocument::value(QByteArrayView section, QByteArrayView key,
     const Section* found = findSection(section);
     const qsizetype line = found != nullptr ? findKey(*found, key) : -1;
     if (line < 0) {
-        return cut(fallback, capacity).toByteArray();
+        return cut(fallback, capacity, mEncoding).toByteArray();
     }
-    return readValue(textOf(found->at(line)), capacity).toByteArray();
+    return readValue(textOf(found->at(line)), capacity, mEncoding).toByteArray();
 }
 
 std::vector<QByteArrayView> ProfileDocument::numberedValues(QByteArrayView section,
@@ -303,7 +412,7 @@ std::vector<QByteArrayView> ProfileDocument::numberedValues(QByteArrayView secti
         const std::optional<QByteArrayView> key = keyName(text);
         const qint32 number = key ? keyNumber(*key, prefix, count) : 0;
         if (number > 0 && values[static_cast<std::size_t>(number - 1)].isNull()) {
-            const QByteArrayView value = readValue(text, capacity);
+            const QByteArrayView value = readValue(text, capacity, mEncoding);
             // An empty value is a value all the same, not a missing key.
             values[static_cast<std::size_t>(number - 1)] =
                 value.isNull() ? QByteArrayView("") : value;
@@ -378,6 +487,10 @@ QByteArray ProfileDocument::toBytes() const
             bytes += textOf(line);
             bytes += kEnds.at(static_cast<std::size_t>(line.end));
         });
+    }
+    if (mEncoding == Encoding::Utf16) {
+        return mByteOrderMark.toByteArray() +
+               toUtf16Le(QByteArrayView(bytes).sliced(mByteOrderMark.size())) + mOddByte;
     }
     return bytes;
 }

@@ -10,13 +10,18 @@ namespace history {
 
 // An INI file of the Windows profile format held in memory. Values are read and written the way
 // the Windows profile functions do it; every byte that a write does not touch stays as it was.
+// A file that starts with the UTF-16LE byte-order mark is a Unicode file, as on Windows: its
+// names and values are handled as UTF-8 and it is written back in UTF-16LE.
 class ProfileDocument {
 public:
+    enum class Encoding { Bytes, Utf16 };
+
     ProfileDocument() = default;
     explicit ProfileDocument(const QByteArray& bytes);
 
     // The value of key in section, or fallback when either is missing. Like a receive buffer of
-    // capacity bytes, the value is cut to capacity - 1 bytes (never inside a UTF-8 character).
+    // capacity bytes, the value is cut to capacity - 1 bytes, never inside a character of code
+    // page 932 (of UTF-8 in a Unicode file), and ends before its first NUL.
     [[nodiscard]] QByteArray value(QByteArrayView section, QByteArrayView key,
                                    QByteArrayView fallback, qsizetype capacity) const;
 
@@ -73,9 +78,11 @@ private:
     void endLastLine();
     void insertKey(Section& section, QByteArrayView key, QByteArrayView value);
 
-    // The bytes read. Lines and names point into them or into mWritten, whose texts a deque
-    // never moves: both stay where they are for the document's life.
+    // The bytes read (of a Unicode file, as UTF-8). Lines and names point into them or into
+    // mWritten, whose texts a deque never moves: both stay where they are for the document's life.
     QByteArray mSource;
+    Encoding mEncoding = Encoding::Bytes;
+    QByteArray mOddByte; // a Unicode file's last byte when its length is odd
     std::deque<QByteArray> mWritten;
     QByteArrayView mByteOrderMark;
     LineEnd mLineEnd = LineEnd::CrLf;       // the file's own line end, for the lines added

@@ -52,14 +52,6 @@ history::HistoryLines operator+(history::HistoryLines a, const history::HistoryL
     return a;
 }
 
-// The files in the folder besides the history file: temporary files a save left.
-QStringList strayFiles(const QString& folder)
-{
-    QStringList files = QDir(folder).entryList(QDir::Files | QDir::Hidden | QDir::System);
-    files.removeOne(u"qelvo.ini"_s);
-    return files;
-}
-
 // While it lives, no file of this process may grow beyond limit bytes, and a write that would
 // fails with EFBIG instead of ending the process: a disk that is full at that size.
 class FileSizeLimit {
@@ -108,6 +100,8 @@ private slots:
     void onlyRegularFilesOfBoundedSize_data();
     void onlyRegularFilesOfBoundedSize();
     void linkStaysALink();
+    void filesOfWindowsTools();
+    void historyAtTheReadLimit();
     void withoutPermission();
 
 private:
@@ -297,12 +291,12 @@ void TestHistoryFile::killDuringSaveLeavesAWholeFile()
                  qPrintable(u"round %1: %2 bytes"_s.arg(round).arg(left.size())));
         // A kill in the instant between naming the new file and renaming it leaves it under
         // its one name, which the next save removes.
-        const QStringList stray = strayFiles(mDir.path());
+        const QStringList stray = samples::strayFiles(mDir.path());
         QVERIFY2(stray.isEmpty() || stray == QStringList{u".qelvo.ini.saving"_s},
                  qPrintable(stray.join(u' ')));
     }
     QVERIFY(!history::saveHistory(mPath, full).failure);
-    QCOMPARE(strayFiles(mDir.path()), QStringList());
+    QCOMPARE(samples::strayFiles(mDir.path()), QStringList());
 }
 
 void TestHistoryFile::fullDiskKeepsTheOldFile_data()
@@ -346,7 +340,7 @@ void TestHistoryFile::fullDiskKeepsTheOldFile()
     QCOMPARE(failure->kind, history::Failure::Kind::Unwritable);
     QCOMPARE(failure->reason.code, EFBIG);
     QCOMPARE(contents(mPath), old);
-    QCOMPARE(strayFiles(mDir.path()), QStringList());
+    QCOMPARE(samples::strayFiles(mDir.path()), QStringList());
 }
 
 void TestHistoryFile::onlyRegularFilesOfBoundedSize_data()
@@ -384,7 +378,7 @@ void TestHistoryFile::onlyRegularFilesOfBoundedSize()
     QCOMPARE(int(loaded.failure->reason.kind), reason);
     QVERIFY(history::saveHistory(mPath, lines({1})).failure);
     QVERIFY(history::clearHistory(mPath, 1));
-    QCOMPARE(strayFiles(mDir.path()), QStringList());
+    QCOMPARE(samples::strayFiles(mDir.path()), QStringList());
     QFile::remove(mPath);
     QDir().rmdir(mPath);
 }
@@ -406,6 +400,56 @@ void TestHistoryFile::linkStaysALink()
     QCOMPARE(contents(target), samples::historyFile(1));
     QFile::remove(mPath);
     QFile::remove(target);
+
+    // A relative link names a file beside the link.
+    QVERIFY(QDir(mDir.path()).mkpath(u"sub"_s));
+    QCOMPARE(::symlink("sub/h.ini", QFile::encodeName(mPath).constData()), 0);
+    QVERIFY(!history::saveHistory(mPath, lines({1})).failure);
+    QCOMPARE(contents(mDir.filePath(u"sub/h.ini"_s)), samples::historyFile(1));
+    QFile::remove(mPath);
+    QDir(mDir.filePath(u"sub"_s)).removeRecursively();
+}
+
+void TestHistoryFile::filesOfWindowsTools()
+{
+    // Notepad's "Unicode": read as UTF-16LE and written back in it.
+    const auto utf16 = [](QByteArrayView text) {
+        QByteArray bytes("\xFF\xFE");
+        for (const char c : text) {
+            bytes.append(c).append('\0');
+        }
+        return bytes;
+    };
+    put(mPath, utf16("[History]\r\nData=1\r\nHis1=" + bytes(1) + "\r\n"));
+    const history::LoadResult loaded = history::loadHistory(mPath);
+    QCOMPARE(loaded.lines, lines({1}));
+    QVERIFY(!history::saveHistory(mPath, lines({1, 2})).failure);
+    QCOMPARE(contents(mPath), utf16(samples::historyFile(2)));
+
+    // A byte order that Windows tools do not write back is refused and left alone.
+    const QByteArray bigEndian = "\xFE\xFF\0[\0H";
+    put(mPath, bigEndian);
+    QCOMPARE(history::loadHistory(mPath).failure->kind, history::Failure::Kind::UnknownEncoding);
+    QCOMPARE(history::saveHistory(mPath, lines({1})).failure->kind,
+             history::Failure::Kind::UnknownEncoding);
+    QVERIFY(history::clearHistory(mPath, 1));
+    QCOMPARE(contents(mPath), bigEndian);
+}
+
+void TestHistoryFile::historyAtTheReadLimit()
+{
+    // A valid history padded to the limit loads; a draw more could not be read back.
+    const QByteArray file = samples::historyFile(1);
+    const QByteArray padded =
+        file + ';' + QByteArray(filestore::kMaxFileSize - file.size() - 3, '-') + "\r\n";
+    put(mPath, padded);
+    const history::LoadResult loaded = history::loadHistory(mPath);
+    QVERIFY(!loaded.failure);
+    const history::SaveResult saved = history::saveHistory(mPath, lines({1, 2}));
+    QVERIFY(saved.failure);
+    QCOMPARE(saved.failure->kind, history::Failure::Kind::Unwritable);
+    QCOMPARE(saved.failure->reason.kind, filestore::FileError::Kind::TooLarge);
+    QCOMPARE(contents(mPath), padded);
 }
 
 void TestHistoryFile::withoutPermission()
@@ -439,6 +483,11 @@ void TestHistoryFile::withoutPermission()
         QFile::setPermissions(mDir.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
     QVERIFY(cleared);
     QCOMPARE(cleared->reason.code, EACCES);
+    QCOMPARE(contents(mPath), file);
+
+    // A read-only file in a writable folder is not replaced behind the user's back.
+    QVERIFY(QFile::setPermissions(mPath, QFile::ReadOwner));
+    QCOMPARE(history::saveHistory(mPath, linesOf({u"a"_s, u"b"_s})).failure->reason.code, EACCES);
     QCOMPARE(contents(mPath), file);
 
     // An unreadable file is never overwritten: its lines could not have been loaded.

@@ -2,7 +2,24 @@
 
 #include <QTest>
 
+using namespace Qt::Literals::StringLiterals;
+
 using Write = QByteArrayList; // section, key, value
+
+namespace {
+
+// The bytes of text in UTF-16LE behind its byte-order mark, as Notepad saves "Unicode".
+QByteArray utf16(const QString& text)
+{
+    QByteArray bytes("\xFF\xFE");
+    for (const QChar c : text) {
+        bytes += static_cast<char>(c.unicode() & 0xFFU);
+        bytes += static_cast<char>(c.unicode() >> 8U);
+    }
+    return bytes;
+}
+
+} // namespace
 
 class TestProfileDocument : public QObject {
     Q_OBJECT
@@ -67,9 +84,27 @@ void TestProfileDocument::reading_data()
     QTest::newRow("300 characters read as 255")
         << QByteArray("[S]\r\nk=" + QByteArray(300, 'x') + "\r\n") << QByteArray("S")
         << QByteArray("k") << 256 << QByteArray(255, 'x');
-    QTest::newRow("no cut inside a UTF-8 character")
-        << QByteArray("[S]\r\nk=" + QByteArray(254, 'x') + "\xC3\xA9\r\n") << QByteArray("S")
-        << QByteArray("k") << 256 << QByteArray(254, 'x');
+    // Values are bytes of code page 932: one-byte kana, and two-byte characters that are never
+    // cut in two; a trail byte can look like a lead byte, so the cut counts from the start.
+    QTest::newRow("300 one-byte kana read as 255")
+        << QByteArray("[S]\r\nk=" + QByteArray(300, '\xb1') + "\r\n") << QByteArray("S")
+        << QByteArray("k") << 256 << QByteArray(255, '\xb1');
+    QTest::newRow("no cut inside a two-byte character")
+        << QByteArray("[S]\r\nk=" + QByteArray("\x93\xfa").repeated(150) + "\r\n")
+        << QByteArray("S") << QByteArray("k") << 256 << QByteArray("\x93\xfa").repeated(127);
+    QTest::newRow("trail bytes that look like lead bytes")
+        << QByteArray("[S]\r\nk=x" + QByteArray("\x81\x81").repeated(150) + "\r\n")
+        << QByteArray("S") << QByteArray("k") << 256
+        << QByteArray("x" + QByteArray("\x81\x81").repeated(127));
+    QTest::newRow("text in front of the first NUL")
+        << QByteArray("[S]\r\nk=\"a\0b\"\r\n", 14) << QByteArray("S") << QByteArray("k") << 256
+        << QByteArray("a");
+    QTest::newRow("UTF-16LE file") << utf16(u"[History]\r\nHis1=\u3042 ;\r\n"_s)
+                                   << QByteArray("HISTORY") << QByteArray("his1") << 256
+                                   << QByteArray("\xE3\x81\x82 ;");
+    QTest::newRow("UTF-16LE file with a lone surrogate and an odd last byte")
+        << utf16(u"[S]\r\nk=v\r\n;"_s) + QByteArray("\x00\xD8\x41", 3) << QByteArray("S")
+        << QByteArray("k") << 256 << QByteArray("v");
     QTest::newRow("byte-order mark skipped")
         << QByteArray("\xEF\xBB\xBF[S]\r\nk=v\r\n") << QByteArray("S") << QByteArray("k") << 256
         << QByteArray("v");
@@ -153,6 +188,10 @@ void TestProfileDocument::writing_data()
     QTest::newRow("first of duplicate sections gets the key")
         << QByteArray("[S]\r\na=1\r\n[S]\r\nb=2\r\n") << QList<Write>{{"S", "b", "3"}}
         << QByteArray("[S]\r\na=1\r\nb=3\r\n[S]\r\nb=2\r\n");
+    QTest::newRow("UTF-16LE file stays UTF-16LE")
+        << utf16(u"\u5c65\u6b74\r\n[S]\r\nk=v\r\n"_s) + QByteArray("\x00\xD8", 2)
+        << QList<Write>{{"S", "k", "w"}, {"S", "j", ""}}
+        << utf16(u"\u5c65\u6b74\r\n[S]\r\nk=w\r\nj=\r\n"_s) + QByteArray("\x00\xD8", 2);
     QTest::newRow("empty value keeps the key")
         << QByteArray("[S]\r\nk=v\r\n") << QList<Write>{{"S", "k", ""}}
         << QByteArray("[S]\r\nk=\r\n");

@@ -1,5 +1,6 @@
 #include "support/samples.h"
 
+#include <QDir>
 #include <QFile>
 
 namespace samples {
@@ -55,6 +56,14 @@ bool writeFile(const QString& path, const QByteArray& bytes)
 {
     QFile file(path);
     return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size() && file.flush();
+}
+
+QStringList strayFiles(const QString& folder)
+{
+    QStringList entries =
+        QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
+    entries.removeOne(QStringLiteral("qelvo.ini"));
+    return entries;
 }
 
 } // namespace samples

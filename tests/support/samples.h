@@ -24,5 +24,7 @@ QByteArray historyFile(int count);
 QByteArray readFile(const QString& path);
 // Replaces the file's bytes; false when they could not all be written.
 bool writeFile(const QString& path, const QByteArray& bytes);
+// What a folder holds besides qelvo.ini: what a save left behind.
+QStringList strayFiles(const QString& folder);
 
 } // namespace samples

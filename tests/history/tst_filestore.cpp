@@ -1,0 +1,285 @@
+#include "history/filestore.h"
+#include "support/samples.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/xattr.h>
+#include <unistd.h>
+
+using namespace Qt::Literals::StringLiterals;
+using filestore::SystemCalls;
+
+namespace {
+
+const QByteArray kOld = samples::historyFile(3);
+const QByteArray kNew = samples::historyFile(4);
+
+// The calls the file store made, in order, by name.
+QStringList gCalls;
+// The call that fails, by name, and how; empty for none.
+QString gFailing;
+int gFailure = 0;
+
+bool failNow(const QString& name)
+{
+    gCalls << name;
+    if (name == gFailing) {
+        errno = gFailure;
+        return true;
+    }
+    return false;
+}
+
+// Every call of the file store recorded, and the one named in gFailing made to fail.
+SystemCalls recordingCalls(const SystemCalls& real)
+{
+    static SystemCalls sReal;
+    sReal = real;
+    SystemCalls calls{};
+    calls.openat = [](int folder, const char* name, int flags, mode_t mode) {
+        return failNow((flags & O_TMPFILE) == O_TMPFILE ? u"openat unnamed"_s : u"openat"_s)
+                   ? -1
+                   : sReal.openat(folder, name, flags, mode);
+    };
+    calls.write = [](int fd, const void* data, size_t size) {
+        return failNow(u"write"_s) ? ssize_t{-1} : sReal.write(fd, data, size);
+    };
+    calls.fdatasync = [](int fd) { return failNow(u"fdatasync"_s) ? -1 : sReal.fdatasync(fd); };
+    calls.fsync = [](int fd) { return failNow(u"fsync"_s) ? -1 : sReal.fsync(fd); };
+    calls.linkat = [](int fromFolder, const char* from, int toFolder, const char* to, int flags) {
+        return failNow(u"linkat"_s) ? -1 : sReal.linkat(fromFolder, from, toFolder, to, flags);
+    };
+    calls.renameat = [](int fromFolder, const char* from, int toFolder, const char* to) {
+        return failNow(u"renameat"_s) ? -1 : sReal.renameat(fromFolder, from, toFolder, to);
+    };
+    calls.fsetxattr = [](int fd, const char* name, const void* value, size_t size, int flags) {
+        return failNow(u"fsetxattr"_s) ? -1 : sReal.fsetxattr(fd, name, value, size, flags);
+    };
+    return calls;
+}
+
+// An access list in the kernel's form: USER_OBJ rw, USER uid rw, GROUP_OBJ r, MASK rw, OTHER r.
+QByteArray accessList(quint32 uid)
+{
+    QByteArray acl;
+    const auto put32 = [&acl](quint32 v) { acl.append(reinterpret_cast<const char*>(&v), 4); };
+    const auto entry = [&](quint16 tag, quint16 perm, quint32 id) {
+        acl.append(reinterpret_cast<const char*>(&tag), 2);
+        acl.append(reinterpret_cast<const char*>(&perm), 2);
+        put32(id);
+    };
+    constexpr quint32 kNoId = 0xFFFFFFFFU;
+    put32(2);
+    entry(0x01, 6, kNoId);
+    entry(0x02, 6, uid);
+    entry(0x04, 4, kNoId);
+    entry(0x10, 6, kNoId);
+    entry(0x20, 4, kNoId);
+    return acl;
+}
+
+QByteArray attribute(const QString& path, const char* name)
+{
+    QByteArray value(256, '\0');
+    const ssize_t size =
+        ::getxattr(QFile::encodeName(path).constData(), name, value.data(), value.size());
+    return size < 0 ? QByteArray() : value.left(size);
+}
+
+} // namespace
+
+class TestFileStore : public QObject {
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+    void splitPath_data();
+    void splitPath();
+    void flushedBeforeAndAfterTheRename();
+    void failedCallKeepsTheOldFile_data();
+    void failedCallKeepsTheOldFile();
+    void leftoversNeverBlockASave_data();
+    void leftoversNeverBlockASave();
+    void attributesCarriedOver();
+    void readLimit();
+
+private:
+    QTemporaryDir mDir;
+    QString mPath;
+    SystemCalls mReal{};
+};
+
+void TestFileStore::init()
+{
+    mPath = mDir.filePath(u"qelvo.ini"_s);
+    QVERIFY(samples::writeFile(mPath, kOld));
+    mReal = filestore::systemCalls();
+    filestore::systemCalls() = recordingCalls(mReal);
+    gCalls.clear();
+    gFailing.clear();
+}
+
+void TestFileStore::cleanup()
+{
+    filestore::systemCalls() = mReal;
+    for (const QString& name : QDir(mDir.path()).entryList(QDir::AllEntries | QDir::Hidden |
+                                                           QDir::System | QDir::NoDotAndDotDot)) {
+        QDir(mDir.filePath(name)).removeRecursively();
+        QFile::remove(mDir.filePath(name));
+    }
+}
+
+void TestFileStore::splitPath_data()
+{
+    QTest::addColumn<QByteArray>("path");
+    QTest::addColumn<QByteArray>("folder");
+    QTest::addColumn<QByteArray>("name");
+    QTest::newRow("in a folder") << QByteArray("/opt/q/qelvo.ini") << QByteArray("/opt/q")
+                                 << QByteArray("qelvo.ini");
+    QTest::newRow("in the root folder")
+        << QByteArray("/qelvo.ini") << QByteArray("/") << QByteArray("qelvo.ini");
+    QTest::newRow("no folder") << QByteArray("qelvo.ini") << QByteArray(".")
+                               << QByteArray("qelvo.ini");
+}
+
+void TestFileStore::splitPath()
+{
+    QFETCH(QByteArray, path);
+    QFETCH(QByteArray, folder);
+    QFETCH(QByteArray, name);
+    const filestore::PathParts parts = filestore::splitPath(path);
+    QCOMPARE(parts.folder, folder);
+    QCOMPARE(parts.name, name);
+}
+
+void TestFileStore::flushedBeforeAndAfterTheRename()
+{
+    QVERIFY(!filestore::replaceAtomically(mPath, kNew));
+    QCOMPARE(samples::readFile(mPath), kNew);
+    // The data reaches the disk before the new file takes the old one's place, and the folder
+    // after, so a power cut leaves the old file or the whole new one.
+    gCalls.removeAll(u"write"_s);
+    QCOMPARE(gCalls, (QStringList{u"openat unnamed"_s, u"fdatasync"_s, u"linkat"_s,
+                                  u"renameat"_s, u"fsync"_s}));
+}
+
+void TestFileStore::failedCallKeepsTheOldFile_data()
+{
+    QTest::addColumn<QString>("call");
+    QTest::addColumn<int>("failure");
+    QTest::addColumn<int>("reported");
+    QTest::newRow("no unnamed files: written under a name")
+        << u"openat unnamed"_s << int(EOPNOTSUPP) << 0;
+    QTest::newRow("open") << u"openat unnamed"_s << int(EACCES) << int(EACCES);
+    QTest::newRow("write") << u"write"_s << int(ENOSPC) << int(ENOSPC);
+    QTest::newRow("flush") << u"fdatasync"_s << int(EIO) << int(EIO);
+    QTest::newRow("naming") << u"linkat"_s << int(EMLINK) << int(EMLINK);
+    QTest::newRow("no /proc: written under a name") << u"linkat"_s << int(ENOENT) << 0;
+    QTest::newRow("rename") << u"renameat"_s << int(EIO) << int(EIO);
+    QTest::newRow("flushing the folder changes nothing") << u"fsync"_s << int(EIO) << 0;
+    QTest::newRow("extended attribute") << u"fsetxattr"_s << int(EOPNOTSUPP) << int(EOPNOTSUPP);
+}
+
+void TestFileStore::failedCallKeepsTheOldFile()
+{
+    QFETCH(QString, call);
+    QFETCH(int, failure);
+    QFETCH(int, reported);
+    if (call == u"fsetxattr"_s &&
+        ::setxattr(QFile::encodeName(mPath).constData(), "user.note", "x", 1, 0) != 0) {
+        QSKIP("this file system keeps no user attributes");
+    }
+    gFailing = call;
+    gFailure = failure;
+    const std::optional<filestore::FileError> error = filestore::replaceAtomically(mPath, kNew);
+    QCOMPARE(error ? error->code : 0, reported);
+    QCOMPARE(samples::readFile(mPath), reported != 0 ? kOld : kNew);
+    QCOMPARE(samples::strayFiles(mDir.path()), QStringList());
+}
+
+void TestFileStore::leftoversNeverBlockASave_data()
+{
+    QTest::addColumn<QString>("leftover");
+    QTest::addColumn<bool>("folder");
+    QTest::newRow("file under the usual name") << u".qelvo.ini.saving"_s << false;
+    QTest::newRow("file under another name") << u".qelvo.ini.saving.1f2e"_s << false;
+    QTest::newRow("folder that cannot be removed") << u".qelvo.ini.saving"_s << true;
+}
+
+void TestFileStore::leftoversNeverBlockASave()
+{
+    QFETCH(QString, leftover);
+    QFETCH(bool, folder);
+    const QString path = mDir.filePath(leftover);
+    if (folder) {
+        QVERIFY(QDir().mkpath(path + u"/inside"_s));
+    } else {
+        QVERIFY(samples::writeFile(path, "left by a killed save"));
+    }
+    // With no unnamed files the new file is named at once: the name in the way matters most.
+    for (const QString& unnamed : {u"openat unnamed"_s, QString()}) {
+        gFailing = unnamed;
+        gFailure = EOPNOTSUPP;
+        QVERIFY(!filestore::replaceAtomically(mPath, kNew));
+        QCOMPARE(samples::readFile(mPath), kNew);
+        QCOMPARE(samples::strayFiles(mDir.path()), folder ? QStringList{leftover} : QStringList());
+        QVERIFY(samples::writeFile(mPath, kOld));
+    }
+}
+
+void TestFileStore::attributesCarriedOver()
+{
+    const QByteArray file = QFile::encodeName(mPath);
+    const QByteArray acl = accessList(65534);
+    if (::setxattr(file.constData(), "user.note", "x", 1, 0) != 0 ||
+        ::setxattr(file.constData(), "system.posix_acl_access", acl.constData(),
+                   static_cast<size_t>(acl.size()), 0) != 0) {
+        QSKIP("this file system keeps no access lists or user attributes");
+    }
+    struct stat before {};
+    QCOMPARE(::stat(file.constData(), &before), 0);
+    QVERIFY(!filestore::replaceAtomically(mPath, kNew));
+    struct stat after {};
+    QCOMPARE(::stat(file.constData(), &after), 0);
+    QCOMPARE(samples::readFile(mPath), kNew);
+    QCOMPARE(after.st_mode, before.st_mode);
+    QCOMPARE(attribute(mPath, "system.posix_acl_access"), acl);
+    QCOMPARE(attribute(mPath, "user.note"), QByteArray("x"));
+
+    // A private file stays private, and an access list that the folder gives new files does not
+    // widen a file that had none.
+    QVERIFY(::removexattr(file.constData(), "system.posix_acl_access") == 0);
+    QVERIFY(::chmod(file.constData(), 0600) == 0);
+    const QByteArray folder = QFile::encodeName(mDir.path());
+    QVERIFY(::setxattr(folder.constData(), "system.posix_acl_default", acl.constData(),
+                       static_cast<size_t>(acl.size()), 0) == 0);
+    QVERIFY(!filestore::replaceAtomically(mPath, kOld));
+    QVERIFY(::removexattr(folder.constData(), "system.posix_acl_default") == 0);
+    QCOMPARE(::stat(file.constData(), &after), 0);
+    QCOMPARE(after.st_mode & 07777U, 0600U);
+    QCOMPARE(attribute(mPath, "system.posix_acl_access"), QByteArray());
+}
+
+void TestFileStore::readLimit()
+{
+    const QByteArray limit(filestore::kMaxFileSize, ';');
+    QVERIFY(!filestore::replaceAtomically(mPath, limit));
+    QCOMPARE(filestore::readWhole(mPath).bytes.size(), filestore::kMaxFileSize);
+    // One byte more could not be read back: it is not written.
+    const std::optional<filestore::FileError> error =
+        filestore::replaceAtomically(mPath, limit + ';');
+    QVERIFY(error);
+    QCOMPARE(error->kind, filestore::FileError::Kind::TooLarge);
+    QCOMPARE(samples::readFile(mPath).size(), filestore::kMaxFileSize);
+    QVERIFY(samples::writeFile(mPath, limit + ';'));
+    QCOMPARE(filestore::readWhole(mPath).error->kind, filestore::FileError::Kind::TooLarge);
+}
+
+QTEST_GUILESS_MAIN(TestFileStore)
+#include "tst_filestore.moc"

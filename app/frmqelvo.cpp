@@ -10,6 +10,7 @@
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QGuiApplication>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QListWidget>
@@ -157,12 +158,25 @@ int frmQelvo::exitStatus() const
 void frmQelvo::endProgram(int code)
 {
     mEndCode = code;
+    mPhase = Phase::Closed;
 }
 
 void frmQelvo::Form_Load()
 {
-    if (mServices.previousInstance()) {
+    switch (mServices.previousInstance()) {
+    case desktop::PreviousInstance::None:
+        break;
+    case desktop::PreviousInstance::Activated:
         endProgram(0);
+        return;
+    case desktop::PreviousInstance::Unreachable:
+        // Ending without a word would leave the user looking for a window they cannot find.
+        mServices.questions->tell(texts::unreachableMessage());
+        endProgram(1);
+        return;
+    case desktop::PreviousInstance::InUse:
+        mServices.questions->tell(texts::inUseMessage());
+        endProgram(1);
         return;
     }
     centreOnScreen();
@@ -189,19 +203,22 @@ void frmQelvo::Form_Load()
     List1->setLines(loaded.lines);
     // The counter stands where the load loop left it: one past the last key read.
     mlngIndex = qMax(mlngDataCount, 0) + 1;
+    mPhase = Phase::Open;
 }
 
 void frmQelvo::centreOnScreen()
 {
     const double dpi = logicalDpiY();
-    const QSize screen = this->screen()->geometry().size();
+    const auto twips = [dpi](int pixels) { return layout::toTwips(pixels, dpi); };
+    // The monitor the user works on: the primary one, where a desktop opens new windows.
+    const QRect monitor = QGuiApplication::primaryScreen()->geometry();
     // The outer size counts the frame and title bar, which the window manager tells before
     // the window is shown, so the window appears in its place without a jump.
     const QMargins frame = mServices.frameExtents(winId(), devicePixelRatioF());
     const QSize window = size().grownBy(frame);
     const QPointF topLeft = startup::centredTopLeft(
-        {layout::toTwips(screen.width(), dpi), layout::toTwips(screen.height(), dpi)},
-        {layout::toTwips(window.width(), dpi), layout::toTwips(window.height(), dpi)});
+        {twips(monitor.x()), twips(monitor.y()), twips(monitor.width()), twips(monitor.height())},
+        {twips(window.width()), twips(window.height())});
     const QPoint outer(layout::toPixels(topLeft.x(), dpi), layout::toPixels(topLeft.y(), dpi));
     setGeometry(QRect(outer + QPoint(frame.left(), frame.top()), size()));
 }
@@ -224,9 +241,14 @@ bool frmQelvo::eventFilter(QObject* watched, QEvent* event)
     if (event->type() == QEvent::KeyPress) {
         const auto* key = static_cast<QKeyEvent*>(event);
         auto* button = qobject_cast<QPushButton*>(watched);
+        // The keypad's Enter carries the keypad modifier. Each press is one click at once, as
+        // with Space: an animated click would swallow the presses that come during it.
+        const Qt::KeyboardModifiers others = key->modifiers() & ~Qt::KeypadModifier;
         if (button != nullptr && (key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) &&
-            key->modifiers() == Qt::NoModifier) {
-            button->animateClick();
+            others == Qt::NoModifier) {
+            if (!key->isAutoRepeat()) {
+                button->click();
+            }
             return true;
         }
     }
@@ -270,7 +292,7 @@ void frmQelvo::Command1_Click()
     setTileColours(layout::kRedGradient);
     mintAnswer = mServices.questions->ask(texts::repeatQuestion(repeats), QuestionBox::kYes);
     // A question left unanswered by the program's end keeps the line, as its default does.
-    if (mintAnswer == QuestionBox::kYes || mEnding) {
+    if (mintAnswer == QuestionBox::kYes || mPhase == Phase::Ended) {
         setTileColours(layout::kBlueGradient);
         return;
     }
@@ -301,7 +323,7 @@ void frmQelvo::Command3_Click()
     }
     mlngDataCount = count.value;
     mintAnswer = mServices.questions->ask(texts::clearQuestion(), QuestionBox::kYes);
-    if (mintAnswer != QuestionBox::kYes || mEnding) {
+    if (mintAnswer != QuestionBox::kYes || mPhase == Phase::Ended) {
         return;
     }
     // The file is read again now: what changed in it while the question was open stays.
@@ -340,60 +362,82 @@ void frmQelvo::Form_Unload(qint16& Cancel)
     if (!saved.failure) {
         return;
     }
-    if (mEnding) {
+    if (mPhase == Phase::Ended) {
         reportNotSaved(*saved.failure);
         return;
     }
+    mPhase = Phase::AskingToClose;
     mUnsaved = saved.failure;
     mintAnswer =
         mServices.questions->ask(texts::saveFailedQuestion(*saved.failure), QuestionBox::kNo);
-    mUnsaved.reset();
     // A signal that came while the question was open has ended the program already.
-    if (mintAnswer != QuestionBox::kYes && !mEnding) {
+    if (mPhase == Phase::Ended) {
+        return;
+    }
+    mPhase = Phase::Open;
+    mUnsaved.reset();
+    if (mintAnswer != QuestionBox::kYes) {
         Cancel = 1;
     }
 }
 
 void frmQelvo::closeEvent(QCloseEvent* event)
 {
-    if (mUnloaded) {
-        event->accept();
-        return;
+    if (mPhase == Phase::Open) {
+        qint16 cancel = 0;
+        Form_Unload(cancel);
+        if (cancel != 0) {
+            event->ignore();
+            return;
+        }
+        mPhase = mPhase == Phase::Ended ? Phase::Ended : Phase::Closed;
     }
-    qint16 cancel = 0;
-    Form_Unload(cancel);
-    if (cancel != 0) {
-        event->ignore();
-        return;
-    }
-    mUnloaded = true;
     event->accept();
+}
+
+bool frmQelvo::end()
+{
+    switch (mPhase) {
+    case Phase::Ended:
+        return false;
+    case Phase::Open: {
+        mPhase = Phase::Ended;
+        qint16 cancel = 0;
+        Form_Unload(cancel);
+        break;
+    }
+    case Phase::AskingToClose:
+        // The user was asking whether to close without saving: nothing new is saved.
+        reportNotSaved(*mUnsaved);
+        break;
+    case Phase::Loading:
+    case Phase::Closed:
+        break;
+    }
+    mPhase = Phase::Ended;
+    return true;
 }
 
 void frmQelvo::endNow()
 {
-    if (mEnding) {
+    if (!end()) {
         return;
     }
     // Nothing waits for an answer: a box left open would keep the process alive, deaf to
     // further signals, after its window is gone.
-    mEnding = true;
     mServices.questions->abandon();
-    if (mUnsaved) {
-        // The user was asking whether to close without saving: nothing new is saved.
-        reportNotSaved(*mUnsaved);
-    } else if (!mUnloaded) {
-        qint16 cancel = 0;
-        Form_Unload(cancel);
-    }
-    mUnloaded = true;
     hide();
     mServices.quit();
 }
 
+void frmQelvo::endWithoutDisplay()
+{
+    end();
+}
+
 void frmQelvo::saveForSessionEnd()
 {
-    if (mUnloaded) {
+    if (mPhase != Phase::Open && mPhase != Phase::AskingToClose) {
         return;
     }
     if (const std::optional<history::Failure> failure = save().failure) {

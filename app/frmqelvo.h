@@ -3,6 +3,7 @@
 #include "app/layout.h"
 #include "app/startup.h"
 #include "desktop/programfolder.h"
+#include "desktop/singleinstance.h"
 #include "draw/sixnumbers.h"
 #include "history/historyfile.h"
 
@@ -35,7 +36,8 @@ class frmQelvo final : public QWidget {
 public:
     // What the window works with; tests pass their own.
     struct Services {
-        std::function<bool()> previousInstance; // the previous-instance flag
+        // The previous-instance flag, and who holds the history.
+        std::function<desktop::PreviousInstance()> previousInstance;
         desktop::ProgramFolder programFolder;   // the folder of the running executable
         draw::RandomSource* random = nullptr;
         QuestionBox* questions = nullptr;
@@ -66,6 +68,8 @@ public:
     // anything on the user's behalf. An open repeat question keeps the line (its default), an
     // open clear question clears nothing, an open close-without-saving question saves nothing.
     void endNow();
+    // The display has gone: ends as endNow() does, without touching a widget.
+    void endWithoutDisplay();
     // The desktop session is ending: saves as the unload does, without a box, and leaves the
     // ending to the session manager.
     void saveForSessionEnd();
@@ -92,16 +96,32 @@ private:
     void setTileCaption(std::size_t tile, const QString& caption);
     void showStars();
     void endProgram(int code);
+    bool end();
     history::SaveResult save();
     void reportNotSaved(const history::Failure& failure);
 
+    // The window's life, and the only state that decides what an ending saves. The history is
+    // written by the unload once, and by the session's end as often as it asks:
+    //
+    //   Loading --the load ends the program (endCode)-----------------------------> Closed
+    //   Loading --load done--> Open --close: saved, or nothing to write-----------> Closed
+    //                           |  ^
+    //            close: the save|  | "close without saving?" No
+    //                    failed v  |
+    //                        AskingToClose --Yes-----------------------------------> Closed
+    //   Open --signal, display gone: saves (a failure on standard error)----------> Ended
+    //   AskingToClose --signal, display gone: saves nothing new, reports----------> Ended
+    //   Closed --signal, display gone: saves nothing------------------------------> Ended
+    //
+    // In Ended every box still open counts as unanswered: nothing is destroyed on the user's
+    // behalf. The session's end saves in Open and AskingToClose and changes no phase.
+    enum class Phase { Loading, Open, AskingToClose, Closed, Ended };
+
     Services mServices;
+    Phase mPhase = Phase::Loading;
     std::optional<int> mEndCode;
     int mExitStatus = 0;
-    bool mUnloaded = false;
-    // The program is ending on a signal: every open box counts as unanswered.
-    bool mEnding = false;
-    // The save that failed while the user is asked whether to close without saving.
+    // AskingToClose: the failure of the save, reported if the program ends meanwhile.
     std::optional<history::Failure> mUnsaved;
     // The print button's press is under way.
     bool mPrinting = false;
@@ -116,6 +136,9 @@ private:
 
     QString mstrMyPath;
     QString mstrFullPathFileName;
+    // The receive buffer and the last file operation's result (1 done, 0 failed) are kept with
+    // the form's other fields for a reader of the window in a debugger; the history file's
+    // reads take their size from history::kReceiveBufferSize, and failures travel as values.
     QString mstrReturned;
     qint32 mlngApiResult = 0;
     qint32 mlngIndex = 0;

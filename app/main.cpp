@@ -1,11 +1,15 @@
 #include "app/frmqelvo.h"
 #include "app/questionbox.h"
+#include "app/startup.h"
 #include "app/texts.h"
+#include "desktop/exitguard.h"
 #include "desktop/frameextents.h"
 #include "desktop/programfolder.h"
 #include "desktop/singleinstance.h"
 #include "desktop/terminationsignals.h"
 #include "draw/randomsource.h"
+#include "history/filestore.h"
+#include "print/handover.h"
 #include "print/lineprinter.h"
 
 #include <QApplication>
@@ -13,10 +17,22 @@
 #include <QTranslator>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 
 namespace {
+
 // How long a press of the print button waits for the print system to name its printer.
 constexpr std::chrono::seconds kPrinterAnswerTime{5};
+// How long the end waits for the print system to take the run's document.
+constexpr std::chrono::seconds kHandOverTime{20};
+// A run that the display's going away ended.
+constexpr int kDisplayLostStatus = 1;
+
+void reportError(const QString& text)
+{
+    std::fprintf(stderr, "qelvo: %s\n", qUtf8Printable(text));
+}
+
 } // namespace
 
 int main(int argc, char* argv[])
@@ -31,17 +47,17 @@ int main(int argc, char* argv[])
 
     const desktop::ProgramFolder folder =
         desktop::programFolder(QApplication::applicationDirPath());
-    desktop::SingleInstance instance(folder.bytes);
+    // One program per history file: the file that the history's links lead to.
+    desktop::SingleInstance instance(
+        filestore::resolvedFile(startup::historyFile(folder.bytes)).path);
     draw::SystemRandomSource random;
     print::DocumentPrinter printer(
-        [] { return print::lookUpWithin(print::defaultPrinter, kPrinterAnswerTime); });
+        [] { return print::lookUpWithin(print::defaultDestination, kPrinterAnswerTime); });
     MessageQuestionBox questions(nullptr);
 
-    frmQelvo window(
-        {[&instance] { return instance.isPreviousInstanceRunning(); }, folder, &random, &questions,
-         &printer,
-         [](const QString& text) { std::fprintf(stderr, "qelvo: %s\n", qUtf8Printable(text)); },
-         [] { QCoreApplication::exit(0); }, desktop::frameExtents});
+    frmQelvo window({[&instance] { return instance.previousInstance(); }, folder, &random,
+                     &questions, &printer, reportError, [] { QCoreApplication::exit(0); },
+                     desktop::frameExtents});
     questions.setParentWindow(&window);
     window.Form_Load();
     if (const std::optional<int> code = window.endCode()) {
@@ -57,9 +73,32 @@ int main(int argc, char* argv[])
     QObject::connect(&app, &QGuiApplication::commitDataRequest, &window,
                      [&window](QSessionManager&) { window.saveForSessionEnd(); });
 
+    // However the run ends, the history is saved first; then a new start may begin at once,
+    // and the printed lines of the run become one job.
+    const auto endRun = [&](int status) {
+        instance.release();
+        const print::HandOver handed = print::handOver(printer.finish(), print::submitToCups,
+                                                       kHandOverTime, terminations.descriptor());
+        if (handed.outcome != print::HandOver::Outcome::Accepted &&
+            handed.outcome != print::HandOver::Outcome::NoDocument) {
+            reportError(texts::handOverMessage(handed));
+            status = 1;
+        }
+        return std::pair{status, handed.abandoned()};
+    };
+    desktop::ExitGuard displayLost([&] {
+        window.endWithoutDisplay();
+        return endRun(kDisplayLostStatus).first;
+    });
+    printer.setOpened([&displayLost] { displayLost.arm(); });
+
     window.show();
     QApplication::exec();
-    // The printed lines of this run become one job once the program ends.
-    printer.finish();
-    return window.exitStatus();
+    const auto [status, abandoned] = endRun(window.exitStatus());
+    if (abandoned) {
+        // The print system still holds a thread of ours: nothing is torn down under it.
+        std::fflush(stderr);
+        std::_Exit(status);
+    }
+    return status;
 }

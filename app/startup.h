@@ -1,17 +1,22 @@
 #pragma once
 
+#include <QByteArray>
 #include <QPointF>
+#include <QRectF>
 #include <QSizeF>
 #include <QString>
 
 // Start-up arithmetic of the window: its centred place and the folder of its data.
 namespace startup {
 
-// The top-left corner, in twips, that centres a window on the screen. Divided in single
-// precision, so a half twip is kept; a window larger than the screen gets a negative place.
-QPointF centredTopLeft(QSizeF screenTwips, QSizeF windowTwips);
+// The top-left corner, in twips, that centres a window's outer frame on a monitor whose area is
+// given in twips. Divided in single precision, so a half twip is kept. A window wider than the
+// monitor loses half the excess off each side; one taller keeps its title bar on the monitor.
+QPointF centredTopLeft(QRectF monitorTwips, QSizeF windowTwips);
 
 // The program's folder with exactly one separator at its end (the root folder keeps its own).
 QString dataFolder(const QString& programFolder);
+// The history file in the program's folder, named as the file system names the folder.
+QByteArray historyFile(const QByteArray& programFolder);
 
 } // namespace startup

@@ -2,6 +2,7 @@
 
 #include "history/filestore.h"
 #include "history/historyfile.h"
+#include "print/handover.h"
 
 #include <QDir>
 #include <QStringDecoder>
@@ -181,6 +182,40 @@ QString notSavedMessage(const history::Failure& failure)
 QString clearFailedMessage(const history::Failure& failure)
 {
     return describe(failure) + QStringLiteral("\n\n履歴は消去されませんでした。");
+}
+
+QString handOverMessage(const print::HandOver& handOver)
+{
+    switch (handOver.outcome) {
+    case print::HandOver::Outcome::Refused:
+        return QStringLiteral("プリンター「%1」は印刷ジョブを受け付けませんでした: %2")
+            .arg(handOver.queue, handOver.reason);
+    case print::HandOver::Outcome::TimedOut:
+        return QStringLiteral("印刷システムが応答しないため、印刷ジョブをプリンター「%1」に"
+                              "渡さずに終了しました。")
+            .arg(handOver.queue);
+    case print::HandOver::Outcome::Interrupted:
+        return QStringLiteral("終了の合図を受けたため、印刷ジョブをプリンター「%1」に"
+                              "渡さずに終了しました。")
+            .arg(handOver.queue);
+    case print::HandOver::Outcome::NoDocument:
+    case print::HandOver::Outcome::Accepted:
+        break;
+    }
+    return {};
+}
+
+QString unreachableMessage()
+{
+    return QStringLiteral("このプログラムは既に起動していますが、そのウィンドウを前面に出せません"
+                          "でした。タスクバーなどから開いているウィンドウを探してください。");
+}
+
+QString inUseMessage()
+{
+    return QStringLiteral("履歴ファイルは別のユーザーのプログラムが使用中です。\n\n"
+                          "何も読み書きせずに終了します。"
+                          "そのプログラムが終了してから、もう一度起動してください。");
 }
 
 QString unnamedFolderMessage(const QString& folder)

@@ -13,6 +13,9 @@ struct FileError;
 namespace history {
 struct Failure;
 }
+namespace print {
+struct HandOver;
+}
 
 // Every text the user reads: the window's title and captions, its questions and its messages,
 // in one place for a translator or a reviewer.
@@ -51,6 +54,12 @@ QString saveFailedQuestion(const history::Failure& failure);
 // Written to standard error when the program ends without a box and could not save.
 QString notSavedMessage(const history::Failure& failure);
 QString clearFailedMessage(const history::Failure& failure);
+// Written to standard error when the run's printed lines did not reach the print system.
+QString handOverMessage(const print::HandOver& handOver);
+// A running copy holds the history but cannot be asked to come to the front.
+QString unreachableMessage();
+// Another user's program holds the history.
+QString inUseMessage();
 // The program's folder has a name that is not UTF-8, so its history file cannot be named.
 QString unnamedFolderMessage(const QString& folder);
 

@@ -1,11 +1,12 @@
 // The draw button with a full history: every draw repeats all 32,766 earlier lines, is counted
 // against them, asked about and discarded, so each click runs the whole path at its longest.
 #include "app/frmqelvo.h"
-#include "app/questionbox.h"
 #include "draw/historyline.h"
 #include "draw/randomsource.h"
 #include "draw/sixnumbers.h"
+#include "support/fakes.h"
 #include "support/samples.h"
+#include "support/scriptedsource.h"
 
 #include <QApplication>
 #include <QFile>
@@ -15,28 +16,10 @@
 
 namespace {
 
-// Always the same six numbers, so that every draw repeats the loaded lines.
-class SameDraw final : public draw::RandomSource {
-public:
-    void seedFromClock() override { mNext = 0; }
-    double next() override { return (kNumbers.at(mNext++ % kNumbers.size()) - 0.5) / 43.0; }
-
-private:
-    static constexpr std::array kNumbers{23, 7, 41, 2, 15, 30};
-    std::size_t mNext = 0;
-};
-
-class AlwaysNo final : public QuestionBox {
-public:
-    qint16 ask(const QString& /*text*/, qint16 /*defaultAnswer*/) override { return kNo; }
-    void tell(const QString& /*text*/) override {}
-    void abandon() override {}
-};
-
 frmQelvo::Services servicesIn(const QTemporaryDir& folder, draw::RandomSource& random,
                               QuestionBox& questions)
 {
-    return {[] { return false; },
+    return {[] { return desktop::PreviousInstance::None; },
             {QFile::encodeName(folder.path()), folder.path(), true},
             &random,
             &questions,
@@ -45,7 +28,16 @@ frmQelvo::Services servicesIn(const QTemporaryDir& folder, draw::RandomSource& r
             [] {}};
 }
 
-// A history file of count lines, all equal to the line of the draw that SameDraw gives.
+// Always the same six numbers, so that every draw repeats the loaded lines; every repeat is
+// answered No.
+void sameDrawAnsweredNo(ScriptedSource& random, ScriptedQuestionBox& questions)
+{
+    random.feed({23, 7, 41, 2, 15, 30});
+    random.cycle = true;
+    questions.otherwise = QuestionBox::kNo;
+}
+
+// A history file of count lines, all equal to the line of the draw of sameDrawAnsweredNo().
 bool writeHistory(const QString& folder, int count)
 {
     QByteArray ini = "[History]\r\nData=" + QByteArray::number(count) + "\r\n";
@@ -63,8 +55,9 @@ void loadFullHistory(benchmark::State& state)
         state.SkipWithError("cannot write the history");
         return;
     }
-    SameDraw random;
-    AlwaysNo questions;
+    ScriptedSource random;
+    ScriptedQuestionBox questions;
+    sameDrawAnsweredNo(random, questions);
     for (auto _ : state) {
         frmQelvo window(servicesIn(folder, random, questions));
         window.Form_Load();
@@ -81,8 +74,9 @@ void clickWithFullHistory(benchmark::State& state)
         state.SkipWithError("cannot write the history");
         return;
     }
-    SameDraw random;
-    AlwaysNo questions;
+    ScriptedSource random;
+    ScriptedQuestionBox questions;
+    sameDrawAnsweredNo(random, questions);
     frmQelvo window(servicesIn(folder, random, questions));
     window.Form_Load();
     window.show();

@@ -2,16 +2,13 @@
 
 #include "desktop/logging.h"
 
-#include <QFile>
 #include <QSocketNotifier>
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
-#include <optional>
-#include <sys/file.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
-#include <sys/sysmacros.h>
 #include <sys/un.h>
 #include <unistd.h>
 
@@ -21,6 +18,17 @@ namespace {
 
 constexpr int kBacklog = 4;
 constexpr mode_t kPrivateFolderMode = 0700;
+constexpr mode_t kReadWriteBits = 0666;
+// A flood of knocks must leave the event loop time for the window.
+constexpr int kMostKnocksAtOnce = 64;
+// Knocks this close together are one request, answered at the latest this long after the first.
+constexpr int kKnockQuietMs = 250;
+constexpr int kKnockLongestMs = 1000;
+// A copy that has just taken the lock opens its socket a moment later.
+constexpr int kKnockAttempts = 10;
+constexpr useconds_t kKnockRetryUs = 20000;
+// Tries to take the lock again when its holder ended while it was being looked at.
+constexpr int kLockAttempts = 3;
 
 // A Unix socket address for path, or false when the path is too long for one.
 bool socketAddress(const QByteArray& path, sockaddr_un& address)
@@ -47,30 +55,39 @@ void warn(const char* what, const QByteArray& path)
     qCWarning(lcDesktop, "qelvo: %s %s: %s", what, path.constData(), std::strerror(errno));
 }
 
-// The user whose process holds a flock() on the file, as /proc/locks tells it, or nothing when
-// it cannot be told.
-std::optional<uid_t> lockHolder(const struct stat& file)
+// Asks the copy listening on the socket to come to the front; false when none listens. A copy
+// too busy to take the knock at once has knocks waiting already: it comes when it can.
+bool knockOn(const QByteArray& socketPath)
 {
-    QFile locks(QStringLiteral("/proc/locks"));
-    if (!locks.open(QIODevice::ReadOnly)) {
-        return std::nullopt;
+    sockaddr_un address{};
+    if (!socketAddress(socketPath, address)) {
+        return false;
     }
-    // "1: FLOCK  ADVISORY  WRITE 16561 fe:00:10969125 0 EOF": the major and minor device
-    // numbers in hexadecimal, the inode in decimal.
-    const QByteArray identity = QByteArray::number(major(file.st_dev), 16).rightJustified(2, '0') +
-                                ':' +
-                                QByteArray::number(minor(file.st_dev), 16).rightJustified(2, '0') +
-                                ':' + QByteArray::number(file.st_ino);
-    for (const QByteArray& line : locks.readAll().split('\n')) {
-        const QList<QByteArray> fields = line.simplified().split(' ');
-        if (fields.size() >= 6 && fields.at(1) == "FLOCK" && fields.at(5) == identity) {
-            struct stat process {};
-            if (::stat(("/proc/" + fields.at(4)).constData(), &process) == 0) {
-                return process.st_uid;
-            }
-        }
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    if (fd < 0) {
+        return false;
     }
-    return std::nullopt;
+    const bool answered =
+        ::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof(address)) == 0 ||
+        errno == EAGAIN;
+    if (answered) {
+        // The connection is the request. The running copy may close it at once: a send must not
+        // end this process with SIGPIPE.
+        const char request = 'r';
+        [[maybe_unused]] const ssize_t sent = ::send(fd, &request, 1, MSG_NOSIGNAL);
+    }
+    ::close(fd);
+    return answered;
+}
+
+// Whether the process is this user's. A process that /proc does not show (hidden from other
+// users, or in another PID namespace) is not.
+bool isThisUsers(pid_t pid)
+{
+    struct stat process {};
+    return pid > 0 &&
+           ::stat(("/proc/" + QByteArray::number(pid)).constData(), &process) == 0 &&
+           process.st_uid == ::getuid();
 }
 
 } // namespace
@@ -86,81 +103,109 @@ QByteArray privateRuntimeFolder()
     return isPrivateFolder(own) ? own : QByteArray();
 }
 
-SingleInstance::SingleInstance(QByteArray folder, QObject* parent)
+SingleInstance::SingleInstance(QByteArray historyFile, QObject* parent)
     : QObject(parent)
-    , mFolder(std::move(folder))
+    , mHistoryFile(std::move(historyFile))
 {
+    mRaise.setSingleShot(true);
+    connect(&mRaise, &QTimer::timeout, this, &SingleInstance::activationRequested);
 }
 
 SingleInstance::~SingleInstance()
 {
+    release();
+}
+
+QByteArray SingleInstance::lockFile(const QByteArray& historyFile)
+{
+    const qsizetype slash = historyFile.lastIndexOf('/');
+    return historyFile.left(slash + 1) + '.' + historyFile.mid(slash + 1) + ".lock";
+}
+
+PreviousInstance SingleInstance::previousInstance()
+{
+    if (mLock >= 0) {
+        return PreviousInstance::None;
+    }
+    // Whoever may write the history may open the lock file for writing, and no one else.
+    // Without a history yet, the lock file is made as a new history will be, by the umask.
+    struct stat history {};
+    const bool historyExists = ::stat(mHistoryFile.constData(), &history) == 0;
+    const mode_t mode = historyExists ? history.st_mode & kReadWriteBits : kReadWriteBits;
+    const QByteArray path = lockFile(mHistoryFile);
+    const int fd = ::open(path.constData(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, mode);
+    struct stat lock {};
+    if (fd < 0 || ::fstat(fd, &lock) != 0) {
+        warn("cannot open the lock file", path);
+        if (fd >= 0) {
+            ::close(fd);
+        }
+        return PreviousInstance::None;
+    }
+    if (historyExists && lock.st_uid == ::geteuid() && (lock.st_mode & 07777U) != mode) {
+        ::fchmod(fd, mode);
+    }
+    // Named by the lock file's identity, so every name of the history finds the same socket.
+    const QByteArray runtime = privateRuntimeFolder();
+    if (!runtime.isEmpty()) {
+        mSocketPath = runtime + "/qelvo-" + QByteArray::number(lock.st_dev, 16) + '-' +
+                      QByteArray::number(lock.st_ino, 16) + ".socket";
+    }
+    struct flock holder {};
+    for (int attempt = 0; attempt < kLockAttempts; ++attempt) {
+        struct flock whole {};
+        whole.l_type = F_WRLCK;
+        whole.l_whence = SEEK_SET;
+        if (::fcntl(fd, F_SETLK, &whole) == 0) {
+            mLock = fd;
+            listen();
+            return PreviousInstance::None;
+        }
+        if (errno != EACCES && errno != EAGAIN) {
+            warn("cannot lock", path);
+            ::close(fd);
+            return PreviousInstance::None;
+        }
+        holder = whole;
+        if (::fcntl(fd, F_GETLK, &holder) == 0 && holder.l_type != F_UNLCK) {
+            break;
+        }
+    }
+    ::close(fd);
+    if (!isThisUsers(holder.l_pid)) {
+        return knockOn(mSocketPath) ? PreviousInstance::Activated : PreviousInstance::InUse;
+    }
+    for (int attempt = 0; attempt < kKnockAttempts; ++attempt) {
+        if (knockOn(mSocketPath)) {
+            return PreviousInstance::Activated;
+        }
+        ::usleep(kKnockRetryUs);
+    }
+    return PreviousInstance::Unreachable;
+}
+
+void SingleInstance::release()
+{
     if (mListener >= 0) {
+        delete mNotifier;
+        mNotifier = nullptr;
         ::close(mListener);
+        mListener = -1;
         ::unlink(mSocketPath.constData());
     }
     if (mLock >= 0) {
         ::close(mLock);
+        mLock = -1;
     }
-}
-
-bool SingleInstance::isPreviousInstanceRunning()
-{
-    if (mLock >= 0) {
-        return false;
-    }
-    const int folder = ::open(mFolder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (folder < 0) {
-        warn("cannot lock the folder", mFolder);
-        return false;
-    }
-    struct stat status {};
-    if (::fstat(folder, &status) == 0) {
-        // Named by the folder's identity, so every name of the folder finds the same socket.
-        const QByteArray runtime = privateRuntimeFolder();
-        if (!runtime.isEmpty()) {
-            mSocketPath = runtime + "/qelvo-" + QByteArray::number(status.st_dev, 16) + '-' +
-                          QByteArray::number(status.st_ino, 16) + ".socket";
-        }
-    }
-    if (::flock(folder, LOCK_EX | LOCK_NB) == 0) {
-        mLock = folder;
-        listen();
-        return false;
-    }
-    bool held = errno == EWOULDBLOCK;
-    if (!held) {
-        warn("cannot lock the folder", mFolder);
-    } else if (const std::optional<uid_t> holder = lockHolder(status);
-               holder && *holder != ::getuid()) {
-        // Another user cannot keep this user's program from starting.
-        qCWarning(lcDesktop,
-                  "qelvo: %s is locked by another user's program; running without the lock",
-                  mFolder.constData());
-        held = false;
-    }
-    ::close(folder);
-    sockaddr_un address{};
-    const int fd = held ? ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0) : -1;
-    if (fd >= 0 && socketAddress(mSocketPath, address) &&
-        ::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof(address)) == 0) {
-        // The connection is the request. The running copy may close it at once: a send must not
-        // end this process with SIGPIPE.
-        const char request = 'r';
-        [[maybe_unused]] const ssize_t sent = ::send(fd, &request, 1, MSG_NOSIGNAL);
-    }
-    if (fd >= 0) {
-        ::close(fd);
-    }
-    return held;
+    mRaise.stop();
 }
 
 void SingleInstance::listen()
 {
     sockaddr_un address{};
     if (!socketAddress(mSocketPath, address)) {
-        qCWarning(lcDesktop,
-                  "qelvo: no private folder for the socket; a second start cannot bring this "
-                  "window to the front");
+        qCWarning(lcDesktop, "qelvo: no private folder for the socket; a second start cannot "
+                             "bring this window to the front");
         return;
     }
     // Only the holder of the lock removes what a crashed copy, or anyone, left at the path.
@@ -178,12 +223,26 @@ void SingleInstance::listen()
     }
     mNotifier = new QSocketNotifier(mListener, QSocketNotifier::Read, this);
     connect(mNotifier, &QSocketNotifier::activated, this, [this] {
+        int knocks = 0;
         int peer = -1;
-        while ((peer = ::accept4(mListener, nullptr, nullptr, SOCK_CLOEXEC)) >= 0) {
+        while (knocks < kMostKnocksAtOnce &&
+               (peer = ::accept4(mListener, nullptr, nullptr, SOCK_CLOEXEC)) >= 0) {
             ::close(peer);
+            ++knocks;
         }
-        emit activationRequested();
+        if (knocks > 0) {
+            knock();
+        }
     });
+}
+
+void SingleInstance::knock()
+{
+    if (!mRaise.isActive()) {
+        mFirstKnock.start();
+    }
+    mRaise.start(static_cast<int>(
+        std::clamp<qint64>(kKnockLongestMs - mFirstKnock.elapsed(), 0, kKnockQuietMs)));
 }
 
 } // namespace desktop

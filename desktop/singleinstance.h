@@ -1,46 +1,67 @@
 #pragma once
 
 #include <QByteArray>
+#include <QElapsedTimer>
 #include <QObject>
+#include <QTimer>
 
 class QSocketNotifier;
 
 namespace desktop {
 
-// One running copy per history folder, whatever the executable's name, link or temp folder: a
-// lock on the folder itself, which the system drops when its holder ends in any way, so no file
-// left behind can block a start. The running copy is asked to come to the front through a
-// socket in a folder only the user can write to.
+// What a start finds when it asks for the history file.
+enum class PreviousInstance {
+    None,        // no other program holds it: the lock is this program's now (or cannot be had)
+    Activated,   // a running copy of this user holds it and was asked to come to the front
+    Unreachable, // a running copy of this user holds it but cannot be asked
+    InUse,       // another user's program, one that may write the history, holds it
+};
+
+// One running program per history file, whatever the executable's name, link or folder: a POSIX
+// write lock on a lock file beside the file that the history's links lead to. The system drops
+// the lock when its holder ends in any way, so no file left behind can block a start. A write
+// lock needs a descriptor open for writing, and the lock file is made as writable as the
+// history, so only someone who may write the history can hold it.
 //
-// A plain Unix socket, not QLocalServer: Qt Network would cost every start its loading, and the
-// socket only carries a knock on the door.
+// The running copy is asked to come to the front through a socket in a folder that only the
+// user can write to. A plain Unix socket, not QLocalServer: Qt Network would cost every start
+// its loading, and the socket only carries a knock on the door.
 class SingleInstance final : public QObject {
     Q_OBJECT
 
 public:
-    // folder: the history's folder, as the file system names it.
-    explicit SingleInstance(QByteArray folder, QObject* parent = nullptr);
+    // historyFile: the file the history is written to, links followed, as the file system names
+    // it.
+    explicit SingleInstance(QByteArray historyFile, QObject* parent = nullptr);
     ~SingleInstance() override;
     SingleInstance(const SingleInstance&) = delete;
     SingleInstance& operator=(const SingleInstance&) = delete;
 
-    // The previous-instance flag: true only when a running copy of this user holds the folder's
-    // lock, which is then asked to bring its window to the front. Otherwise the first call takes
-    // the lock; when the folder cannot be locked, or another user's program holds the lock, the
-    // program runs unguarded, with a warning.
-    bool isPreviousInstanceRunning();
+    // The previous-instance flag, and who holds the history. The first call that finds no
+    // holder takes the lock; when the lock cannot be taken at all, the program runs unguarded,
+    // with a warning.
+    PreviousInstance previousInstance();
+    // Gives up the lock and the socket: from now on a new start finds no running copy.
+    void release();
+
+    // The lock file of a history file.
+    static QByteArray lockFile(const QByteArray& historyFile);
 
 signals:
+    // Another start asked for the window; a burst of knocks asks once.
     void activationRequested();
 
 private:
     void listen();
+    void knock();
 
-    QByteArray mFolder;
+    QByteArray mHistoryFile;
     int mLock = -1;
     QByteArray mSocketPath;
     int mListener = -1;
     QSocketNotifier* mNotifier = nullptr;
+    QTimer mRaise;
+    QElapsedTimer mFirstKnock;
 };
 
 // The folder for the socket: $XDG_RUNTIME_DIR, else /tmp/qelvo-UID, made if missing; only one

@@ -1,8 +1,6 @@
 #include "desktop/terminationsignals.h"
 
 #include <QSocketNotifier>
-#include <array>
-#include <csignal>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -26,6 +24,9 @@ TerminationSignals::TerminationSignals(QObject* parent)
     : QObject(parent)
     , mNotifier(nullptr)
 {
+    for (std::size_t i = 0; i < kSignals.size(); ++i) {
+        ::sigaction(kSignals[i], nullptr, &mPrevious[i]);
+    }
     if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0, gPipe.data()) != 0) {
         return;
     }
@@ -40,15 +41,17 @@ TerminationSignals::TerminationSignals(QObject* parent)
     action.sa_handler = onSignal;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;
-    for (const int signalNumber : kSignals) {
-        ::sigaction(signalNumber, &action, nullptr);
+    for (std::size_t i = 0; i < kSignals.size(); ++i) {
+        if (mPrevious[i].sa_handler != SIG_IGN) {
+            ::sigaction(kSignals[i], &action, nullptr);
+        }
     }
 }
 
 TerminationSignals::~TerminationSignals()
 {
-    for (const int signalNumber : kSignals) {
-        ::signal(signalNumber, SIG_DFL);
+    for (std::size_t i = 0; i < kSignals.size(); ++i) {
+        ::sigaction(kSignals[i], &mPrevious[i], nullptr);
     }
     for (int& fd : gPipe) {
         if (fd >= 0) {
@@ -56,6 +59,11 @@ TerminationSignals::~TerminationSignals()
             fd = -1;
         }
     }
+}
+
+int TerminationSignals::descriptor() const
+{
+    return gPipe[1];
 }
 
 } // namespace desktop

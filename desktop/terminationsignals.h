@@ -1,27 +1,35 @@
 #pragma once
 
 #include <QObject>
+#include <array>
+#include <csignal>
 
 class QSocketNotifier;
 
 namespace desktop {
 
 // Brings SIGTERM, SIGINT and SIGHUP into the event loop, so that they end the program through
-// the window's ordinary close and nothing is lost.
+// the window's ordinary close and nothing is lost. A signal that the program was started with
+// ignored (as nohup starts it with SIGHUP) stays ignored.
 class TerminationSignals final : public QObject {
     Q_OBJECT
 
 public:
     explicit TerminationSignals(QObject* parent = nullptr);
+    // Gives each signal back the action it had before.
     ~TerminationSignals() override;
     TerminationSignals(const TerminationSignals&) = delete;
     TerminationSignals& operator=(const TerminationSignals&) = delete;
+
+    // Readable once a signal has come: for waits outside the event loop.
+    [[nodiscard]] int descriptor() const;
 
 signals:
     void received(int signalNumber);
 
 private:
     QSocketNotifier* mNotifier;
+    std::array<struct sigaction, 3> mPrevious{};
 };
 
 } // namespace desktop

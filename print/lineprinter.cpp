@@ -39,7 +39,7 @@ int printLines(LinePrinter& printer, const history::HistoryLines& lines)
     return position;
 }
 
-DocumentPrinter::DocumentPrinter(PrinterLookup lookup)
+DocumentPrinter::DocumentPrinter(DestinationLookup lookup)
     : mLookup(std::move(lookup))
 {
 }
@@ -49,17 +49,36 @@ DocumentPrinter::~DocumentPrinter()
     finish();
 }
 
+void DocumentPrinter::setOpened(std::function<void()> opened)
+{
+    mOpened = std::move(opened);
+}
+
 bool DocumentPrinter::open()
 {
     if (mPainter.isActive()) {
         return true;
     }
-    std::unique_ptr<QPrinter> printer = mLookup();
-    if (!printer || !mPainter.begin(printer.get())) {
+    const std::optional<Destination> destination = mLookup();
+    if (!destination) {
         return false;
     }
-    mPrinter = std::move(printer);
+    mPdf.clear();
+    mBuffer.setBuffer(&mPdf);
+    mBuffer.open(QIODevice::WriteOnly);
+    mWriter = std::make_unique<QPdfWriter>(&mBuffer);
+    mWriter->setTitle(QString::fromUtf8(kDocumentTitle));
+    mWriter->setPageSize(destination->pageSize);
+    if (!mPainter.begin(mWriter.get())) {
+        mWriter.reset();
+        mBuffer.close();
+        return false;
+    }
+    mQueue = destination->queue;
     mNextTop = 0;
+    if (mOpened) {
+        mOpened();
+    }
     return true;
 }
 
@@ -68,9 +87,9 @@ bool DocumentPrinter::printLine(const QString& text)
     if (!open()) {
         return false;
     }
-    const QFontMetrics metrics(mPainter.font(), mPrinter.get());
+    const QFontMetrics metrics(mPainter.font(), mWriter.get());
     const LinePlace place = placeLine(mNextTop, metrics.height(), mPainter.viewport().height());
-    if (place.newPage && !mPrinter->newPage()) {
+    if (place.newPage && !mWriter->newPage()) {
         return false;
     }
     mPainter.drawText(0, place.top + metrics.ascent(), text);
@@ -78,35 +97,32 @@ bool DocumentPrinter::printLine(const QString& text)
     return true;
 }
 
-void DocumentPrinter::finish()
+std::optional<Document> DocumentPrinter::finish()
 {
-    if (mPainter.isActive()) {
-        mPainter.end();
+    if (!mPainter.isActive()) {
+        return std::nullopt;
     }
-    mPrinter.reset();
+    mPainter.end();
+    const QString media = mWriter->pageLayout().pageSize().key();
+    mWriter.reset();
+    mBuffer.close();
+    return Document{mQueue, media, std::exchange(mPdf, {})};
 }
 
-std::unique_ptr<QPrinter> lookUpWithin(const DocumentPrinter::PrinterLookup& lookup,
-                                       std::chrono::milliseconds timeout)
+std::optional<Destination> lookUpWithin(const DocumentPrinter::DestinationLookup& lookup,
+                                        std::chrono::milliseconds timeout)
 {
     struct Answer {
         std::mutex lock;
         bool done = false;
-        bool abandoned = false;
-        std::unique_ptr<QPrinter> printer;
+        std::optional<Destination> destination;
     };
     auto answer = std::make_shared<Answer>();
     try {
         std::thread([answer, lookup] {
-            std::unique_ptr<QPrinter> printer = lookup();
+            std::optional<Destination> destination = lookup();
             const std::lock_guard guard(answer->lock);
-            if (answer->abandoned) {
-                // The program may be ending by now, and a printer destroyed after the print
-                // system could crash it: the late printer is left to the end of the process.
-                static_cast<void>(printer.release());
-                return;
-            }
-            answer->printer = std::move(printer);
+            answer->destination = std::move(destination);
             answer->done = true;
         }).detach();
     } catch (const std::system_error&) {
@@ -126,29 +142,17 @@ std::unique_ptr<QPrinter> lookUpWithin(const DocumentPrinter::PrinterLookup& loo
     poll.start(kAnswerPollMs);
     waiting.exec();
     const std::lock_guard guard(answer->lock);
-    answer->abandoned = !answer->done;
-    return std::move(answer->printer);
+    // A destination found after the timeout is never used.
+    return answer->done ? std::move(answer->destination) : std::nullopt;
 }
 
-std::unique_ptr<QPrinter> defaultPrinter()
+std::optional<Destination> defaultDestination()
 {
-    // QPrinter given a null description silently prints to the first queue or to a file:
-    // without a default queue nothing is printed at all.
     const QPrinterInfo info = QPrinterInfo::defaultPrinter();
     if (info.isNull()) {
-        return nullptr;
+        return std::nullopt;
     }
-    auto printer = std::make_unique<QPrinter>(info, QPrinter::HighResolution);
-    printer->setDocName(QStringLiteral("Six Random Numbers"));
-    return printer;
-}
-
-std::unique_ptr<QPrinter> pdfPrinter(const QString& path)
-{
-    auto printer = std::make_unique<QPrinter>(QPrinter::HighResolution);
-    printer->setOutputFormat(QPrinter::PdfFormat);
-    printer->setOutputFileName(path);
-    return printer;
+    return Destination{info.printerName(), info.defaultPageSize()};
 }
 
 } // namespace print

@@ -1,13 +1,17 @@
 #pragma once
 
 #include "history/historylines.h"
+#include "print/handover.h"
 
+#include <QBuffer>
+#include <QPageSize>
 #include <QPainter>
-#include <QPrinter>
+#include <QPdfWriter>
 #include <QString>
 #include <chrono>
 #include <functional>
 #include <memory>
+#include <optional>
 
 namespace print {
 
@@ -42,40 +46,51 @@ LinePlace placeLine(int nextTop, int lineHeight, int pageHeight);
 // Returns the positions gone through.
 int printLines(LinePrinter& printer, const history::HistoryLines& lines);
 
-// Lines on pages of a QPrinter: the printer's own page, margins and default font; a new page
-// when a line no longer fits; the document is handed over by finish() or the destructor.
+// The print queue that a document goes to, and its paper.
+struct Destination {
+    QString queue;
+    QPageSize pageSize;
+};
+
+// Lines on the pages of one PDF document for a destination's paper, with the default margins and
+// font; a new page when a line no longer fits. The document is made in memory, and finish()
+// completes it for the hand-over to the print system.
 class DocumentPrinter final : public LinePrinter {
 public:
-    // Gives the printer to open a document on, or nothing when there is none; asked again by
-    // every open() until a document is open.
-    using PrinterLookup = std::function<std::unique_ptr<QPrinter>()>;
+    // Gives the destination to open a document for, or nothing when there is none; asked again
+    // by every open() until a document is open.
+    using DestinationLookup = std::function<std::optional<Destination>()>;
 
-    explicit DocumentPrinter(PrinterLookup lookup);
+    explicit DocumentPrinter(DestinationLookup lookup);
     ~DocumentPrinter() override;
     DocumentPrinter(const DocumentPrinter&) = delete;
     DocumentPrinter& operator=(const DocumentPrinter&) = delete;
 
     bool open() override;
     bool printLine(const QString& text) override;
-    // Completes the open document and hands it to the print system; no document, no job.
-    void finish();
+    // Completes the open document; no document was opened, nothing.
+    std::optional<Document> finish();
+    // Called each time a document is opened.
+    void setOpened(std::function<void()> opened);
 
 private:
-    PrinterLookup mLookup;
-    std::unique_ptr<QPrinter> mPrinter;
+    DestinationLookup mLookup;
+    std::function<void()> mOpened;
+    QString mQueue;
+    QByteArray mPdf;
+    QBuffer mBuffer;
+    std::unique_ptr<QPdfWriter> mWriter;
     QPainter mPainter;
     int mNextTop = 0;
 };
 
-// Runs lookup on a thread of its own and waits at most timeout for its printer while the event
-// loop goes on, so that a print system that never answers cannot freeze the window: after the
-// timeout there is no printer, as without a print system. A printer found later is never used.
-std::unique_ptr<QPrinter> lookUpWithin(const DocumentPrinter::PrinterLookup& lookup,
-                                       std::chrono::milliseconds timeout);
+// Runs lookup on a thread of its own and waits at most timeout for its destination while the
+// event loop goes on, so that a print system that never answers cannot freeze the window: after
+// the timeout there is no destination, as without a print system.
+std::optional<Destination> lookUpWithin(const DocumentPrinter::DestinationLookup& lookup,
+                                        std::chrono::milliseconds timeout);
 
 // The system's default print queue, or nothing when there is no default queue.
-std::unique_ptr<QPrinter> defaultPrinter();
-// A printer that writes a PDF file; only the tests and the benchmarks print to files.
-std::unique_ptr<QPrinter> pdfPrinter(const QString& path);
+std::optional<Destination> defaultDestination();
 
 } // namespace print

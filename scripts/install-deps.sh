@@ -6,10 +6,11 @@
 # Usage: scripts/install-deps.sh [--list] run|test|test-only|runtime
 set -euo pipefail
 
-run_packages=(cmake ninja-build g++ qt6-base-dev qt6-translations-l10n libgl-dev
+run_packages=(cmake ninja-build g++ qt6-base-dev qt6-translations-l10n libgl-dev libcups2-dev
               fonts-ipafont-gothic)
-runtime_packages=(libqt6widgets6 libqt6printsupport6 fonts-ipafont-gothic)
-test_only_packages=(xvfb x11-utils openbox xdotool wmctrl imagemagick libx11-dev libxdamage-dev
+runtime_packages=(libqt6widgets6 libqt6printsupport6 libcups2 fonts-ipafont-gothic)
+test_only_packages=(xvfb x11-utils x11-xserver-utils openbox xdotool wmctrl imagemagick libx11-dev
+                    libxdamage-dev acl attr e2fsprogs
                     cups cups-client cups-bsd poppler-utils
                     clang libclang-rt-14-dev clang-format clang-tidy libbenchmark-dev
                     desktop-file-utils appstream util-linux procps)

@@ -11,7 +11,8 @@ fi
 prefix=${1:-$HOME/.local/opt/qelvo}
 [ -x "$prefix/remove-desktop-entry" ] && "$prefix/remove-desktop-entry"
 rm -rf "$prefix/share"
-rm -f "$prefix/qelvo" "$prefix/install-desktop-entry" "$prefix/remove-desktop-entry"
+rm -f "$prefix/qelvo" "$prefix/install-desktop-entry" "$prefix/remove-desktop-entry" \
+    "$prefix/.qelvo.ini.lock"
 if $remove_history; then
     rm -f "$prefix/qelvo.ini"
 fi

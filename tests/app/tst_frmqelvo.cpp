@@ -21,6 +21,8 @@
 
 using namespace Qt::Literals::StringLiterals;
 
+Q_DECLARE_METATYPE(desktop::PreviousInstance)
+
 namespace {
 
 constexpr std::initializer_list<int> kExampleDraw{23, 7, 41, 2, 15, 30};
@@ -109,7 +111,7 @@ struct Harness {
     QTemporaryDir dir;
     QString folder;
     bool folderNamed = true;
-    bool previousInstance = false;
+    desktop::PreviousInstance previousInstance = desktop::PreviousInstance::None;
     QStringList reported;
     int quits = 0;
     QMargins frame;
@@ -140,6 +142,7 @@ private slots:
     void repeatKeptThenDiscarded();
     void repeatCountsLoadedLines();
     void fullHistoryKeepsItsLines();
+    void secondInstanceEndsUntouched_data();
     void secondInstanceEndsUntouched();
     void dataFolderAndFile();
     void closeSavesOnce();
@@ -361,13 +364,34 @@ void TestFrmQelvo::fullHistoryKeepsItsLines()
     QCOMPARE(history.last(), samples::line(history::kMaxLines % 100));
 }
 
+void TestFrmQelvo::secondInstanceEndsUntouched_data()
+{
+    QTest::addColumn<desktop::PreviousInstance>("found");
+    QTest::addColumn<int>("code");
+    QTest::addColumn<QString>("told");
+    QTest::newRow("running copy brought forward") << desktop::PreviousInstance::Activated << 0
+                                                  << QString();
+    QTest::newRow("running copy out of reach")
+        << desktop::PreviousInstance::Unreachable << 1
+        << u"このプログラムは既に起動していますが、そのウィンドウを前面に出せませんでした。"
+           u"タスクバーなどから開いているウィンドウを探してください。"_s;
+    QTest::newRow("another user's program")
+        << desktop::PreviousInstance::InUse << 1
+        << u"履歴ファイルは別のユーザーのプログラムが使用中です。\n\n何も読み書きせずに終了"
+           u"します。そのプログラムが終了してから、もう一度起動してください。"_s;
+}
+
 void TestFrmQelvo::secondInstanceEndsUntouched()
 {
+    QFETCH(desktop::PreviousInstance, found);
+    QFETCH(int, code);
+    QFETCH(QString, told);
     Harness h;
-    h.previousInstance = true;
+    h.previousInstance = found;
     h.writeIni("[History]\r\nData=1\r\nHis1=x\r\n");
     h.start();
-    QCOMPARE(h.window->endCode(), std::optional<int>(0));
+    QCOMPARE(h.window->endCode(), std::optional<int>(code));
+    QCOMPARE(h.questions.told, told.isEmpty() ? QStringList() : QStringList{told});
     QVERIFY(!h.window->isVisible());
     QVERIFY(h.history().isEmpty());
     QVERIFY(h.window->myPath().isEmpty());
@@ -727,23 +751,31 @@ void TestFrmQelvo::namesForAScreenReader()
 void TestFrmQelvo::enterPressesTheFocusedButton_data()
 {
     QTest::addColumn<int>("key");
-    QTest::newRow("Return") << int(Qt::Key_Return);
-    QTest::newRow("Enter") << int(Qt::Key_Enter);
-    QTest::newRow("Space") << int(Qt::Key_Space);
+    QTest::addColumn<int>("modifiers");
+    QTest::addColumn<int>("draws");
+    // Five presses 50 ms apart, as a quick typist makes them: each one a draw.
+    QTest::newRow("Return") << int(Qt::Key_Return) << int(Qt::NoModifier) << 5;
+    QTest::newRow("keypad Enter") << int(Qt::Key_Enter) << int(Qt::KeypadModifier) << 5;
+    QTest::newRow("Enter") << int(Qt::Key_Enter) << int(Qt::NoModifier) << 5;
+    QTest::newRow("Space") << int(Qt::Key_Space) << int(Qt::NoModifier) << 5;
+    QTest::newRow("Ctrl+Return is no press") << int(Qt::Key_Return) << int(Qt::ControlModifier)
+                                             << 0;
 }
 
 void TestFrmQelvo::enterPressesTheFocusedButton()
 {
     QFETCH(int, key);
+    QFETCH(int, modifiers);
+    QFETCH(int, draws);
     Harness h;
     h.start();
     auto* draw = h.control<QPushButton>(u"Command1"_s);
-    h.random.feed(kExampleDraw);
-    QTest::keyClick(draw, Qt::Key(key));
-    QTRY_COMPARE(h.history(), QStringList{samples::exampleLine()});
-    for (const QPushButton* button : h.window->findChildren<QPushButton*>()) {
-        QVERIFY(!button->isDefault() && !button->autoDefault());
+    for (int press = 1; press <= 5; ++press) {
+        h.random.feed({press, 10 + press, 20, 30, 40, 43});
+        QTest::keyClick(draw, Qt::Key(key), Qt::KeyboardModifiers(modifiers));
+        QTest::qWait(50);
     }
+    QCOMPARE(h.history().size(), draws);
 }
 
 void TestFrmQelvo::busyWhilePrinting()

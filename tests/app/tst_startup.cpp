@@ -16,23 +16,29 @@ private slots:
 
 void TestStartup::centredTopLeft_data()
 {
-    QTest::addColumn<QSizeF>("screen");
+    QTest::addColumn<QRectF>("monitor");
     QTest::addColumn<QSizeF>("window");
     QTest::addColumn<QPointF>("topLeft");
     QTest::newRow("even differences")
-        << QSizeF(19200, 15360) << QSizeF(4575, 3105) << QPointF(7312.5, 6127.5);
+        << QRectF(0, 0, 19200, 15360) << QSizeF(4575, 3105) << QPointF(7312.5, 6127.5);
     QTest::newRow("odd difference keeps the half twip")
-        << QSizeF(4576, 3106) << QSizeF(4575, 3105) << QPointF(0.5, 0.5);
-    QTest::newRow("window larger than the screen")
-        << QSizeF(4000, 3000) << QSizeF(4575, 3105) << QPointF(-287.5, -52.5);
+        << QRectF(0, 0, 4576, 3106) << QSizeF(4575, 3105) << QPointF(0.5, 0.5);
+    QTest::newRow("primary monitor on the right")
+        << QRectF(19200, 0, 19200, 15360) << QSizeF(4575, 3105) << QPointF(26512.5, 6127.5);
+    QTest::newRow("primary monitor on the left of a taller one")
+        << QRectF(0, 1440, 19200, 15360) << QSizeF(4575, 3105) << QPointF(7312.5, 7567.5);
+    QTest::newRow("larger than the monitor: title bar on it")
+        << QRectF(0, 0, 4000, 3000) << QSizeF(4575, 3105) << QPointF(-287.5, 0);
+    QTest::newRow("larger than a monitor below another")
+        << QRectF(1440, 15360, 4000, 3000) << QSizeF(4575, 3105) << QPointF(1152.5, 15360);
 }
 
 void TestStartup::centredTopLeft()
 {
-    QFETCH(QSizeF, screen);
+    QFETCH(QRectF, monitor);
     QFETCH(QSizeF, window);
     QFETCH(QPointF, topLeft);
-    QCOMPARE(startup::centredTopLeft(screen, window), topLeft);
+    QCOMPARE(startup::centredTopLeft(monitor, window), topLeft);
 }
 
 void TestStartup::dataFolder_data()

@@ -1,3 +1,4 @@
+#include "desktop/exitguard.h"
 #include "desktop/programfolder.h"
 #include "desktop/singleinstance.h"
 #include "desktop/terminationsignals.h"
@@ -11,24 +12,77 @@
 #include <array>
 #include <csignal>
 #include <fcntl.h>
-#include <sys/file.h>
+#include <sched.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 using namespace Qt::Literals::StringLiterals;
+using desktop::PreviousInstance;
+using desktop::SingleInstance;
+
+Q_DECLARE_METATYPE(PreviousInstance)
+
+namespace {
+
+constexpr uid_t kHolder = 65533;
+constexpr uid_t kTester = 65534;
+
+// Runs f in a child process and gives its exit status; the child's own checks end in it.
+template <typename F> int inChild(F f)
+{
+    const pid_t child = ::fork();
+    if (child == 0) {
+        ::_exit(f());
+    }
+    int status = -1;
+    ::waitpid(child, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+// What previousInstance() found, as an exit status.
+int asStatus(PreviousInstance found)
+{
+    return static_cast<int>(found);
+}
+
+} // namespace
 
 class TestDesktop : public QObject {
     Q_OBJECT
 
 private slots:
+    void init();
+    void cleanup();
     void programFolder_data();
     void programFolder();
-    void secondInstanceIsRefusedAndAsksForFront();
+    void secondStartBringsTheFirstForwardOnce();
     void lockOfEndedInstanceIsTakenOver();
     void whatCannotBlockAStart();
-    void terminationSignalsReachTheEventLoop();
+    void lockHeldByAnotherUser_data();
+    void lockHeldByAnotherUser();
+    void unreachableCopyIsSaid();
+    void terminationSignals();
+    void exitRunsTheGuardedTask();
+
+private:
+    QByteArray mRuntime;
+    std::unique_ptr<QTemporaryDir> mDir;
+    QByteArray mHistory;
 };
+
+void TestDesktop::init()
+{
+    mRuntime = qgetenv("XDG_RUNTIME_DIR");
+    mDir = std::make_unique<QTemporaryDir>();
+    mHistory = QFile::encodeName(mDir->filePath(u"qelvo.ini"_s));
+}
+
+void TestDesktop::cleanup()
+{
+    mRuntime.isNull() ? qunsetenv("XDG_RUNTIME_DIR") : qputenv("XDG_RUNTIME_DIR", mRuntime);
+}
 
 void TestDesktop::programFolder_data()
 {
@@ -53,107 +107,213 @@ void TestDesktop::programFolder()
     QCOMPARE(found.named, named);
 }
 
-void TestDesktop::secondInstanceIsRefusedAndAsksForFront()
+void TestDesktop::secondStartBringsTheFirstForwardOnce()
 {
-    QTemporaryDir dir;
-    desktop::SingleInstance first(QFile::encodeName(dir.path()));
-    QSignalSpy raised(&first, &desktop::SingleInstance::activationRequested);
-    QVERIFY(!first.isPreviousInstanceRunning());
-    QVERIFY(!first.isPreviousInstanceRunning()); // asking again changes nothing
-    {
-        // Another name of the same folder finds the same running copy.
-        const QString link = dir.path() + u".link"_s;
-        QVERIFY(QFile::link(dir.path(), link));
-        desktop::SingleInstance second(QFile::encodeName(link + u"/."_s));
-        QVERIFY(second.isPreviousInstanceRunning());
-        QFile::remove(link);
-    }
+    // A lock is a process's own: the second start is another process.
+    const auto secondStart = [this] {
+        return inChild([this] { return asStatus(SingleInstance(mHistory).previousInstance()); });
+    };
+    SingleInstance first(mHistory);
+    QSignalSpy raised(&first, &SingleInstance::activationRequested);
+    QCOMPARE(first.previousInstance(), PreviousInstance::None);
+    QCOMPARE(first.previousInstance(), PreviousInstance::None); // asking again changes nothing
+    QCOMPARE(secondStart(), asStatus(PreviousInstance::Activated));
     QVERIFY(raised.wait(5000));
-    QTemporaryDir other;
-    desktop::SingleInstance elsewhere(QFile::encodeName(other.path()));
-    QVERIFY(!elsewhere.isPreviousInstanceRunning());
+
+    // A burst of starts (or of anyone's knocks) brings the window forward once.
+    raised.clear();
+    for (int knock = 0; knock < 50; ++knock) {
+        QCOMPARE(secondStart(), asStatus(PreviousInstance::Activated));
+    }
+    QTest::qWait(1200);
+    QVERIFY2(raised.size() >= 1 && raised.size() <= 3, qPrintable(QString::number(raised.size())));
+
+    // Given up, the history is free for a new start at once.
+    first.release();
+    QCOMPARE(secondStart(), asStatus(PreviousInstance::None));
 }
 
 void TestDesktop::lockOfEndedInstanceIsTakenOver()
 {
-    QTemporaryDir dir;
     // A copy that ends without a word, as a crash or kill -9 ends it, leaves no lock behind.
-    const pid_t child = fork();
-    if (child == 0) {
-        desktop::SingleInstance running(QFile::encodeName(dir.path()));
-        _exit(running.isPreviousInstanceRunning() ? 1 : 0);
-    }
-    int status = -1;
-    waitpid(child, &status, 0);
-    QCOMPARE(WEXITSTATUS(status), 0);
-    desktop::SingleInstance instance(QFile::encodeName(dir.path()));
-    QVERIFY(!instance.isPreviousInstanceRunning());
+    QCOMPARE(inChild([this] { return asStatus(SingleInstance(mHistory).previousInstance()); }),
+             asStatus(PreviousInstance::None));
+    QCOMPARE(SingleInstance(mHistory).previousInstance(), PreviousInstance::None);
 }
 
 void TestDesktop::whatCannotBlockAStart()
 {
     // A folder that cannot be locked lets the program run.
-    QTemporaryDir dir;
-    desktop::SingleInstance missing(QFile::encodeName(dir.filePath(u"missing"_s)));
-    QVERIFY(!missing.isPreviousInstanceRunning());
-
-    // A lock that another user's program holds on the folder does not count.
-    if (::geteuid() == 0) {
-        QVERIFY(::chmod(QFile::encodeName(dir.path()).constData(), 0755) == 0);
-        std::array<int, 2> ready{};
-        QCOMPARE(::pipe(ready.data()), 0);
-        const pid_t other = fork();
-        if (other == 0) {
-            const int fd = ::open(QFile::encodeName(dir.path()).constData(), O_RDONLY);
-            const bool locked =
-                ::setuid(65534) == 0 && fd >= 0 && ::flock(fd, LOCK_EX | LOCK_NB) == 0;
-            [[maybe_unused]] const ssize_t told = ::write(ready[1], locked ? "y" : "n", 1);
-            ::pause();
-            _exit(0);
-        }
-        char locked = 0;
-        QCOMPARE(::read(ready[0], &locked, 1), ssize_t{1});
-        QCOMPARE(locked, 'y');
-        desktop::SingleInstance mine(QFile::encodeName(dir.path()));
-        QVERIFY(!mine.isPreviousInstanceRunning());
-        ::kill(other, SIGKILL);
-        waitpid(other, nullptr, 0);
-    }
+    QTest::ignoreMessage(QtWarningMsg, QRegularExpression(u"cannot open the lock file"_s));
+    SingleInstance missing(QFile::encodeName(mDir->filePath(u"missing/qelvo.ini"_s)));
+    QCOMPARE(missing.previousInstance(), PreviousInstance::None);
 
     // A runtime folder that others may write to is not used.
-    const QByteArray runtime = qgetenv("XDG_RUNTIME_DIR");
-    QVERIFY(QDir().mkpath(dir.filePath(u"shared"_s)));
-    QVERIFY(::chmod(QFile::encodeName(dir.filePath(u"shared"_s)).constData(), 0777) == 0);
-    qputenv("XDG_RUNTIME_DIR", QFile::encodeName(dir.filePath(u"shared"_s)));
+    const QString shared = mDir->filePath(u"shared"_s);
+    QVERIFY(QDir().mkpath(shared));
+    QVERIFY(::chmod(QFile::encodeName(shared).constData(), 0777) == 0);
+    qputenv("XDG_RUNTIME_DIR", QFile::encodeName(shared));
     const QByteArray folder = desktop::privateRuntimeFolder();
     QCOMPARE(folder, "/tmp/qelvo-" + QByteArray::number(::getuid()));
-    QVERIFY(QDir(dir.filePath(u"shared"_s)).isEmpty());
+    QVERIFY(QDir(shared).isEmpty());
 
     // Anything left where the socket goes is replaced by the copy holding the lock.
-    struct stat status {};
-    QVERIFY(::stat(QFile::encodeName(dir.path()).constData(), &status) == 0);
+    QVERIFY(samples::writeFile(QFile::decodeName(SingleInstance::lockFile(mHistory)), ""));
+    struct stat lock {};
+    QVERIFY(::stat(SingleInstance::lockFile(mHistory).constData(), &lock) == 0);
     const QString socket =
         QFile::decodeName(folder) +
-        u"/qelvo-%1-%2.socket"_s.arg(status.st_dev, 0, 16).arg(status.st_ino, 0, 16);
+        u"/qelvo-%1-%2.socket"_s.arg(lock.st_dev, 0, 16).arg(lock.st_ino, 0, 16);
     QVERIFY(samples::writeFile(socket, "garbage"));
-    desktop::SingleInstance first(QFile::encodeName(dir.path()));
-    QSignalSpy raised(&first, &desktop::SingleInstance::activationRequested);
-    QVERIFY(!first.isPreviousInstanceRunning());
-    desktop::SingleInstance second(QFile::encodeName(dir.path()));
-    QVERIFY(second.isPreviousInstanceRunning());
+    SingleInstance first(mHistory);
+    QSignalSpy raised(&first, &SingleInstance::activationRequested);
+    QCOMPARE(first.previousInstance(), PreviousInstance::None);
+    QCOMPARE(inChild([this] { return asStatus(SingleInstance(mHistory).previousInstance()); }),
+             asStatus(PreviousInstance::Activated));
     QVERIFY(raised.wait(5000));
-    runtime.isNull() ? qunsetenv("XDG_RUNTIME_DIR") : qputenv("XDG_RUNTIME_DIR", runtime);
 }
 
-void TestDesktop::terminationSignalsReachTheEventLoop()
+void TestDesktop::lockHeldByAnotherUser_data()
 {
-    desktop::TerminationSignals signals_;
-    QSignalSpy received(&signals_, &desktop::TerminationSignals::received);
-    for (const int signalNumber : {SIGTERM, SIGINT, SIGHUP}) {
-        ::raise(signalNumber);
-        QVERIFY(received.wait(5000));
-        QCOMPARE(received.takeFirst().at(0).toInt(), signalNumber);
+    QTest::addColumn<bool>("othersMayWrite");
+    QTest::addColumn<bool>("hiddenProcesses");
+    QTest::addColumn<PreviousInstance>("found");
+    QTest::newRow("history others may not write: their lock is no lock")
+        << false << false << PreviousInstance::None;
+    QTest::newRow("history others may write: in use")
+        << true << false << PreviousInstance::InUse;
+    QTest::newRow("in use, with /proc hiding others' processes")
+        << true << true << PreviousInstance::InUse;
+}
+
+void TestDesktop::lockHeldByAnotherUser()
+{
+    QFETCH(bool, othersMayWrite);
+    QFETCH(bool, hiddenProcesses);
+    QFETCH(PreviousInstance, found);
+    if (::geteuid() != 0) {
+        QSKIP("needs root to run the programs of two other users");
     }
+    // The tester's history, in the tester's folder; the holder is another user.
+    const auto asUser = [](uid_t uid) { return ::setgid(uid) == 0 && ::setuid(uid) == 0; };
+    const mode_t mode = othersMayWrite ? 0666 : 0644;
+    QVERIFY(samples::writeFile(QFile::decodeName(mHistory), samples::historyFile(1)));
+    for (const QByteArray& path : {QFile::encodeName(mDir->path()), mHistory}) {
+        QVERIFY(::chown(path.constData(), kTester, kTester) == 0);
+    }
+    QVERIFY(::chmod(QFile::encodeName(mDir->path()).constData(), 0755) == 0);
+    QVERIFY(::chmod(mHistory.constData(), mode) == 0);
+    const auto testersStart = [&] {
+        return asUser(kTester) ? asStatus(SingleInstance(mHistory).previousInstance()) : 101;
+    };
+    // The lock file is as writable as the history.
+    QCOMPARE(inChild(testersStart), asStatus(PreviousInstance::None));
+    struct stat lock {};
+    QVERIFY(::stat(SingleInstance::lockFile(mHistory).constData(), &lock) == 0);
+    QCOMPARE(lock.st_mode & 0777U, mode);
+
+    // The other user runs the program on the same history and keeps running.
+    std::array<int, 2> ready{};
+    QCOMPARE(::pipe(ready.data()), 0);
+    const pid_t other = ::fork();
+    if (other == 0) {
+        if (!asUser(kHolder)) {
+            ::_exit(1);
+        }
+        SingleInstance theirs(mHistory);
+        const auto result = static_cast<char>(theirs.previousInstance());
+        [[maybe_unused]] const ssize_t told = ::write(ready[1], &result, 1);
+        ::pause();
+        ::_exit(0);
+    }
+    char theirs = -1;
+    QCOMPARE(::read(ready[0], &theirs, 1), ssize_t{1});
+    QCOMPARE(theirs, char(PreviousInstance::None));
+
+    const int mine = inChild([&] {
+        if (hiddenProcesses &&
+            (::unshare(CLONE_NEWNS) != 0 ||
+             ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+             ::mount("proc", "/proc", "proc", 0, "hidepid=2") != 0)) {
+            return 100;
+        }
+        return testersStart();
+    });
+    ::kill(other, SIGKILL);
+    ::waitpid(other, nullptr, 0);
+    if (mine == 100) {
+        QSKIP("this machine allows no private mount of /proc");
+    }
+    QCOMPARE(mine, asStatus(found));
+}
+
+void TestDesktop::unreachableCopyIsSaid()
+{
+    // A copy of this user holds the history, but its socket is gone.
+    const QString runtime = mDir->filePath(u"run"_s);
+    QVERIFY(QDir().mkpath(runtime));
+    QVERIFY(QFile::setPermissions(runtime, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+    qputenv("XDG_RUNTIME_DIR", QFile::encodeName(runtime));
+    SingleInstance first(mHistory);
+    QCOMPARE(first.previousInstance(), PreviousInstance::None);
+    for (const QString& socket : QDir(runtime).entryList(QDir::System)) {
+        QVERIFY(QFile::remove(runtime + u'/' + socket));
+    }
+    QCOMPARE(inChild([this] { return asStatus(SingleInstance(mHistory).previousInstance()); }),
+             asStatus(PreviousInstance::Unreachable));
+}
+
+void TestDesktop::terminationSignals()
+{
+    const auto action = [](int signalNumber) {
+        struct sigaction current {};
+        ::sigaction(signalNumber, nullptr, &current);
+        return current.sa_handler;
+    };
+    const auto before = action(SIGINT);
+    {
+        desktop::TerminationSignals signals_;
+        QSignalSpy received(&signals_, &desktop::TerminationSignals::received);
+        for (const int signalNumber : {SIGTERM, SIGINT, SIGHUP}) {
+            ::raise(signalNumber);
+            QVERIFY(received.wait(5000));
+            QCOMPARE(received.takeFirst().at(0).toInt(), signalNumber);
+        }
+    }
+    // Afterwards a second Ctrl+C does what it did before.
+    QVERIFY(action(SIGINT) == before);
+
+    // Started by nohup, SIGHUP stays ignored, also afterwards.
+    ::signal(SIGHUP, SIG_IGN);
+    {
+        desktop::TerminationSignals signals_;
+        QSignalSpy received(&signals_, &desktop::TerminationSignals::received);
+        ::raise(SIGHUP);
+        QVERIFY(!received.wait(300));
+        QVERIFY(action(SIGHUP) == SIG_IGN);
+    }
+    QVERIFY(action(SIGHUP) == SIG_IGN);
+    ::signal(SIGHUP, SIG_DFL);
+}
+
+void TestDesktop::exitRunsTheGuardedTask()
+{
+    // exit() from inside the program, as when the display goes away: the task runs once and
+    // ends the process with its status; after main() returns, nothing runs.
+    QCOMPARE(inChild([] {
+                 static int runs = 0;
+                 desktop::ExitGuard guard([] { return 40 + ++runs; });
+                 guard.arm();
+                 std::exit(1);
+                 return 0;
+             }),
+             41);
+    QCOMPARE(inChild([] {
+                 { desktop::ExitGuard guard([] { return 42; }); }
+                 std::exit(3);
+                 return 0;
+             }),
+             3);
 }
 
 QTEST_GUILESS_MAIN(TestDesktop)

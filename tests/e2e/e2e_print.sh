@@ -1,73 +1,99 @@
 #!/usr/bin/env bash
-# The print button through a real print system: a CUPS scheduler of the test's own with a raw
-# default queue whose backend keeps each job as sent. Usage: e2e_print.sh QELVO
+# The print button through a real print system: a CUPS scheduler of the test's own, on its own
+# socket and port, in its own folders, with a raw default queue whose backend keeps each job as
+# sent. The system's own scheduler, if one runs, is neither used nor touched.
+# Usage: e2e_print.sh QELVO
 source "$(dirname "$0")/lib.sh"
 binary=$1
 if [ "$(id -u)" -ne 0 ]; then
-    echo "e2e_print needs root to add a CUPS backend and queue"
+    echo "e2e_print needs root: the scheduler runs its backend as root"
     exit 77
 fi
-backend=/usr/lib/cups/backend/qelvokeep
 queue=qelvo-e2e
+cups="$WORK/cups"
 jobs="$WORK/jobs"
-mkdir -p "$jobs"
+mkdir -p "$cups"/{conf,spool,tmp,cache,state,log,bin/backend,client} "$jobs" "$WORK/home"
 chmod 0777 "$jobs"
+for part in daemon filter cgi-bin driver monitor notifier; do
+    ln -s "/usr/lib/cups/$part" "$cups/bin/$part"
+done
+install -m 0700 "$(dirname "$0")/keep-backend" "$cups/bin/backend/qelvokeep"
+port=$((20000 + RANDOM % 20000))
+cat >"$cups/conf/cupsd.conf" <<EOF
+Listen $cups/cups.sock
+Listen 127.0.0.1:$port
+LogLevel warn
+Browsing No
+WebInterface No
+DefaultAuthType None
+<Location />
+  Order allow,deny
+  Allow all
+</Location>
+<Policy default>
+  <Limit All>
+    Order deny,allow
+  </Limit>
+</Policy>
+EOF
+cat >"$cups/conf/cups-files.conf" <<EOF
+ServerRoot $cups/conf
+RequestRoot $cups/spool
+TempDir $cups/tmp
+CacheDir $cups/cache
+StateDir $cups/state
+ServerBin $cups/bin
+DataDir /usr/share/cups
+AccessLog $cups/log/access_log
+ErrorLog $cups/log/error_log
+PageLog $cups/log/page_log
+Printcap $cups/printcap
+EOF
+# The program and the CUPS tools talk to this scheduler only, with no client settings or
+# default printer of the system's or the user's.
+export CUPS_SERVER="$cups/cups.sock" CUPS_SERVERROOT="$cups/client" HOME="$WORK/home"
 
 cupsd_pid=""
 start_cupsd() {
-    mkdir -p /run/cups
-    /usr/sbin/cupsd
+    /usr/sbin/cupsd -f -c "$cups/conf/cupsd.conf" -s "$cups/conf/cups-files.conf" &
+    cupsd_pid=$!
+    E2E_PIDS+=($cupsd_pid)
     for _ in $(seq 100); do
-        [ -s /run/cups/cupsd.pid ] && lpstat -r 2>/dev/null | grep -q "scheduler is running" && break
+        lpstat -r 2>/dev/null | grep -q "scheduler is running" && return 0
         sleep 0.1
     done
-    cupsd_pid=$(cat /run/cups/cupsd.pid)
+    fail "the test's scheduler did not start: $(cat "$cups/log/error_log")"
 }
 stop_cupsd() {
-    [ -n "$cupsd_pid" ] || return 0
-    kill "$cupsd_pid" 2>/dev/null || true
-    for _ in $(seq 100); do
-        kill -0 "$cupsd_pid" 2>/dev/null || break
-        sleep 0.1
-    done
-    cupsd_pid=""
+    kill "$cupsd_pid"
+    wait_gone "$cupsd_pid" || fail "the test's scheduler did not stop"
 }
-print_cleanup() {
-    lpadmin -x "$queue" 2>/dev/null || true
-    stop_cupsd
-    rm -f "$backend"
-    [ -f "$WORK/lpoptions" ] && mv "$WORK/lpoptions" "$HOME/.cups/lpoptions"
-    cleanup
+add_queue() {
+    lpadmin -p "$queue" -v "qelvokeep:$jobs" -E
+    lpadmin -d "$queue"
 }
-trap print_cleanup EXIT
-
-if lpstat -r 2>/dev/null | grep -q "scheduler is running"; then
-    fail "a CUPS scheduler already runs; this test needs its own"
-fi
-install -m 0700 "$(dirname "$0")/keep-backend" "$backend"
-[ -f "$HOME/.cups/lpoptions" ] && mv "$HOME/.cups/lpoptions" "$WORK/lpoptions"
-start_cupsd
-lpadmin -p "$queue" -v "qelvokeep:$jobs" -E
-lpadmin -d "$queue"
-start_x
 
 app="$WORK/app"
 install_program "$binary" "$app"
+ini="$app/qelvo.ini"
 history() {
     printf '[History]\r\nData=3\r\nHis1=01  ;  02  ;  03  ;  04  ;  05  ;  06\r\n'
     printf 'His2=\r\nHis3=11  ;  22  ;  33  ;  40  ;  41  ;  43\r\n'
 }
+printed=$'01 ; 02 ; 03 ; 04 ; 05 ; 06\n11 ; 22 ; 33 ; 40 ; 41 ; 43'
 # The program's own temporary folder: nothing may be left in it after a run.
 mkdir -p "$WORK/tmp" "$WORK/runtime"
 chmod 0700 "$WORK/runtime"
 run() {
-    (cd / && TMPDIR="$WORK/tmp" XDG_RUNTIME_DIR="$WORK/runtime" exec "$app/qelvo") &
-    pid=$!
-    E2E_PIDS+=($pid)
-    win=$(window_of "$pid") || fail "no window"
+    history >"$ini"
+    start_window "$app/qelvo" TMPDIR="$WORK/tmp" XDG_RUNTIME_DIR="$WORK/runtime"
 }
 no_leftovers() { [ -z "$(ls -A "$WORK/tmp")" ] || fail "left behind: $(ls -A "$WORK/tmp")"; }
-print_button() { click "$win" 63 158; }
+print_button() { click "$WIN" "${PRINT_BUTTON[@]}"; }
+close_and_wait() {
+    wmctrl -i -c "$WIN"
+    wait_gone "$PID" || fail "$1: the program did not end"
+}
 wait_job() {
     for _ in $(seq 150); do
         ls "$jobs"/*.pdf >/dev/null 2>&1 && return 0
@@ -76,53 +102,119 @@ wait_job() {
     return 1
 }
 job_lines() { pdftotext -layout "$(ls "$jobs"/*.pdf | head -1)" - | tr -d '\f' | tr -s ' ' | sed 's/^ //; s/ $//' | grep -v '^$'; }
+# job_is LINES WHAT: one job arrived, holding these lines.
+job_is() {
+    wait_job || fail "$2: no job"
+    [ "$(ls "$jobs"/*.pdf | wc -l)" = 1 ] || fail "$2: more than one job"
+    [ "$(job_lines)" = "$1" ] || fail "$2: job text: $(job_lines)"
+    rm -f "$jobs"/*.pdf
+}
+# refused_on_stderr WHAT: no job; standard error names the queue and the reason; status not 0.
+refused_on_stderr() {
+    [ "$STATUS" != 0 ] || fail "$1: exit status 0"
+    grep -q "「$queue」" "$WORK/err" || fail "$1: the printer is not named: $(cat "$WORK/err")"
+    grep -q "$2" "$WORK/err" || fail "$1: the reason is not given: $(cat "$WORK/err")"
+    sleep 1
+    ls "$jobs"/*.pdf >/dev/null 2>&1 && fail "$1: a job arrived"
+    return 0
+}
 
 # Two presses: no job while the window is open, one job with the lines twice after it closes.
-history >"$app/qelvo.ini"
-run
-print_button
-print_button
-sleep 2
-ls "$jobs"/*.pdf >/dev/null 2>&1 && fail "a job before the window closed"
-wmctrl -i -c "$win"
-wait_gone "$pid" || fail "the program did not end"
-wait_job || fail "no job after the window closed"
-[ "$(ls "$jobs"/*.pdf | wc -l)" = 1 ] || fail "more than one job"
-no_leftovers
-expected=$'01 ; 02 ; 03 ; 04 ; 05 ; 06\n11 ; 22 ; 33 ; 40 ; 41 ; 43\n01 ; 02 ; 03 ; 04 ; 05 ; 06\n11 ; 22 ; 33 ; 40 ; 41 ; 43'
-[ "$(job_lines)" = "$expected" ] || fail "job text: $(job_lines)"
-rm -f "$jobs"/*.pdf
+one_job_at_the_end() {
+    run
+    print_button
+    print_button
+    sleep 2
+    ls "$jobs"/*.pdf >/dev/null 2>&1 && fail "a job before the window closed"
+    close_and_wait "two presses"
+    [ "$STATUS" = 0 ] || fail "two presses: ended with $STATUS: $(cat "$WORK/err")"
+    job_is "$printed"$'\n'"$printed" "two presses"
+    no_leftovers
 
-# An empty history gives no job.
-printf '[History]\r\nData=0\r\n' >"$app/qelvo.ini"
-run
-print_button
-wmctrl -i -c "$win"
-wait_gone "$pid" || fail "the program did not end"
-sleep 3
-ls "$jobs"/*.pdf >/dev/null 2>&1 && fail "a job for an empty history"
+    # An empty history gives no job.
+    printf '[History]\r\nData=0\r\n' >"$ini"
+    start_window "$app/qelvo"
+    print_button
+    close_and_wait "empty history"
+    sleep 3
+    ls "$jobs"/*.pdf >/dev/null 2>&1 && fail "a job for an empty history"
+    return 0
+}
 
 # Without a scheduler the press shows nothing and the program keeps working.
-stop_cupsd
-history >"$app/qelvo.ini"
-run
-print_button
-sleep 0.5
-[ "$(wmctrl -lp | awk -v p="$pid" '$3 == p' | wc -l)" = 1 ] || fail "a box was shown"
-click "$win" 150 72
-wmctrl -i -c "$win"
-wait_gone "$pid" || fail "the program did not end without a scheduler"
-[ "$(grep -c '^Data=4' "$app/qelvo.ini")" = 1 ] || fail "the draw after the press was not kept"
+no_scheduler() {
+    stop_cupsd
+    run
+    print_button
+    sleep 0.5
+    [ "$(windows "$PID")" = 1 ] || fail "a box was shown"
+    draw "$WIN"
+    close_and_wait "no scheduler"
+    grep -q $'^Data=4\r$' "$ini" || fail "the draw after the press was not kept"
+    start_cupsd
+}
 
-# SIGTERM after a press still delivers the document.
+# SIGTERM after a press, and the display going away after one, still deliver the document.
+ended_otherwise() {
+    run
+    print_button
+    ends_on_term "$PID" "a press"
+    job_is "$printed" "SIGTERM"
+    no_leftovers
+
+    start_x
+    run
+    print_button
+    kill "$XVFB_PID"
+    wait_gone "$PID" || fail "display gone: the program did not end"
+    job_is "$printed" "display gone"
+    start_x
+}
+
+# A print system that stalls at the end holds neither a new start nor a signal.
+stalled_at_the_end() {
+    run
+    local old=$PID
+    print_button
+    kill -STOP "$cupsd_pid"
+    wmctrl -i -c "$WIN"
+    sleep 1
+    [ "$(windows "$old")" = 0 ] || fail "stalled: the window stayed"
+    grep -q $'^Data=3\r$' "$ini" || fail "stalled: the history was not saved first"
+    local started=$SECONDS
+    ERR="$WORK/err.new" start_window "$app/qelvo"
+    [ $((SECONDS - started)) -le 2 ] || fail "stalled: the new start took $((SECONDS - started)) s"
+    kill -TERM "$old"
+    wait_gone "$old" 10 || fail "stalled: SIGTERM did not end the old program within a second"
+    [ "$STATUS" != 0 ] || fail "stalled: exit status 0"
+    grep -q "「$queue」に渡さずに" "$WORK/err" || fail "stalled: not said: $(cat "$WORK/err")"
+    kill -CONT "$cupsd_pid"
+    close_and_wait "after the stall"
+}
+
+# A queue that refuses the job, and a printer removed meanwhile: told on standard error.
+refused() {
+    run
+    print_button
+    cupsreject "$queue"
+    close_and_wait "rejecting queue"
+    refused_on_stderr "rejecting queue" "accepting jobs"
+    cupsaccept "$queue"
+
+    run
+    print_button
+    lpadmin -x "$queue"
+    close_and_wait "removed printer"
+    refused_on_stderr "removed printer" "not exist"
+    add_queue
+}
+
 start_cupsd
-history >"$app/qelvo.ini"
-run
-print_button
-kill -TERM "$pid"
-wait_gone "$pid" || fail "SIGTERM did not end the program"
-wait_job || fail "no job after SIGTERM"
-[ "$(job_lines)" = $'01 ; 02 ; 03 ; 04 ; 05 ; 06\n11 ; 22 ; 33 ; 40 ; 41 ; 43' ] || fail "SIGTERM job: $(job_lines)"
-no_leftovers
-
+add_queue
+start_x
+one_job_at_the_end
+no_scheduler
+ended_otherwise
+refused
+stalled_at_the_end
 echo "e2e_print: 1 passed, 0 failed"

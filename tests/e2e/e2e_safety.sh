@@ -1,167 +1,306 @@
 #!/usr/bin/env bash
 # The history is never lost, tried on the real program under Xvfb and openbox as a hostile user
 # would: a full disk, two copies on one file, broken temp folders, things left where the socket
-# goes, special files, and signals while a box is open. Usage: e2e_safety.sh QELVO
+# goes, special files, signals while a box is open, the X server going away, a file at the read
+# limit, leftovers that cannot be removed, access lists, files of Windows tools and nohup.
+# Usage: e2e_safety.sh QELVO
 source "$(dirname "$0")/lib.sh"
 binary=$1
-start_x
 unset XDG_RUNTIME_DIR
 app="$WORK/app"
 install_program "$binary" "$app"
 ini="$app/qelvo.ini"
-history_of() { # history_of COUNT: a history file of COUNT lines
-    printf '[History]\r\nData=%d\r\n' "$1"
-    for ((k = 1; k <= $1; k++)); do
-        printf 'His%d=%02d  ;  07  ;  15  ;  23  ;  30  ;  41\r\n' "$k" $((k % 100))
-    done
+
+# start_limited [ENV=VALUE...]: starts the program where no file may grow beyond 2,048 bytes, as
+# on a full disk (SIGXFSZ ignored, so a write fails instead); sets PID.
+start_limited() {
+    (trap '' XFSZ && cd / && exec env "$@" prlimit --fsize=2048 -- "$app/qelvo") 2>"$WORK/err" &
+    PID=$!
+    E2E_PIDS+=($PID)
+}
+# kept_as_it_was WHAT: the history file is byte for byte the copy in $WORK/before.
+kept_as_it_was() { cmp -s "$ini" "$WORK/before" || fail "$1: the history file changed"; }
+# told_on_stderr WHAT: the run ended with a non-zero status and named the file on standard error.
+told_on_stderr() {
+    [ "$STATUS" != 0 ] || fail "$1: exit status 0"
+    grep -q "$ini" "$WORK/err" || fail "$1: the file is not named: $(cat "$WORK/err")"
+}
+# close_window WHAT: closes the window through the window manager; the program ends.
+close_window() {
+    wmctrl -i -c "$WIN"
+    wait_gone "$PID" || fail "$1: did not end"
 }
 
-# start_app [ENV=VALUE...]: starts the program from / and sets PID; standard error in $WORK/err.
-start_app() {
-    (cd / && exec env "$@" "$app/qelvo") 2>"$WORK/err" &
-    PID=$!
-    E2E_PIDS+=($PID)
-}
-# start_on_full_disk: starts the program where no file may grow beyond 2,048 bytes, as on a
-# full disk (SIGXFSZ ignored, so a write fails instead), and waits for its window: WIN.
-start_on_full_disk() {
-    (trap '' XFSZ && cd / && exec prlimit --fsize=2048 -- "$app/qelvo") 2>"$WORK/err" &
-    PID=$!
-    E2E_PIDS+=($PID)
+# A full disk: the save fails as a whole, the old file stays byte for byte, and it is said.
+full_disk() {
+    history_of 100 >"$ini"
+    cp "$ini" "$WORK/before"
+    start_limited
     WIN=$(window_of "$PID") || fail "full disk: no window"
+    draw "$WIN"
+    ends_on_term "$PID" "full disk"
+    told_on_stderr "full disk"
+    kept_as_it_was "full disk"
+    [ -z "$(ls -A "$app" | grep -v -x -e qelvo -e qelvo.ini -e .qelvo.ini.lock)" ] ||
+        fail "full disk: left $(ls -A "$app")"
+
+    # The same without a display; no draw there, so the count is one that every save rewrites.
+    history_of 100 | sed 's/^Data=100/Data=-2/' >"$ini"
+    cp "$ini" "$WORK/before"
+    start_limited QT_QPA_PLATFORM=offscreen
+    sleep 2
+    ends_on_term "$PID" "full disk, offscreen"
+    told_on_stderr "full disk, offscreen"
+    kept_as_it_was "full disk, offscreen"
 }
-# windows PID: how many managed windows the process has (a box is one more).
-windows() { wmctrl -lp | awk -v pid="$1" '$3 == pid' | wc -l; }
-wait_windows() {
-    for _ in $(seq 100); do
-        [ "$(windows "$1")" -ge "$2" ] && return 0
-        sleep 0.1
+
+# One program per history file, whatever the executable's name, link, temp folder, or the folder
+# that a link to the history sits in.
+one_program_per_file() {
+    start_window "$app/qelvo" TMPDIR="$WORK"
+    local first=$PID way setting program
+    ln "$app/qelvo" "$app/hardlink"
+    cp "$app/qelvo" "$app/copy"
+    mkdir -p "$WORK/other-tmp"
+    for way in "TMPDIR=$WORK/other-tmp ./qelvo" "TMPDIR=/tmp ./hardlink" "XDG_RUNTIME_DIR= ./copy"; do
+        read -r setting program <<<"$way"
+        (cd "$app" && exec env "$setting" "$program") &
+        wait_gone $! || fail "$way: the second copy did not end"
+        [ "$STATUS" = 0 ] || fail "$way: the second copy ended with $STATUS"
     done
-    return 1
+    [ "$(wmctrl -l | grep -c 'Six Random Numbers$')" = 1 ] || fail "more than one window"
+    PID=$first
+    close_window "names"
+    rm -f "$app/hardlink" "$app/copy"
+
+    # Two folders whose qelvo.ini links lead to one file: one program, no line lost.
+    mkdir -p "$WORK/A" "$WORK/B" "$WORK/S"
+    history_of 1 >"$WORK/S/h.ini"
+    ln -s "$WORK/S/h.ini" "$WORK/A/qelvo.ini"
+    ln -s ../S/h.ini "$WORK/B/qelvo.ini"
+    cp "$app/qelvo" "$WORK/A/"
+    cp "$app/qelvo" "$WORK/B/"
+    start_window "$WORK/A/qelvo"
+    draw "$WIN" 3
+    start_app "$WORK/B/qelvo"
+    wait_gone "$PID" || fail "links: the second folder's copy did not end"
+    [ "$STATUS" = 0 ] || fail "links: the second folder's copy ended with $STATUS"
+    PID=$(pgrep -f "$WORK/A/qelvo")
+    close_window "links"
+    grep -q $'^Data=4\r$' "$WORK/S/h.ini" || fail "links: lines lost: $(head -2 "$WORK/S/h.ini")"
 }
-# ends_on_term PID: SIGTERM ends the process, a box open or not, without anyone answering.
-ends_on_term() {
-    kill -TERM "$1"
-    wait_gone "$1" || fail "$2: SIGTERM did not end the program"
-}
 
-# 1. A full disk: the save fails as a whole, the old file stays byte for byte, and it is said.
-history_of 100 >"$ini"
-cp "$ini" "$WORK/before"
-start_on_full_disk
-click "$WIN" 150 72
-ends_on_term "$PID" "full disk"
-[ "$STATUS" != 0 ] || fail "full disk: exit status 0 after a failed save"
-grep -q "$ini" "$WORK/err" || fail "full disk: the file is not named: $(cat "$WORK/err")"
-cmp -s "$ini" "$WORK/before" || fail "full disk: the history file changed"
-[ "$(ls -A "$app")" = "$(printf 'qelvo\nqelvo.ini')" ] || fail "full disk: left $(ls -A "$app")"
+# Temp folders that cannot hold anything, and what others leave, block no start; a running copy
+# that cannot be reached is said to be there.
+runtime_folders() {
+    local socket_folder=/tmp/qelvo-$(id -u) setting folder_id first
+    mkdir -p "$WORK/shared" && chmod 0777 "$WORK/shared"
+    for setting in TMPDIR=/nonexistent TMPDIR=/proc XDG_RUNTIME_DIR="$WORK/shared"; do
+        start_window "$app/qelvo" "$setting"
+        close_window "$setting"
+    done
+    [ -z "$(ls -A "$WORK/shared")" ] || fail "a socket in a folder others can write to"
+    touch "$app/.qelvo.ini.lock"
+    folder_id=$(stat -c '%d %i' "$app/.qelvo.ini.lock" | awk '{ printf "%x-%x", $1, $2 }')
+    echo garbage >"$socket_folder/qelvo-$folder_id.socket"
+    start_window "$app/qelvo"
+    first=$PID
+    xdotool windowminimize "$WIN"
+    sleep 0.3
+    start_app "$app/qelvo"
+    wait_gone "$PID" || fail "garbage socket: the second start did not end"
+    sleep 0.5
+    xprop -id "$WIN" _NET_WM_STATE | grep -q HIDDEN && fail "garbage socket: not brought forward"
+    PID=$first
+    close_window "garbage socket"
 
-# The same without a display, as the offscreen platform runs it; no draw there, so the count is
-# one that every save rewrites.
-history_of 100 | sed 's/^Data=100/Data=-2/' >"$ini"
-cp "$ini" "$WORK/before"
-(trap '' XFSZ && cd / && exec env QT_QPA_PLATFORM=offscreen prlimit --fsize=2048 -- "$app/qelvo") \
-    2>"$WORK/err" &
-PID=$!
-E2E_PIDS+=($PID)
-sleep 2
-ends_on_term "$PID" "full disk, offscreen"
-[ "$STATUS" = 1 ] || fail "full disk, offscreen: exit status $STATUS"
-grep -q "$ini" "$WORK/err" || fail "full disk, offscreen: the file is not named: $(cat "$WORK/err")"
-cmp -s "$ini" "$WORK/before" || fail "full disk, offscreen: the history file changed"
-
-# 2. One program per history file, whatever the executable's name, link or temp folder.
-start_app TMPDIR="$WORK"
-first=$PID
-win=$(window_of "$first") || fail "no first window"
-ln "$app/qelvo" "$app/hardlink"
-cp "$app/qelvo" "$app/copy"
-mkdir -p "$WORK/other-tmp"
-for way in "TMPDIR=$WORK/other-tmp ./qelvo" "TMPDIR=/tmp ./hardlink" "XDG_RUNTIME_DIR= ./copy"; do
-    read -r setting program <<<"$way"
-    (cd "$app" && exec env "$setting" "$program") &
-    second=$!
-    wait_gone "$second" || fail "$way: the second copy did not end"
-    [ "$STATUS" = 0 ] || fail "$way: the second copy ended with $STATUS"
-done
-[ "$(wmctrl -l | grep -c 'Six Random Numbers$')" = 1 ] || fail "more than one window"
-wmctrl -i -c "$win"
-wait_gone "$first" || fail "the first copy did not end"
-rm -f "$app/hardlink" "$app/copy"
-
-# 3. Temp folders that cannot hold anything, and what others leave, block no start.
-socket_folder=/tmp/qelvo-$(id -u)
-mkdir -p "$WORK/shared" && chmod 0777 "$WORK/shared"
-for setting in TMPDIR=/nonexistent TMPDIR=/proc XDG_RUNTIME_DIR="$WORK/shared"; do
-    start_app "$setting"
-    win=$(window_of "$PID") || fail "$setting: no window: $(cat "$WORK/err")"
-    wmctrl -i -c "$win"
-    wait_gone "$PID" || fail "$setting: did not end"
-done
-[ -z "$(ls -A "$WORK/shared")" ] || fail "a socket in a folder others can write to"
-folder_id=$(stat -c '%d %i' "$app" | awk '{ printf "%x-%x", $1, $2 }')
-echo garbage >"$socket_folder/qelvo-$folder_id.socket"
-start_app
-first=$PID
-win=$(window_of "$first") || fail "garbage socket: no window"
-xdotool windowminimize "$win"
-sleep 0.3
-start_app
-wait_gone "$PID" || fail "garbage socket: the second start did not end"
-sleep 0.5
-xprop -id "$win" _NET_WM_STATE | grep -q HIDDEN && fail "garbage socket: not brought to the front"
-wmctrl -i -c "$win"
-wait_gone "$first" || fail "garbage socket: did not end"
-
-# 4. Special files: told like an unreadable file, no hang, memory bounded, the file untouched.
-for special in fifo /dev/zero /dev/urandom; do
-    rm -f "$ini"
-    if [ "$special" = fifo ]; then mkfifo "$ini"; else ln -s "$special" "$ini"; fi
-    start_app
-    wait_windows "$PID" 1 || fail "$special: no message"
-    peak=$(awk '/^VmHWM:/ { print $2 }' "/proc/$PID/status")
-    [ "$peak" -lt 200000 ] || fail "$special: $peak kB of memory"
-    box=$(window_of "$PID") || fail "$special: no box"
+    # Another user took the socket's folder first: the second start says so in a box.
+    [ "$(id -u)" = 0 ] || return 0
+    mv "$socket_folder" "$WORK/own-runtime"
+    mkdir -m 0700 "$socket_folder"
+    chown nobody "$socket_folder"
+    start_window "$app/qelvo"
+    first=$PID
+    start_app "$app/qelvo"
+    local box
+    box=$(window_of "$PID") || fail "unreachable: no box"
     xdotool windowactivate --sync "$box" key Return
-    wait_gone "$PID" || fail "$special: did not end after the message"
-    [ "$STATUS" = 1 ] || fail "$special: ended with $STATUS"
-done
-[ -p "$ini" ] || [ -L "$ini" ] || fail "the special file was replaced"
-rm -f "$ini"
+    wait_gone "$PID" || fail "unreachable: did not end after the box"
+    [ "$STATUS" = 1 ] || fail "unreachable: ended with $STATUS"
+    PID=$first
+    close_window "unreachable"
+    rm -rf "$socket_folder"
+    mv "$WORK/own-runtime" "$socket_folder"
+}
 
-# 5. A signal while a box is open ends the program at once and destroys nothing.
-# The clear question: nothing is cleared, the new line is saved as at any close.
-history_of 3 >"$ini"
-start_app
-win=$(window_of "$PID") || fail "clear: no window"
-click "$win" 150 72
-click "$win" 284 158
-wait_windows "$PID" 2 || fail "clear: no question"
-ends_on_term "$PID" "clear question"
-[ "$STATUS" = 0 ] || fail "clear question: ended with $STATUS"
-grep -q $'^Data=4\r$' "$ini" || fail "clear question: the history was not saved as it stood"
-grep -q $'^His1=01  ;' "$ini" || fail "clear question: the history was cleared"
+# Special files: told like an unreadable file, no hang, memory bounded, the file untouched.
+special_files() {
+    local special peak box
+    for special in fifo /dev/zero /dev/urandom; do
+        rm -f "$ini"
+        if [ "$special" = fifo ]; then mkfifo "$ini"; else ln -s "$special" "$ini"; fi
+        start_app "$app/qelvo"
+        wait_windows "$PID" 1 || fail "$special: no message"
+        peak=$(awk '/^VmHWM:/ { print $2 }' "/proc/$PID/status")
+        [ "$peak" -lt 200000 ] || fail "$special: $peak kB of memory"
+        box=$(window_of "$PID") || fail "$special: no box"
+        xdotool windowactivate --sync "$box" key Return
+        wait_gone "$PID" || fail "$special: did not end after the message"
+        [ "$STATUS" = 1 ] || fail "$special: ended with $STATUS"
+        [ -p "$ini" ] || [ -L "$ini" ] || fail "$special: the special file was replaced"
+    done
+    rm -f "$ini"
+}
 
-# The close-without-saving question: nothing new is saved, the failure is reported.
-history_of 100 >"$ini"
-cp "$ini" "$WORK/before"
-start_on_full_disk
-click "$WIN" 150 72
-wmctrl -i -c "$WIN"
-wait_windows "$PID" 2 || fail "unsaved: no question"
-ends_on_term "$PID" "close-without-saving question"
-[ "$STATUS" != 0 ] || fail "close-without-saving question: exit status 0"
-grep -q "$ini" "$WORK/err" || fail "close-without-saving question: not reported"
-cmp -s "$ini" "$WORK/before" || fail "close-without-saving question: the file changed"
+# A signal while a box is open ends the program at once and destroys nothing.
+signal_with_a_box_open() {
+    # The clear question: nothing is cleared, the new line is saved as at any close.
+    history_of 3 >"$ini"
+    start_window "$app/qelvo"
+    draw "$WIN"
+    click "$WIN" "${CLEAR_BUTTON[@]}"
+    wait_windows "$PID" 2 || fail "clear: no question"
+    ends_on_term "$PID" "clear question"
+    [ "$STATUS" = 0 ] || fail "clear question: ended with $STATUS"
+    grep -q $'^Data=4\r$' "$ini" || fail "clear question: the history was not saved as it stood"
+    grep -q $'^His1=01  ;' "$ini" || fail "clear question: the history was cleared"
 
-# The full-history message: the history stays as it is.
-history_of 32767 >"$ini"
-cp "$ini" "$WORK/before"
-start_app
-win=$(window_of "$PID") || fail "full: no window"
-click "$win" 150 72
-wait_windows "$PID" 2 || fail "full: no message"
-ends_on_term "$PID" "full-history message"
-cmp -s "$ini" "$WORK/before" || fail "full-history message: the file changed"
+    # The close-without-saving question: nothing new is saved, the failure is reported.
+    history_of 100 >"$ini"
+    cp "$ini" "$WORK/before"
+    start_limited
+    WIN=$(window_of "$PID") || fail "unsaved: no window"
+    draw "$WIN"
+    wmctrl -i -c "$WIN"
+    wait_windows "$PID" 2 || fail "unsaved: no question"
+    ends_on_term "$PID" "close-without-saving question"
+    told_on_stderr "close-without-saving question"
+    kept_as_it_was "close-without-saving question"
 
+    # The full-history message: the history stays as it is.
+    history_of 32767 >"$ini"
+    cp "$ini" "$WORK/before"
+    start_window "$app/qelvo"
+    draw "$WIN"
+    wait_windows "$PID" 2 || fail "full: no message"
+    ends_on_term "$PID" "full-history message"
+    kept_as_it_was "full-history message"
+}
+
+# The X server going away, killed or by xkill: the lines drawn reach the file all the same.
+display_gone() {
+    history_of 1 >"$ini"
+    start_x
+    start_window "$app/qelvo"
+    draw "$WIN" 3
+    kill "$XVFB_PID"
+    wait_gone "$PID" || fail "X server killed: the program did not end"
+    [ "$STATUS" != 0 ] || fail "X server killed: exit status 0"
+    grep -q $'^Data=4\r$' "$ini" || fail "X server killed: lines lost: $(cat "$WORK/err")"
+
+    start_x
+    start_window "$app/qelvo"
+    draw "$WIN" 2
+    xkill -id "$WIN" >/dev/null
+    wait_gone "$PID" || fail "xkill: the program did not end"
+    [ "$STATUS" != 0 ] || fail "xkill: exit status 0"
+    grep -q $'^Data=6\r$' "$ini" || fail "xkill: lines lost"
+}
+
+# A history at the read limit: a save that would pass it fails as a whole and is told.
+read_limit() {
+    { history_of 1; printf ';'; } >"$ini"
+    head -c $((16 * 1024 * 1024 - $(stat -c %s "$ini") - 2)) /dev/zero | tr '\0' - >>"$ini"
+    printf '\r\n' >>"$ini"
+    cp "$ini" "$WORK/before"
+    start_window "$app/qelvo"
+    draw "$WIN"
+    ends_on_term "$PID" "read limit"
+    told_on_stderr "read limit"
+    grep -q '16 MB' "$WORK/err" || fail "read limit: the reason is not given: $(cat "$WORK/err")"
+    kept_as_it_was "read limit"
+}
+
+# What an earlier save left, and what cannot be removed, blocks no later save.
+leftovers() {
+    history_of 1 >"$ini"
+    mkdir -p "$app/.qelvo.ini.saving/inside"
+    start_window "$app/qelvo"
+    draw "$WIN"
+    close_window "a folder in the way"
+    grep -q $'^Data=2\r$' "$ini" || fail "a folder in the way: not saved: $(cat "$WORK/err")"
+    rm -rf "$app/.qelvo.ini.saving"
+
+    # An append-only folder lets nothing be replaced: told, and no later save is blocked.
+    chattr +a "$app" 2>/dev/null || return 0
+    start_window "$app/qelvo"
+    draw "$WIN"
+    ends_on_term "$PID" "append-only"
+    chattr -a "$app"
+    told_on_stderr "append-only"
+    grep -q "エラー 17" "$WORK/err" && fail "append-only: blamed on what the last save left"
+    start_window "$app/qelvo"
+    draw "$WIN"
+    close_window "after append-only"
+    grep -q $'^Data=3\r$' "$ini" || fail "after append-only: not saved: $(cat "$WORK/err")"
+    [ -z "$(ls -A "$app" | grep saving)" ] || fail "after append-only: left $(ls -A "$app")"
+}
+
+# The file's access list and extended attributes survive a save, and no one gains access.
+attributes() {
+    history_of 1 >"$ini"
+    chmod 0640 "$ini"
+    setfacl -m u:nobody:rw "$ini" && setfattr -n user.note -v x "$ini" || return 0
+    local acl
+    acl=$(getfacl -c "$ini")
+    start_window "$app/qelvo"
+    draw "$WIN"
+    close_window "attributes"
+    grep -q $'^Data=2\r$' "$ini" || fail "attributes: not saved"
+    [ "$(getfacl -c "$ini")" = "$acl" ] || fail "attributes: access list $(getfacl -c "$ini")"
+    [ "$(getfattr --only-values -n user.note "$ini")" = x ] || fail "attributes: user.note lost"
+    [ "$(stat -c %a "$ini")" = 660 ] || fail "attributes: mode $(stat -c %a "$ini")"
+    setfacl -b "$ini"
+}
+
+# A history that Notepad saved as "Unicode" stays UTF-16LE, with the new line in it.
+windows_unicode() {
+    history_of 1 | iconv -f UTF-8 -t UTF-16LE | { printf '\xff\xfe'; cat; } >"$ini"
+    start_window "$app/qelvo"
+    draw "$WIN"
+    close_window "UTF-16LE"
+    [ "$(head -c 2 "$ini" | od -An -tx1 | tr -d ' ')" = fffe ] || fail "UTF-16LE: no longer Unicode"
+    tail -c +3 "$ini" | iconv -f UTF-16LE -t UTF-8 >"$WORK/decoded" ||
+        fail "UTF-16LE: not UTF-16LE any more"
+    grep -q $'^Data=2\r$' "$WORK/decoded" || fail "UTF-16LE: the count is not 2"
+    [ "$(kept_lines "$WORK/decoded")" = 2 ] || fail "UTF-16LE: the new line is missing"
+}
+
+# Started by nohup, SIGHUP does not end the program.
+nohup_start() {
+    history_of 1 >"$ini"
+    (trap '' HUP && cd / && exec "$app/qelvo") 2>"$WORK/err" &
+    PID=$!
+    E2E_PIDS+=($PID)
+    WIN=$(window_of "$PID") || fail "nohup: no window"
+    kill -HUP "$PID"
+    sleep 1
+    kill -0 "$PID" 2>/dev/null || fail "nohup: SIGHUP ended the program"
+    draw "$WIN"
+    ends_on_term "$PID" "nohup"
+    grep -q $'^Data=2\r$' "$ini" || fail "nohup: not saved"
+}
+
+start_x
+full_disk
+one_program_per_file
+runtime_folders
+special_files
+signal_with_a_box_open
+read_limit
+leftovers
+attributes
+windows_unicode
+nohup_start
+display_gone
 echo "e2e_safety: 1 passed, 0 failed"

@@ -1,10 +1,16 @@
 # Shared helpers of the end-to-end tests: a private X server with a window manager, the program
-# copied alone into a fresh folder, and waiting for its windows. Every process started here is
-# ended by its PID when the test ends.
+# copied alone into a fresh folder, started, clicked and waited for. Every process started here
+# is ended by its PID when the test ends.
 set -euo pipefail
 
 E2E_PIDS=()
 WORK=$(mktemp -d)
+# The controls, by their place in the window's client area.
+DRAW_BUTTON=(150 72)
+PRINT_BUTTON=(63 158)
+CLEAR_BUTTON=(284 158)
+# A saved history line.
+HISTORY_LINE=$'^His[0-9]+=[0-4][0-9]  ;  [0-4][0-9]  ;  [0-4][0-9]  ;  [0-4][0-9]  ;  [0-4][0-9]  ;  [0-4][0-9]\r$'
 
 cleanup() {
     local pid
@@ -25,11 +31,15 @@ fail() {
     exit 1
 }
 
+# start_x [SCREEN]: an X server of the test's own (1280x1024 unless given) with openbox; sets
+# DISPLAY and XVFB_PID.
 start_x() {
-    local fifo="$WORK/display"
+    local fifo="$WORK/display.$RANDOM"
     mkfifo "$fifo"
-    Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp -noreset 3>"$fifo" 2>"$WORK/xvfb.log" &
-    E2E_PIDS+=($!)
+    Xvfb -displayfd 3 -screen 0 "${1:-1280x1024x24}" -nolisten tcp -noreset 3>"$fifo" \
+        2>"$WORK/xvfb.log" &
+    XVFB_PID=$!
+    E2E_PIDS+=($XVFB_PID)
     read -r number <"$fifo"
     export DISPLAY=":$number"
     for _ in $(seq 100); do
@@ -51,6 +61,22 @@ install_program() {
     cp "$1" "$2/qelvo"
 }
 
+# start_app PROGRAM [ENV=VALUE...]: starts the program from / with the settings given; sets PID,
+# standard error goes to $WORK/err (or to $ERR).
+start_app() {
+    local program=$1
+    shift
+    (cd / && exec env "$@" "$program") 2>"${ERR:-$WORK/err}" &
+    PID=$!
+    E2E_PIDS+=($PID)
+}
+
+# start_window PROGRAM [ENV=VALUE...]: start_app, then waits for its window: WIN.
+start_window() {
+    start_app "$@"
+    WIN=$(window_of "$PID") || fail "$1: no window: $(cat "$WORK/err")"
+}
+
 # window_of PID [TITLE]: waits for a managed window of the process and prints its id.
 window_of() {
     local pid=$1 title=${2:-Six Random Numbers} id
@@ -63,9 +89,21 @@ window_of() {
     return 1
 }
 
-# wait_gone PID: waits up to ten seconds for the process to end; its exit status goes to STATUS.
-wait_gone() {
+# windows PID: how many managed windows the process has (a box is one more).
+windows() { wmctrl -lp | awk -v pid="$1" '$3 == pid' | wc -l; }
+# wait_windows PID COUNT: waits for the process to have at least COUNT windows.
+wait_windows() {
     for _ in $(seq 100); do
+        [ "$(windows "$1")" -ge "$2" ] && return 0
+        sleep 0.1
+    done
+    return 1
+}
+
+# wait_gone PID [TENTHS]: waits up to ten seconds (or TENTHS tenths) for the process to end; its
+# exit status goes to STATUS.
+wait_gone() {
+    for _ in $(seq "${2:-100}"); do
         if ! kill -0 "$1" 2>/dev/null || [ "$(ps -o stat= -p "$1" | cut -c1)" = Z ]; then
             set +e
             wait "$1" 2>/dev/null
@@ -78,8 +116,30 @@ wait_gone() {
     return 1
 }
 
+# ends_on_term PID WHAT: SIGTERM ends the process, a box open or not, without anyone answering.
+ends_on_term() {
+    kill -TERM "$1"
+    wait_gone "$1" || fail "$2: SIGTERM did not end the program"
+}
+
 # click WINDOW X Y: a left click at a point of the window's client area.
 click() {
     xdotool mousemove --window "$1" "$2" "$3" click 1
     sleep 0.3
 }
+
+# draw WINDOW [TIMES]: presses the draw button.
+draw() {
+    for _ in $(seq "${2:-1}"); do click "$1" "${DRAW_BUTTON[@]}"; done
+}
+
+# history_of COUNT: a history file of COUNT lines, as the program writes it.
+history_of() {
+    printf '[History]\r\nData=%d\r\n' "$1"
+    for ((k = 1; k <= $1; k++)); do
+        printf 'His%d=%02d  ;  07  ;  15  ;  23  ;  30  ;  41\r\n' "$k" $((k % 100))
+    done
+}
+
+# kept_lines FILE: how many history lines the file holds.
+kept_lines() { grep -cE "$HISTORY_LINE" "$1" || true; }

@@ -2,13 +2,14 @@
 #include "support/samples.h"
 
 #include <QApplication>
-#include <QFile>
+#include <QElapsedTimer>
 #include <QProcess>
 #include <QRegularExpression>
-#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
+#include <array>
 #include <thread>
+#include <unistd.h>
 
 using namespace Qt::Literals::StringLiterals;
 
@@ -17,11 +18,13 @@ namespace {
 using samples::line;
 using samples::linesOf;
 
-// The text of each page of a PDF file, as pdftotext reads it, with runs of blanks made one.
-QStringList pagesOf(const QString& pdf)
+// The text of each page of a PDF document, as pdftotext reads it, with runs of blanks made one.
+QStringList pagesOf(const std::optional<print::Document>& document)
 {
     QProcess text;
-    text.start(u"pdftotext"_s, {u"-layout"_s, pdf, u"-"_s});
+    text.start(u"pdftotext"_s, {u"-layout"_s, u"-"_s, u"-"_s});
+    text.write(document ? document->pdf : QByteArray());
+    text.closeWriteChannel();
     if (!text.waitForFinished() || text.exitCode() != 0) {
         return {};
     }
@@ -56,24 +59,22 @@ private slots:
     void placeLine_data();
     void placeLine();
     void lookUpWithin();
+    void handOver_data();
+    void handOver();
 
 private:
-    QTemporaryDir mDir;
-    QString mPdf;
     int mLookups = 0;
-    print::DocumentPrinter::PrinterLookup lookup()
+    print::DocumentPrinter::DestinationLookup lookup()
     {
         return [this] {
             ++mLookups;
-            return print::pdfPrinter(mPdf);
+            return print::Destination{u"queue"_s, QPageSize(QPageSize::A4)};
         };
     }
 };
 
 void TestLinePrinter::init()
 {
-    mPdf = mDir.filePath(u"out.pdf"_s);
-    QFile::remove(mPdf);
     mLookups = 0;
 }
 
@@ -81,22 +82,22 @@ void TestLinePrinter::emptyHistoryOpensNothing()
 {
     print::DocumentPrinter printer(lookup());
     QCOMPARE(print::printLines(printer, history::HistoryLines()), 0);
-    printer.finish();
+    QVERIFY(!printer.finish());
     QCOMPARE(mLookups, 0);
-    QVERIFY(!QFile::exists(mPdf));
 }
 
 void TestLinePrinter::oneDocumentForEveryPress()
 {
     const history::HistoryLines lines = linesOf({line(1), line(2), line(3)});
-    {
-        print::DocumentPrinter printer(lookup());
-        QCOMPARE(print::printLines(printer, lines), 3);
-        QCOMPARE(print::printLines(printer, lines), 3);
-        QCOMPARE(mLookups, 1);
-        // The document is handed over only when the printer is done with.
-    }
-    const QStringList pages = pagesOf(mPdf);
+    print::DocumentPrinter printer(lookup());
+    QCOMPARE(print::printLines(printer, lines), 3);
+    QCOMPARE(print::printLines(printer, lines), 3);
+    QCOMPARE(mLookups, 1);
+    const std::optional<print::Document> document = printer.finish();
+    QVERIFY(document);
+    QCOMPARE(document->queue, u"queue"_s);
+    QCOMPARE(document->media, u"A4"_s);
+    const QStringList pages = pagesOf(document);
     QCOMPARE(pages.size(), 1);
     const QStringList printed = pages.first().split(u'\n', Qt::SkipEmptyParts);
     QStringList expected;
@@ -116,11 +117,9 @@ void TestLinePrinter::oneDocumentForEveryPress()
 
 void TestLinePrinter::emptyLinePrintsAsEmptyLine()
 {
-    {
-        print::DocumentPrinter printer(lookup());
-        print::printLines(printer, linesOf({line(1), QString(), line(3)}));
-    }
-    const QStringList pages = pagesOf(mPdf);
+    print::DocumentPrinter printer(lookup());
+    print::printLines(printer, linesOf({line(1), QString(), line(3)}));
+    const QStringList pages = pagesOf(printer.finish());
     QCOMPARE(pages.size(), 1);
     QStringList printed = pages.first().split(u'\n');
     while (!printed.isEmpty() && printed.first().trimmed().isEmpty()) {
@@ -139,11 +138,9 @@ void TestLinePrinter::pagesInOrderNoLineSplit()
     for (int k = 1; k <= kLines; ++k) {
         texts << u"%1 %2"_s.arg(k, 5, 10, QChar(u'0')).arg(line(k % 43 + 1));
     }
-    {
-        print::DocumentPrinter printer(lookup());
-        print::printLines(printer, linesOf(texts));
-    }
-    const QStringList pages = pagesOf(mPdf);
+    print::DocumentPrinter printer(lookup());
+    print::printLines(printer, linesOf(texts));
+    const QStringList pages = pagesOf(printer.finish());
     QVERIFY2(pages.size() >= 3, qPrintable(u"%1 pages"_s.arg(pages.size())));
     QStringList got;
     for (const QString& page : pages) {
@@ -166,14 +163,14 @@ void TestLinePrinter::noPrinterPrintsNothingAndGoesOn()
     int lookups = 0;
     print::DocumentPrinter printer([&lookups] {
         ++lookups;
-        return std::unique_ptr<QPrinter>();
+        return std::optional<print::Destination>();
     });
     QCOMPARE(print::printLines(printer, linesOf({line(1), line(2)})), 2);
     QCOMPARE(lookups, 1);
     // Every press looks for a printer again.
     QCOMPARE(print::printLines(printer, linesOf({line(1), line(2)})), 2);
     QCOMPARE(lookups, 2);
-    printer.finish();
+    QVERIFY(!printer.finish());
 }
 
 void TestLinePrinter::placeLine_data()
@@ -215,10 +212,60 @@ void TestLinePrinter::lookUpWithin()
     window.start(10);
     const auto silent = [] {
         std::this_thread::sleep_for(std::chrono::seconds(3));
-        return std::unique_ptr<QPrinter>();
+        return std::optional<print::Destination>();
     };
     QVERIFY(!print::lookUpWithin(silent, std::chrono::milliseconds(300)));
     QVERIFY2(ticks >= 5, qPrintable(QString::number(ticks)));
+}
+
+void TestLinePrinter::handOver_data()
+{
+    using Outcome = print::HandOver::Outcome;
+    QTest::addColumn<QString>("printSystem");
+    QTest::addColumn<int>("outcome");
+    QTest::newRow("accepted") << u"accepts"_s << int(Outcome::Accepted);
+    QTest::newRow("refused, with the reason") << u"refuses"_s << int(Outcome::Refused);
+    QTest::newRow("stalled: the wait is bounded") << u"stalls"_s << int(Outcome::TimedOut);
+    QTest::newRow("stalled: a signal ends the wait") << u"signal"_s << int(Outcome::Interrupted);
+    QTest::newRow("no document, no job") << u"none"_s << int(Outcome::NoDocument);
+}
+
+void TestLinePrinter::handOver()
+{
+    QFETCH(QString, printSystem);
+    QFETCH(int, outcome);
+    std::optional<print::Document> document =
+        print::Document{u"queue"_s, u"A4"_s, QByteArray("%PDF-")};
+    if (printSystem == u"none"_s) {
+        document.reset();
+    }
+    int submitted = 0;
+    const print::Submit submit = [printSystem, &submitted](const print::Document& job) {
+        ++submitted;
+        if (printSystem == u"stalls"_s || printSystem == u"signal"_s) {
+            std::this_thread::sleep_for(std::chrono::seconds(3));
+        }
+        const bool accepted = printSystem == u"accepts"_s && job.pdf == "%PDF-";
+        return print::Submission{accepted, accepted ? QString() : u"not accepting jobs"_s};
+    };
+    std::array<int, 2> interrupt{};
+    QCOMPARE(::pipe(interrupt.data()), 0);
+    if (printSystem == u"signal"_s) {
+        QCOMPARE(::write(interrupt[1], "s", 1), ssize_t{1});
+    }
+    QElapsedTimer waited;
+    waited.start();
+    const print::HandOver handed =
+        print::handOver(document, submit, std::chrono::milliseconds(500), interrupt[0]);
+    QCOMPARE(int(handed.outcome), outcome);
+    QVERIFY(waited.elapsed() < 2000);
+    QCOMPARE(handed.abandoned(), printSystem == u"stalls"_s || printSystem == u"signal"_s);
+    if (printSystem == u"refuses"_s) {
+        QCOMPARE(handed.reason, u"not accepting jobs"_s);
+    }
+    QCOMPARE(submitted > 0 || printSystem == u"signal"_s, printSystem != u"none"_s);
+    ::close(interrupt[0]);
+    ::close(interrupt[1]);
 }
 
 QTEST_MAIN(TestLinePrinter)

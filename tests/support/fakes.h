@@ -6,6 +6,7 @@
 #include <QString>
 #include <QStringList>
 #include <functional>
+#include <optional>
 #include <utility>
 
 // Answers questions from a script and keeps every text it was shown.
@@ -19,7 +20,10 @@ public:
         if (abandoned) {
             return kNo;
         }
-        return answers.isEmpty() ? defaultAnswer : answers.takeFirst();
+        if (answers.isEmpty()) {
+            return otherwise.value_or(defaultAnswer);
+        }
+        return answers.takeFirst();
     }
     void tell(const QString& text) override
     {
@@ -29,6 +33,8 @@ public:
     void abandon() override { abandoned = true; }
 
     QList<qint16> answers;
+    // The answer once the scripted ones are used up; the box's default when not set.
+    std::optional<qint16> otherwise;
     QStringList asked;
     QList<qint16> defaults;
     QStringList told;

@@ -15,7 +15,7 @@ public:
     void feed(std::initializer_list<int> numbers) { mValues << valuesFor(numbers); }
 
     void seedFromClock() override { ++seeds; }
-    double next() override { return mValues.at(taken++); }
+    double next() override { return mValues.at(cycle ? taken++ % mValues.size() : taken++); }
 
     // A value that draws the number n.
     static double valueFor(int n) { return (n - 0.5) / 43.0; }
@@ -30,6 +30,8 @@ public:
 
     int seeds = 0;
     qsizetype taken = 0;
+    // The values start again from the first once all are taken.
+    bool cycle = false;
 
 private:
     QList<double> mValues;

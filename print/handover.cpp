@@ -1,0 +1,130 @@
+#include "print/handover.h"
+
+#include <QtGlobal>
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <cstring>
+#include <cups/cups.h>
+#include <fcntl.h>
+#include <memory>
+#include <mutex>
+#include <poll.h>
+#include <system_error>
+#include <thread>
+#include <unistd.h>
+
+namespace print {
+
+namespace {
+
+constexpr auto kDocumentName = "history.pdf";
+
+// The answer, shared by the waiting end and the thread that submits, which may outlive it.
+struct Answer {
+    std::mutex lock;
+    Submission submission;
+    std::array<int, 2> done{-1, -1}; // written to once the submission has its answer
+
+    Answer() { ::pipe2(done.data(), O_CLOEXEC); }
+    ~Answer()
+    {
+        for (const int fd : done) {
+            if (fd >= 0) {
+                ::close(fd);
+            }
+        }
+    }
+    Answer(const Answer&) = delete;
+    Answer& operator=(const Answer&) = delete;
+};
+
+Submission refused(const char* reason)
+{
+    return {false, QString::fromUtf8(reason)};
+}
+
+} // namespace
+
+HandOver handOver(std::optional<Document> document, const Submit& submit,
+                  std::chrono::milliseconds timeout, int interrupt)
+{
+    if (!document) {
+        return {};
+    }
+    HandOver result{HandOver::Outcome::TimedOut, document->queue, {}};
+    auto answer = std::make_shared<Answer>();
+    if (answer->done[0] < 0) {
+        return {HandOver::Outcome::Refused, document->queue, QString::fromUtf8(std::strerror(errno))};
+    }
+    try {
+        std::thread([answer, submit, job = std::move(*document)] {
+            Submission submission = submit(job);
+            const std::lock_guard guard(answer->lock);
+            answer->submission = std::move(submission);
+            [[maybe_unused]] const ssize_t told = ::write(answer->done[1], "d", 1);
+        }).detach();
+    } catch (const std::system_error& error) {
+        return {HandOver::Outcome::Refused, result.queue, QString::fromUtf8(error.what())};
+    }
+
+    std::array<pollfd, 2> watched{{{answer->done[0], POLLIN, 0}, {interrupt, POLLIN, 0}}};
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    for (;;) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
+        const int ready = ::poll(watched.data(), interrupt >= 0 ? 2 : 1,
+                                 static_cast<int>(std::max<qint64>(left.count(), 0)));
+        if (ready < 0 && errno == EINTR) {
+            continue;
+        }
+        if (ready <= 0) {
+            return result;
+        }
+        if ((watched[0].revents & POLLIN) != 0) {
+            const std::lock_guard guard(answer->lock);
+            result.outcome = answer->submission.accepted ? HandOver::Outcome::Accepted
+                                                         : HandOver::Outcome::Refused;
+            result.reason = answer->submission.reason;
+            return result;
+        }
+        result.outcome = HandOver::Outcome::Interrupted;
+        return result;
+    }
+}
+
+Submission submitToCups(const Document& document)
+{
+    // A queue of Qt's naming may carry an instance behind a slash; the job goes to the queue.
+    const QByteArray queue = document.queue.section(u'/', 0, 0).toUtf8();
+    const QByteArray media = document.media.toUtf8();
+    cups_option_t* options = nullptr;
+    const int count = media.isEmpty() ? 0 : cupsAddOption("media", media.constData(), 0, &options);
+    const int job = cupsCreateJob(CUPS_HTTP_DEFAULT, queue.constData(), kDocumentTitle, count, options);
+    cupsFreeOptions(count, options);
+    if (job == 0) {
+        Submission failed = refused(cupsLastErrorString());
+        // For a queue that is gone, the job's creation tells only of an internal error; asking
+        // for the queue gives the print system's own words.
+        if (cups_dest_t* destination = cupsGetNamedDest(CUPS_HTTP_DEFAULT, queue.constData(),
+                                                        nullptr)) {
+            cupsFreeDests(1, destination);
+        } else {
+            failed = refused(cupsLastErrorString());
+        }
+        return failed;
+    }
+    if (cupsStartDocument(CUPS_HTTP_DEFAULT, queue.constData(), job, kDocumentName,
+                          CUPS_FORMAT_PDF, 1) != HTTP_STATUS_CONTINUE ||
+        cupsWriteRequestData(CUPS_HTTP_DEFAULT, document.pdf.constData(),
+                             static_cast<std::size_t>(document.pdf.size())) !=
+            HTTP_STATUS_CONTINUE ||
+        cupsFinishDocument(CUPS_HTTP_DEFAULT, queue.constData()) != IPP_STATUS_OK) {
+        const Submission failed = refused(cupsLastErrorString());
+        cupsCancelJob2(CUPS_HTTP_DEFAULT, queue.constData(), job, 0);
+        return failed;
+    }
+    return {true, {}};
+}
+
+} // namespace print

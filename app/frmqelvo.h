@@ -38,7 +38,7 @@ public:
     struct Services {
         // The previous-instance flag, and who holds the history.
         std::function<desktop::PreviousInstance()> previousInstance;
-        desktop::ProgramFolder programFolder;   // the folder of the running executable
+        desktop::ProgramFolder programFolder; // the folder of the running executable
         draw::RandomSource* random = nullptr;
         QuestionBox* questions = nullptr;
         print::LinePrinter* printer = nullptr;

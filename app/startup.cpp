@@ -7,8 +7,7 @@ namespace startup {
 QPointF centredTopLeft(QRectF monitorTwips, QSizeF windowTwips)
 {
     const auto left =
-        (static_cast<float>(monitorTwips.width()) - static_cast<float>(windowTwips.width())) /
-        2.0F;
+        (static_cast<float>(monitorTwips.width()) - static_cast<float>(windowTwips.width())) / 2.0F;
     const auto top =
         (static_cast<float>(monitorTwips.height()) - static_cast<float>(windowTwips.height())) /
         2.0F;

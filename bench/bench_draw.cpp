@@ -4,8 +4,8 @@
 #include "draw/historyline.h"
 #include "draw/randomsource.h"
 #include "draw/sixnumbers.h"
-#include "support/fakes.h"
 #include "support/samples.h"
+#include "support/scriptedquestionbox.h"
 #include "support/scriptedsource.h"
 
 #include <QApplication>
@@ -40,11 +40,8 @@ void sameDrawAnsweredNo(ScriptedSource& random, ScriptedQuestionBox& questions)
 // A history file of count lines, all equal to the line of the draw of sameDrawAnsweredNo().
 bool writeHistory(const QString& folder, int count)
 {
-    QByteArray ini = "[History]\r\nData=" + QByteArray::number(count) + "\r\n";
-    for (int k = 1; k <= count; ++k) {
-        ini += "His" + QByteArray::number(k) + '=' + samples::exampleLine().toLatin1() + "\r\n";
-    }
-    return samples::writeFile(folder + QStringLiteral("/qelvo.ini"), ini);
+    return samples::writeFile(folder + QStringLiteral("/qelvo.ini"),
+                              samples::historyFile(QStringList(count, samples::exampleLine())));
 }
 
 // The window's load with a full history, up to its first paint.

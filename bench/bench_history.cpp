@@ -19,20 +19,9 @@ constexpr QByteArrayView kSection = "History";
 
 using samples::numberedLines;
 
-void put(const QString& path, const QByteArray& bytes)
-{
-    samples::writeFile(path, bytes);
-}
-
-QByteArray contents(const QString& path)
-{
-    return samples::readFile(path);
-}
-
-QByteArray lineKey(int k)
-{
-    return "His" + QByteArray::number(k);
-}
+using history::lineKey;
+using samples::readFile;
+using samples::writeFile;
 
 struct Files {
     QTemporaryDir dir;
@@ -43,21 +32,21 @@ struct Files {
     explicit Files(int count)
     {
         history::saveHistory(path, numberedLines(count));
-        full = contents(path);
+        full = readFile(path);
     }
 };
 
 // The reference: every value read or written costs a whole read (and a whole write) of the file.
 QByteArray referenceRead(const QString& path, QByteArrayView key, QByteArrayView fallback)
 {
-    return history::ProfileDocument(contents(path)).value(kSection, key, fallback, kCapacity);
+    return history::ProfileDocument(readFile(path)).value(kSection, key, fallback, kCapacity);
 }
 
 void referenceWrite(const QString& path, QByteArrayView key, QByteArrayView value)
 {
-    history::ProfileDocument document(contents(path));
+    history::ProfileDocument document(readFile(path));
     document.setValue(kSection, key, value);
-    put(path, document.toBytes());
+    writeFile(path, document.toBytes());
 }
 
 void referenceLoad(const QString& path)
@@ -95,7 +84,7 @@ void timeFrom(benchmark::State& state, const Files& files, const QByteArray& sta
 {
     for (auto _ : state) {
         state.PauseTiming();
-        put(files.path, start);
+        writeFile(files.path, start);
         state.ResumeTiming();
         operation();
     }
@@ -200,7 +189,7 @@ template <typename Operation> void crafted(benchmark::State& state, int count, O
     const QByteArray start = craftedFile(count, static_cast<int>(state.range(0)));
     for (auto _ : state) {
         state.PauseTiming();
-        put(path, start);
+        writeFile(path, start);
         state.ResumeTiming();
         operation(path);
     }

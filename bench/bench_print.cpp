@@ -12,8 +12,9 @@ void printHistory(benchmark::State& state)
     const history::HistoryLines lines = samples::numberedLines(static_cast<int>(state.range(0)));
     qsizetype bytes = 0;
     for (auto _ : state) {
-        print::DocumentPrinter printer(
-            [] { return print::Destination{QStringLiteral("queue"), QPageSize(QPageSize::A4)}; });
+        print::DocumentPrinter printer([] {
+            return print::Destination{QStringLiteral("queue"), QPageSize(QPageSize::A4)};
+        });
         print::printLines(printer, lines);
         bytes = printer.finish()->pdf.size();
     }

@@ -85,8 +85,7 @@ bool knockOn(const QByteArray& socketPath)
 bool isThisUsers(pid_t pid)
 {
     struct stat process {};
-    return pid > 0 &&
-           ::stat(("/proc/" + QByteArray::number(pid)).constData(), &process) == 0 &&
+    return pid > 0 && ::stat(("/proc/" + QByteArray::number(pid)).constData(), &process) == 0 &&
            process.st_uid == ::getuid();
 }
 

@@ -29,8 +29,7 @@ int openAt(int folder, const char* name, int flags, mode_t mode)
     return ::openat(folder, name, flags, mode);
 }
 
-SystemCalls gCalls{openAt,    ::write,    ::fdatasync, ::fsync,
-                   ::linkat,  ::renameat, ::fsetxattr};
+SystemCalls gCalls{openAt, ::write, ::fdatasync, ::fsync, ::linkat, ::renameat, ::fsetxattr};
 
 // A descriptor closed when it goes out of scope.
 class Descriptor {
@@ -129,8 +128,9 @@ std::optional<FileError> takeOverAttributes(int fd, const QByteArray& oldPath,
         groupKept = ::fchown(fd, old.st_uid, old.st_gid) == 0 ||
                     ::fchown(fd, static_cast<uid_t>(-1), old.st_gid) == 0;
     }
-    const std::optional<QByteArray> oldList = attributeBytes(
-        [&](char* list, std::size_t size) { return ::llistxattr(oldPath.constData(), list, size); });
+    const std::optional<QByteArray> oldList = attributeBytes([&](char* list, std::size_t size) {
+        return ::llistxattr(oldPath.constData(), list, size);
+    });
     const std::optional<QByteArray> newList =
         attributeBytes([&](char* list, std::size_t size) { return ::flistxattr(fd, list, size); });
     if (!oldList || !newList) {
@@ -260,8 +260,8 @@ Outcome writeTemporary(int folder, const QByteArray& prefix, const QByteArray& b
     int linked = -1;
     do {
         name = temporaryName(prefix, attempt);
-        linked = gCalls.linkat(AT_FDCWD, self.constData(), folder, name.constData(),
-                               AT_SYMLINK_FOLLOW);
+        linked =
+            gCalls.linkat(AT_FDCWD, self.constData(), folder, name.constData(), AT_SYMLINK_FOLLOW);
     } while (linked != 0 && errno == EEXIST && ++attempt < kNameAttempts);
     if (linked != 0) {
         error = systemError();
@@ -375,8 +375,7 @@ std::optional<FileError> replaceAtomically(const QString& path, const QByteArray
         return systemError();
     }
 
-    const Descriptor folder(
-        ::open(parts.folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    const Descriptor folder(::open(parts.folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (!folder.isOpen()) {
         return systemError();
     }

@@ -17,20 +17,6 @@ constexpr QByteArrayView kCountDefault = "0";
 // Read as a Unicode file of the other byte order, it would be appended to in the wrong one.
 constexpr QByteArrayView kUtf16BeByteOrderMark = "\xFE\xFF";
 
-// "His1", "His2", ... "His10": the key of the line at a position counted from 1.
-QByteArray lineKey(qint32 position)
-{
-    // One allocation: a key is made for every line written.
-    std::array<char, std::numeric_limits<qint32>::digits10 + 2> digits{};
-    const std::to_chars_result written =
-        std::to_chars(digits.data(), digits.data() + digits.size(), position);
-    const auto length = static_cast<qsizetype>(written.ptr - digits.data());
-    QByteArray key;
-    key.reserve(kLineKeyPrefix.size() + length);
-    key.append(kLineKeyPrefix).append(digits.data(), length);
-    return key;
-}
-
 // The history file read once into memory; writes change the memory until replace().
 class HistoryFile {
 public:
@@ -123,6 +109,19 @@ private:
 };
 
 } // namespace
+
+QByteArray lineKey(qint32 position)
+{
+    // One allocation: a key is made for every line written.
+    std::array<char, std::numeric_limits<qint32>::digits10 + 2> digits{};
+    const std::to_chars_result written =
+        std::to_chars(digits.data(), digits.data() + digits.size(), position);
+    const auto length = static_cast<qsizetype>(written.ptr - digits.data());
+    QByteArray key;
+    key.reserve(kLineKeyPrefix.size() + length);
+    key.append(kLineKeyPrefix).append(digits.data(), length);
+    return key;
+}
 
 std::optional<qint32> parseCount(QByteArrayView text)
 {

@@ -42,6 +42,9 @@ struct SaveResult {
     std::optional<Failure> failure;
 };
 
+// "His1", "His2", ... "His10": the key of the line at a position counted from 1.
+QByteArray lineKey(qint32 position);
+
 // A whole decimal number with an optional sign, from -2,147,483,648 to kMaxLines.
 std::optional<qint32> parseCount(QByteArrayView text);
 

@@ -55,7 +55,8 @@ HandOver handOver(std::optional<Document> document, const Submit& submit,
     HandOver result{HandOver::Outcome::TimedOut, document->queue, {}};
     auto answer = std::make_shared<Answer>();
     if (answer->done[0] < 0) {
-        return {HandOver::Outcome::Refused, document->queue, QString::fromUtf8(std::strerror(errno))};
+        return {HandOver::Outcome::Refused, document->queue,
+                QString::fromUtf8(std::strerror(errno))};
     }
     try {
         std::thread([answer, submit, job = std::move(*document)] {
@@ -100,22 +101,23 @@ Submission submitToCups(const Document& document)
     const QByteArray media = document.media.toUtf8();
     cups_option_t* options = nullptr;
     const int count = media.isEmpty() ? 0 : cupsAddOption("media", media.constData(), 0, &options);
-    const int job = cupsCreateJob(CUPS_HTTP_DEFAULT, queue.constData(), kDocumentTitle, count, options);
+    const int job =
+        cupsCreateJob(CUPS_HTTP_DEFAULT, queue.constData(), kDocumentTitle, count, options);
     cupsFreeOptions(count, options);
     if (job == 0) {
         Submission failed = refused(cupsLastErrorString());
         // For a queue that is gone, the job's creation tells only of an internal error; asking
         // for the queue gives the print system's own words.
-        if (cups_dest_t* destination = cupsGetNamedDest(CUPS_HTTP_DEFAULT, queue.constData(),
-                                                        nullptr)) {
+        if (cups_dest_t* destination =
+                cupsGetNamedDest(CUPS_HTTP_DEFAULT, queue.constData(), nullptr)) {
             cupsFreeDests(1, destination);
         } else {
             failed = refused(cupsLastErrorString());
         }
         return failed;
     }
-    if (cupsStartDocument(CUPS_HTTP_DEFAULT, queue.constData(), job, kDocumentName,
-                          CUPS_FORMAT_PDF, 1) != HTTP_STATUS_CONTINUE ||
+    if (cupsStartDocument(CUPS_HTTP_DEFAULT, queue.constData(), job, kDocumentName, CUPS_FORMAT_PDF,
+                          1) != HTTP_STATUS_CONTINUE ||
         cupsWriteRequestData(CUPS_HTTP_DEFAULT, document.pdf.constData(),
                              static_cast<std::size_t>(document.pdf.size())) !=
             HTTP_STATUS_CONTINUE ||

@@ -1,8 +1,9 @@
 #include "app/frmqelvo.h"
 #include "app/layout.h"
 #include "app/texts.h"
-#include "support/fakes.h"
+#include "support/recordingprinter.h"
 #include "support/samples.h"
+#include "support/scriptedquestionbox.h"
 #include "support/scriptedsource.h"
 
 #include <QAbstractItemView>
@@ -30,7 +31,7 @@ constexpr std::initializer_list<int> kExampleDraw{23, 7, 41, 2, 15, 30};
 // A history file of one line, the example draw's.
 QByteArray exampleFile()
 {
-    return "[History]\r\nData=1\r\nHis1=" + samples::exampleLine().toLatin1() + "\r\n";
+    return samples::historyFile(QStringList{samples::exampleLine()});
 }
 
 // The window with scripted collaborators, its program folder a fresh temporary folder.
@@ -40,7 +41,8 @@ struct Harness {
     {
     }
 
-    void start()
+    // False when the window did not show; a failed check in a helper must stop the test.
+    [[nodiscard]] bool start()
     {
         window = std::make_unique<frmQelvo>(
             frmQelvo::Services{[this] { return previousInstance; },
@@ -52,12 +54,16 @@ struct Harness {
                                [this] { ++quits; },
                                [this](WId, qreal) { return frame; }});
         window->Form_Load();
-        if (!window->endCode()) {
-            window->show();
-            QVERIFY(QTest::qWaitForWindowExposed(window.get()));
+        if (window->endCode()) {
+            return true;
         }
+        window->show();
+        return QTest::qWaitForWindowExposed(window.get());
     }
-    void writeIni(const QByteArray& bytes) const { QVERIFY(samples::writeFile(iniPath(), bytes)); }
+    [[nodiscard]] bool writeIni(const QByteArray& bytes) const
+    {
+        return samples::writeFile(iniPath(), bytes);
+    }
     [[nodiscard]] QByteArray ini() const { return samples::readFile(iniPath()); }
     [[nodiscard]] QString iniPath() const { return folder + u"/qelvo.ini"_s; }
 
@@ -144,8 +150,8 @@ private slots:
     void fullHistoryKeepsItsLines();
     void secondInstanceEndsUntouched_data();
     void secondInstanceEndsUntouched();
-    void dataFolderAndFile();
     void closeSavesOnce();
+    void closeWithFailedSave_data();
     void closeWithFailedSave();
     void damagedFileAtStart();
     void clearAnsweredNo();
@@ -191,7 +197,7 @@ void TestFrmQelvo::geometryAt96Dpi()
     QFETCH(QString, name);
     QFETCH(QRect, pixels);
     Harness h;
-    h.start();
+    QVERIFY(h.start());
     if (h.window->logicalDpiY() != 96) {
         QSKIP("the screen's logical DPI is not 96");
     }
@@ -204,7 +210,7 @@ void TestFrmQelvo::geometryAt96Dpi()
 void TestFrmQelvo::windowFrameAndCaptions()
 {
     Harness h;
-    h.start();
+    QVERIFY(h.start());
     QCOMPARE(h.window->windowTitle(), u"Six Random Numbers"_s);
     QCOMPARE(h.window->size(), QSize(305, 207));
     QCOMPARE(h.window->minimumSize(), h.window->maximumSize());
@@ -229,23 +235,16 @@ void TestFrmQelvo::windowFrameAndCaptions()
 void TestFrmQelvo::tilesAtStart()
 {
     Harness h;
-    h.start();
+    QVERIFY(h.start());
     QCOMPARE(h.tileCaptions(), stars());
     QVERIFY(h.tilesShow(layout::kBlueGradient));
     for (int i = 0; i < draw::kTileCount; ++i) {
         const QLabel* tile = h.tile(i);
-        QCOMPARE(tile->palette().color(QPalette::WindowText),
-                 layout::fromBgr(layout::kTileText[static_cast<std::size_t>(i)]));
-        QVERIFY(tile->autoFillBackground());
-        QCOMPARE(tile->frameShape(), QFrame::Box);
-        QCOMPARE(tile->alignment(), Qt::AlignCenter);
-        QCOMPARE(tile->font().pointSizeF(), 20.25);
-        QVERIFY(tile->font().bold());
+        // A Japanese bold face is found for the tiles, and two digits fit inside the border.
         const QFontInfo face(tile->font());
         QVERIFY2(face.family() == u"ＭＳ Ｐゴシック"_s || face.family() == u"IPAPGothic"_s,
                  qPrintable(face.family()));
         QVERIFY(face.bold());
-        // Two digits fit inside the tile's border.
         const QSize digits = tile->fontMetrics().size(0, u"43"_s);
         QVERIFY(digits.width() <= tile->contentsRect().width());
         QVERIFY(tile->fontMetrics().ascent() <= tile->contentsRect().height());
@@ -255,8 +254,8 @@ void TestFrmQelvo::tilesAtStart()
 void TestFrmQelvo::listsShowTheirLines()
 {
     Harness h;
-    h.writeIni(samples::historyFile(12));
-    h.start();
+    QVERIFY(h.writeIni(samples::historyFile(12)));
+    QVERIFY(h.start());
     h.click(u"Command1"_s, {9, 8, 7, 6, 5, 4});
     QCoreApplication::processEvents();
     // The sorted list shows all six texts without scrolling.
@@ -278,7 +277,7 @@ void TestFrmQelvo::listsShowTheirLines()
 void TestFrmQelvo::tabOrder()
 {
     Harness h;
-    h.start();
+    QVERIFY(h.start());
     QApplication::setActiveWindow(h.window.get());
     QVERIFY(QTest::qWaitForWindowActive(h.window.get()));
     QCOMPARE(QApplication::focusWidget()->objectName(), u"Command1"_s);
@@ -294,7 +293,7 @@ void TestFrmQelvo::tabOrder()
 void TestFrmQelvo::drawFillsTilesListsAndHistory()
 {
     Harness h;
-    h.start();
+    QVERIFY(h.start());
     h.click(u"Command1"_s, kExampleDraw);
     QCOMPARE(h.tileCaptions(), (QStringList{u"23"_s, u"7"_s, u"41"_s, u"2"_s, u"15"_s, u"30"_s}));
     QCOMPARE(h.sorted(), (QStringList{u"02"_s, u"07"_s, u"15"_s, u"23"_s, u"30"_s, u"41"_s}));
@@ -308,7 +307,7 @@ void TestFrmQelvo::drawFillsTilesListsAndHistory()
 void TestFrmQelvo::repeatKeptThenDiscarded()
 {
     Harness h;
-    h.start();
+    QVERIFY(h.start());
     h.click(u"Command1"_s, kExampleDraw);
 
     h.questions.answers = {QuestionBox::kYes};
@@ -338,9 +337,9 @@ void TestFrmQelvo::repeatCountsLoadedLines()
 {
     Harness h;
     const QByteArray line = samples::exampleLine().toLatin1();
-    h.writeIni("[History]\r\nData=4\r\nHis1=" + line + "\r\nHis2=" + line +
-               "\r\nHis3=\r\nHis4=" + line + "\r\n");
-    h.start();
+    QVERIFY(h.writeIni("[History]\r\nData=4\r\nHis1=" + line + "\r\nHis2=" + line +
+                       "\r\nHis3=\r\nHis4=" + line + "\r\n"));
+    QVERIFY(h.start());
     QCOMPARE(h.history(), (QStringList{samples::exampleLine(), samples::exampleLine(), QString(),
                                        samples::exampleLine()}));
     h.questions.answers = {QuestionBox::kNo};
@@ -352,8 +351,8 @@ void TestFrmQelvo::repeatCountsLoadedLines()
 void TestFrmQelvo::fullHistoryKeepsItsLines()
 {
     Harness h;
-    h.writeIni(samples::historyFile(history::kMaxLines));
-    h.start();
+    QVERIFY(h.writeIni(samples::historyFile(history::kMaxLines)));
+    QVERIFY(h.start());
     QCOMPARE(h.history().size(), history::kMaxLines);
     h.click(u"Command1"_s, kExampleDraw);
     QCOMPARE(h.tileCaptions(), (QStringList{u"23"_s, u"7"_s, u"41"_s, u"2"_s, u"15"_s, u"30"_s}));
@@ -369,8 +368,8 @@ void TestFrmQelvo::secondInstanceEndsUntouched_data()
     QTest::addColumn<desktop::PreviousInstance>("found");
     QTest::addColumn<int>("code");
     QTest::addColumn<QString>("told");
-    QTest::newRow("running copy brought forward") << desktop::PreviousInstance::Activated << 0
-                                                  << QString();
+    QTest::newRow("running copy brought forward")
+        << desktop::PreviousInstance::Activated << 0 << QString();
     QTest::newRow("running copy out of reach")
         << desktop::PreviousInstance::Unreachable << 1
         << u"このプログラムは既に起動していますが、そのウィンドウを前面に出せませんでした。"
@@ -388,8 +387,8 @@ void TestFrmQelvo::secondInstanceEndsUntouched()
     QFETCH(QString, told);
     Harness h;
     h.previousInstance = found;
-    h.writeIni("[History]\r\nData=1\r\nHis1=x\r\n");
-    h.start();
+    QVERIFY(h.writeIni("[History]\r\nData=1\r\nHis1=x\r\n"));
+    QVERIFY(h.start());
     QCOMPARE(h.window->endCode(), std::optional<int>(code));
     QCOMPARE(h.questions.told, told.isEmpty() ? QStringList() : QStringList{told});
     QVERIFY(!h.window->isVisible());
@@ -398,35 +397,35 @@ void TestFrmQelvo::secondInstanceEndsUntouched()
     QCOMPARE(h.ini(), QByteArray("[History]\r\nData=1\r\nHis1=x\r\n"));
 }
 
-void TestFrmQelvo::dataFolderAndFile()
-{
-    Harness h;
-    h.start();
-    QCOMPARE(h.window->property("mstrMyPath").toString(), h.folder + u'/');
-    QCOMPARE(h.window->property("mstrFullPathFileName").toString(), h.folder + u"/qelvo.ini"_s);
-}
-
 void TestFrmQelvo::closeSavesOnce()
 {
     Harness h;
-    h.start();
+    QVERIFY(h.start());
     h.click(u"Command1"_s, kExampleDraw);
     QVERIFY(h.window->close());
-    const QByteArray saved = exampleFile();
-    QCOMPARE(h.ini(), saved);
-    // The unload runs once: a later close or signal writes nothing more.
-    h.writeIni("changed");
+    QCOMPARE(h.window->property("mstrFullPathFileName").toString(), h.iniPath());
+    QCOMPARE(h.ini(), exampleFile());
+    // The unload runs once: a later close, signal or session end writes nothing more.
+    QVERIFY(h.writeIni("changed"));
     QVERIFY(h.window->close());
+    h.window->saveForSessionEnd();
     h.window->endNow();
     QCOMPARE(h.ini(), QByteArray("changed"));
     QCOMPARE(h.window->exitStatus(), 0);
+}
+
+void TestFrmQelvo::closeWithFailedSave_data()
+{
+    QTest::addColumn<bool>("signal");
+    QTest::newRow("then closed") << false;
+    QTest::newRow("then a signal") << true;
 }
 
 void TestFrmQelvo::closeWithFailedSave()
 {
     Harness h;
     h.folder = h.dir.filePath(u"not yet"_s);
-    h.start();
+    QVERIFY(h.start());
     h.click(u"Command1"_s, kExampleDraw);
 
     // No (the default) keeps the window open; the lines are still there to be saved.
@@ -437,18 +436,25 @@ void TestFrmQelvo::closeWithFailedSave()
     QVERIFY(h.questions.asked.value(0).contains(h.iniPath()));
     QVERIFY(h.questions.asked.value(0).contains(u"保存せずに終了しますか"_s));
 
-    // With the cause removed, the next close saves.
+    // With the cause removed, the next end saves: by the close box or by a signal.
     QVERIFY(QDir().mkpath(h.folder));
-    QVERIFY(h.window->close());
-    QVERIFY(h.ini().contains(samples::exampleLine().toLatin1()));
+    QFETCH(bool, signal);
+    if (signal) {
+        h.window->endNow();
+    } else {
+        QVERIFY(h.window->close());
+    }
+    QCOMPARE(h.ini(), exampleFile());
+    QCOMPARE(h.window->exitStatus(), 0);
+    QVERIFY(h.reported.isEmpty());
 }
 
 void TestFrmQelvo::damagedFileAtStart()
 {
     Harness h;
     const QByteArray damaged = "[History]\r\nData=12x\r\nHis1=a\r\n";
-    h.writeIni(damaged);
-    h.start();
+    QVERIFY(h.writeIni(damaged));
+    QVERIFY(h.start());
     QCOMPARE(h.window->endCode(), std::optional<int>(1));
     QCOMPARE(h.questions.told.size(), 1);
     QVERIFY(h.questions.told.value(0).contains(u"「12x」"_s));
@@ -460,8 +466,8 @@ void TestFrmQelvo::clearAnsweredNo()
 {
     Harness h;
     const QByteArray file = exampleFile();
-    h.writeIni(file);
-    h.start();
+    QVERIFY(h.writeIni(file));
+    QVERIFY(h.start());
     h.click(u"Command1"_s, {1, 2, 3, 4, 5, 6});
     h.questions.answers = {QuestionBox::kNo};
     h.click(u"Command3"_s);
@@ -474,8 +480,8 @@ void TestFrmQelvo::clearAnsweredNo()
 void TestFrmQelvo::clearAnsweredYes()
 {
     Harness h;
-    h.writeIni(exampleFile());
-    h.start();
+    QVERIFY(h.writeIni(exampleFile()));
+    QVERIFY(h.start());
     h.click(u"Command1"_s, {1, 2, 3, 4, 5, 6});
     h.questions.answers = {QuestionBox::kYes};
     h.click(u"Command3"_s);
@@ -492,8 +498,8 @@ void TestFrmQelvo::withoutPermission()
     }
     Harness h;
     const QByteArray file = exampleFile();
-    h.writeIni(file);
-    h.start();
+    QVERIFY(h.writeIni(file));
+    QVERIFY(h.start());
     h.click(u"Command1"_s, {1, 2, 3, 4, 5, 6});
     const QFile::Permissions writable = QFile::permissions(h.folder);
     QVERIFY(QFile::setPermissions(h.folder, QFile::ReadOwner | QFile::ExeOwner));
@@ -518,9 +524,9 @@ void TestFrmQelvo::withoutPermission()
 void TestFrmQelvo::clearWithDamagedCount()
 {
     Harness h;
-    h.start();
+    QVERIFY(h.start());
     h.click(u"Command1"_s, kExampleDraw);
-    h.writeIni("[History]\r\nData=99999\r\n");
+    QVERIFY(h.writeIni("[History]\r\nData=99999\r\n"));
     h.click(u"Command3"_s);
     QVERIFY(h.questions.asked.isEmpty());
     QCOMPARE(h.questions.told.size(), 1);
@@ -532,13 +538,13 @@ void TestFrmQelvo::clearWithDamagedCount()
 void TestFrmQelvo::printSendsEveryLine()
 {
     Harness h;
-    h.start();
+    QVERIFY(h.start());
     h.click(u"Command2"_s);
     QVERIFY(h.printer.printed.isEmpty());
 
     Harness loaded;
-    loaded.writeIni("[History]\r\nData=3\r\nHis1=a\r\nHis2=\r\nHis3=c\r\n");
-    loaded.start();
+    QVERIFY(loaded.writeIni("[History]\r\nData=3\r\nHis1=a\r\nHis2=\r\nHis3=c\r\n"));
+    QVERIFY(loaded.start());
     loaded.printer.failing = {u"a"_s};
     loaded.click(u"Command2"_s);
     loaded.printer.failing.clear();
@@ -558,34 +564,45 @@ void TestFrmQelvo::printSendsEveryLine()
 void TestFrmQelvo::endingWhileABoxIsOpen_data()
 {
     QTest::addColumn<QString>("box");
+    QTest::addColumn<bool>("displayGone");
     QTest::addColumn<QByteArray>("file");
     QTest::addColumn<int>("status");
-    const QByteArray first = exampleFile();
     const QByteArray head =
         "[History]\r\nData=2\r\nHis1=" + samples::exampleLine().toLatin1() + "\r\nHis2=";
-    // The repeated line stays, as the question's default would keep it.
-    QTest::newRow("repeat question")
-        << u"repeat"_s << head + samples::exampleLine().toLatin1() + "\r\n"
-        << 0;
-    // Nothing is cleared; the kept line is saved as at any close.
-    QTest::newRow("clear question")
-        << u"clear"_s << head + "01  ;  02  ;  03  ;  04  ;  05  ;  06\r\n"
-        << 0;
-    // Nothing new is saved, and the failure is reported.
-    QTest::newRow("close without saving question") << u"unsaved"_s << first << 1;
-    QTest::newRow("history full message")
-        << u"full"_s << samples::historyFile(history::kMaxLines) << 0;
+    // A signal, or the display going away: the same end, without a widget for the latter.
+    for (const bool displayGone : {false, true}) {
+        const QByteArray how = displayGone ? ", display gone" : ", signal";
+        // The repeated line stays, as the question's default would keep it.
+        QTest::newRow("repeat question" + how)
+            << u"repeat"_s << displayGone << head + samples::exampleLine().toLatin1() + "\r\n"
+            << 0;
+        // Nothing is cleared; the kept line is saved as at any close.
+        QTest::newRow("clear question" + how)
+            << u"clear"_s << displayGone << head + "01  ;  02  ;  03  ;  04  ;  05  ;  06\r\n"
+            << 0;
+        // Nothing new is saved, and the failure is reported.
+        QTest::newRow("close without saving question" + how)
+            << u"unsaved"_s << displayGone << exampleFile() << 1;
+        QTest::newRow("history full message" + how)
+            << u"full"_s << displayGone << samples::historyFile(history::kMaxLines) << 0;
+    }
 }
 
 void TestFrmQelvo::endingWhileABoxIsOpen()
 {
     QFETCH(QString, box);
+    QFETCH(bool, displayGone);
     QFETCH(QByteArray, file);
     QFETCH(int, status);
     Harness h;
-    h.writeIni(box == u"full"_s ? samples::historyFile(history::kMaxLines) : exampleFile());
-    h.start();
-    const auto endWhileShown = [&h] { h.questions.onNextBox = [&h] { h.window->endNow(); }; };
+    QVERIFY(
+        h.writeIni(box == u"full"_s ? samples::historyFile(history::kMaxLines) : exampleFile()));
+    QVERIFY(h.start());
+    const auto endWhileShown = [&h, displayGone] {
+        h.questions.onNextBox = [&h, displayGone] {
+            displayGone ? h.window->endWithoutDisplay() : h.window->endNow();
+        };
+    };
     if (box == u"repeat"_s || box == u"full"_s) {
         endWhileShown();
         h.click(u"Command1"_s, kExampleDraw);
@@ -603,21 +620,22 @@ void TestFrmQelvo::endingWhileABoxIsOpen()
         QVERIFY(QDir().rmdir(h.iniPath()));
         QVERIFY(QDir(h.folder).rename(u"kept.ini"_s, u"qelvo.ini"_s));
     }
-    QVERIFY(h.questions.abandoned);
-    QCOMPARE(h.quits, 1);
-    QVERIFY(!h.window->isVisible());
+    // With the display gone no widget is touched: the toolkit ends the program itself.
+    QCOMPARE(h.questions.abandoned, !displayGone);
+    QCOMPARE(h.quits, displayGone ? 0 : 1);
     QCOMPARE(h.window->exitStatus(), status);
     QCOMPARE(h.reported.size(), status);
     QCOMPARE(h.ini(), file);
-    // Nothing after the end changes the file: a late close writes nothing.
+    // Nothing after the end changes the file: a late close or signal writes nothing.
     h.window->close();
+    h.window->endNow();
     QCOMPARE(h.ini(), file);
 }
 
 void TestFrmQelvo::endingWithoutABox()
 {
     Harness h;
-    h.start();
+    QVERIFY(h.start());
     h.click(u"Command1"_s, kExampleDraw);
     h.window->endNow();
     QCOMPARE(h.quits, 1);
@@ -626,7 +644,7 @@ void TestFrmQelvo::endingWithoutABox()
     // A save that fails is reported on standard error, naming the file and the reason; no box.
     Harness failing;
     failing.folder = failing.dir.filePath(u"missing"_s);
-    failing.start();
+    QVERIFY(failing.start());
     failing.window->endNow();
     QVERIFY(failing.questions.asked.isEmpty() && failing.questions.told.isEmpty());
     QCOMPARE(failing.reported.size(), 1);
@@ -641,7 +659,7 @@ void TestFrmQelvo::sessionEndSavesAndGoesOn()
 {
     Harness h;
     h.folder = h.dir.filePath(u"later"_s);
-    h.start();
+    QVERIFY(h.start());
     h.click(u"Command1"_s, kExampleDraw);
     h.window->saveForSessionEnd();
     QCOMPARE(h.reported.size(), 1);
@@ -662,7 +680,7 @@ void TestFrmQelvo::folderNameNotUtf8()
 {
     Harness h;
     h.folderNamed = false;
-    h.start();
+    QVERIFY(h.start());
     QCOMPARE(h.window->endCode(), std::optional<int>(1));
     QCOMPARE(h.questions.told, QStringList{texts::unnamedFolderMessage(h.folder)});
     QVERIFY(h.window->fullPathFileName().isEmpty());
@@ -671,10 +689,10 @@ void TestFrmQelvo::folderNameNotUtf8()
 void TestFrmQelvo::clearKeepsWhatChangedDuringItsQuestion()
 {
     Harness h;
-    h.writeIni("[History]\r\nData=2\r\nHis1=a\r\nHis2=b\r\n");
-    h.start();
+    QVERIFY(h.writeIni("[History]\r\nData=2\r\nHis1=a\r\nHis2=b\r\n"));
+    QVERIFY(h.start());
     h.questions.onNextBox = [&h] {
-        h.writeIni(h.ini() + "; added meanwhile\r\n[Other]\r\nx=1\r\n");
+        QVERIFY(h.writeIni(h.ini() + "; added meanwhile\r\n[Other]\r\nx=1\r\n"));
     };
     h.questions.answers = {QuestionBox::kYes};
     h.click(u"Command3"_s);
@@ -686,7 +704,7 @@ void TestFrmQelvo::placedWithItsFrame()
 {
     Harness h;
     h.frame = QMargins(1, 20, 1, 1);
-    h.start();
+    QVERIFY(h.start());
     // The outer window, frame and title bar included, is centred: twice its centre is the
     // screen's size, give or take the rounding of a half pixel.
     const QSize screen = h.window->screen()->geometry().size();
@@ -700,8 +718,8 @@ void TestFrmQelvo::placedWithItsFrame()
 void TestFrmQelvo::newestLineInView()
 {
     Harness h;
-    h.writeIni(samples::historyFile(40));
-    h.start();
+    QVERIFY(h.writeIni(samples::historyFile(40)));
+    QVERIFY(h.start());
     QAbstractItemView* list = h.list1();
     const auto inView = [list](int row) {
         const QRect rect = list->visualRect(list->model()->index(row, 0));
@@ -720,12 +738,12 @@ void TestFrmQelvo::newestLineInView()
 void TestFrmQelvo::namesForAScreenReader()
 {
     Harness h;
-    h.start();
+    QVERIFY(h.start());
     const auto name = [&h](const QString& control) {
         return QAccessible::queryAccessibleInterface(h.control<QWidget>(control))
             ->text(QAccessible::Name);
     };
-    QCOMPARE(name(u"Command1"_s), u"乱数発生"_s);
+    // The stacked captions are said as words.
     QCOMPARE(name(u"Command2"_s), u"履歴印刷"_s);
     QCOMPARE(name(u"Command3"_s), u"履歴全消去"_s);
     QCOMPARE(name(u"List2"_s), u"並 替"_s);
@@ -758,8 +776,8 @@ void TestFrmQelvo::enterPressesTheFocusedButton_data()
     QTest::newRow("keypad Enter") << int(Qt::Key_Enter) << int(Qt::KeypadModifier) << 5;
     QTest::newRow("Enter") << int(Qt::Key_Enter) << int(Qt::NoModifier) << 5;
     QTest::newRow("Space") << int(Qt::Key_Space) << int(Qt::NoModifier) << 5;
-    QTest::newRow("Ctrl+Return is no press") << int(Qt::Key_Return) << int(Qt::ControlModifier)
-                                             << 0;
+    QTest::newRow("Ctrl+Return is no press")
+        << int(Qt::Key_Return) << int(Qt::ControlModifier) << 0;
 }
 
 void TestFrmQelvo::enterPressesTheFocusedButton()
@@ -768,7 +786,7 @@ void TestFrmQelvo::enterPressesTheFocusedButton()
     QFETCH(int, modifiers);
     QFETCH(int, draws);
     Harness h;
-    h.start();
+    QVERIFY(h.start());
     auto* draw = h.control<QPushButton>(u"Command1"_s);
     for (int press = 1; press <= 5; ++press) {
         h.random.feed({press, 10 + press, 20, 30, 40, 43});
@@ -781,8 +799,8 @@ void TestFrmQelvo::enterPressesTheFocusedButton()
 void TestFrmQelvo::busyWhilePrinting()
 {
     Harness h;
-    h.writeIni(samples::historyFile(2));
-    h.start();
+    QVERIFY(h.writeIni(samples::historyFile(2)));
+    QVERIFY(h.start());
     QList<bool> busy;
     h.printer.onLine = [&busy] {
         busy << (QApplication::overrideCursor() != nullptr &&

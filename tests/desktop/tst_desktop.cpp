@@ -161,9 +161,8 @@ void TestDesktop::whatCannotBlockAStart()
     QVERIFY(samples::writeFile(QFile::decodeName(SingleInstance::lockFile(mHistory)), ""));
     struct stat lock {};
     QVERIFY(::stat(SingleInstance::lockFile(mHistory).constData(), &lock) == 0);
-    const QString socket =
-        QFile::decodeName(folder) +
-        u"/qelvo-%1-%2.socket"_s.arg(lock.st_dev, 0, 16).arg(lock.st_ino, 0, 16);
+    const QString socket = QFile::decodeName(folder) +
+                           u"/qelvo-%1-%2.socket"_s.arg(lock.st_dev, 0, 16).arg(lock.st_ino, 0, 16);
     QVERIFY(samples::writeFile(socket, "garbage"));
     SingleInstance first(mHistory);
     QSignalSpy raised(&first, &SingleInstance::activationRequested);
@@ -180,8 +179,7 @@ void TestDesktop::lockHeldByAnotherUser_data()
     QTest::addColumn<PreviousInstance>("found");
     QTest::newRow("history others may not write: their lock is no lock")
         << false << false << PreviousInstance::None;
-    QTest::newRow("history others may write: in use")
-        << true << false << PreviousInstance::InUse;
+    QTest::newRow("history others may write: in use") << true << false << PreviousInstance::InUse;
     QTest::newRow("in use, with /proc hiding others' processes")
         << true << true << PreviousInstance::InUse;
 }
@@ -231,10 +229,9 @@ void TestDesktop::lockHeldByAnotherUser()
     QCOMPARE(theirs, char(PreviousInstance::None));
 
     const int mine = inChild([&] {
-        if (hiddenProcesses &&
-            (::unshare(CLONE_NEWNS) != 0 ||
-             ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
-             ::mount("proc", "/proc", "proc", 0, "hidepid=2") != 0)) {
+        if (hiddenProcesses && (::unshare(CLONE_NEWNS) != 0 ||
+                                ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+                                ::mount("proc", "/proc", "proc", 0, "hidepid=2") != 0)) {
             return 100;
         }
         return testersStart();
@@ -309,7 +306,9 @@ void TestDesktop::exitRunsTheGuardedTask()
              }),
              41);
     QCOMPARE(inChild([] {
-                 { desktop::ExitGuard guard([] { return 42; }); }
+                 {
+                     desktop::ExitGuard guard([] { return 42; });
+                 }
                  std::exit(3);
                  return 0;
              }),

@@ -128,8 +128,9 @@ void TestFileStore::init()
 void TestFileStore::cleanup()
 {
     filestore::systemCalls() = mReal;
-    for (const QString& name : QDir(mDir.path()).entryList(QDir::AllEntries | QDir::Hidden |
-                                                           QDir::System | QDir::NoDotAndDotDot)) {
+    for (const QString& name :
+         QDir(mDir.path())
+             .entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot)) {
         QDir(mDir.filePath(name)).removeRecursively();
         QFile::remove(mDir.filePath(name));
     }
@@ -165,8 +166,8 @@ void TestFileStore::flushedBeforeAndAfterTheRename()
     // The data reaches the disk before the new file takes the old one's place, and the folder
     // after, so a power cut leaves the old file or the whole new one.
     gCalls.removeAll(u"write"_s);
-    QCOMPARE(gCalls, (QStringList{u"openat unnamed"_s, u"fdatasync"_s, u"linkat"_s,
-                                  u"renameat"_s, u"fsync"_s}));
+    QCOMPARE(gCalls, (QStringList{u"openat unnamed"_s, u"fdatasync"_s, u"linkat"_s, u"renameat"_s,
+                                  u"fsync"_s}));
 }
 
 void TestFileStore::failedCallKeepsTheOldFile_data()

@@ -19,16 +19,7 @@ namespace {
 
 using samples::linesOf;
 using samples::readFile;
-
-QByteArray contents(const QString& path)
-{
-    return readFile(path);
-}
-
-void put(const QString& path, const QByteArray& bytes)
-{
-    QVERIFY(samples::writeFile(path, bytes));
-}
+using samples::writeFile;
 
 QByteArray bytes(int n)
 {
@@ -150,28 +141,28 @@ void TestHistoryFile::fourRuns()
     QVERIFY(history::loadHistory(mPath).lines.isEmpty());
     QVERIFY(!QFile::exists(mPath));
     QVERIFY(!history::saveHistory(mPath, lines({1, 2, 3})).failure);
-    QCOMPARE(contents(mPath), "[History]\r\nData=3\r\nHis1=" + bytes(1) + "\r\nHis2=" + bytes(2) +
+    QCOMPARE(readFile(mPath), "[History]\r\nData=3\r\nHis1=" + bytes(1) + "\r\nHis2=" + bytes(2) +
                                   "\r\nHis3=" + bytes(3) + "\r\n");
 
     // Second run: two more; the first three are not touched.
     history::LoadResult loaded = history::loadHistory(mPath);
     QCOMPARE(loaded.lines, lines({1, 2, 3}));
-    put(mPath, QByteArray(contents(mPath)).replace(bytes(2), "kept as it is"));
+    QVERIFY(writeFile(mPath, QByteArray(readFile(mPath)).replace(bytes(2), "kept as it is")));
     QVERIFY(!history::saveHistory(mPath, loaded.lines + lines({4, 5})).failure);
     const QByteArray five = "[History]\r\nData=5\r\nHis1=" + bytes(1) + "\r\nHis2=kept as it is" +
                             "\r\nHis3=" + bytes(3) + "\r\nHis4=" + bytes(4) +
                             "\r\nHis5=" + bytes(5) + "\r\n";
-    QCOMPARE(contents(mPath), five);
+    QCOMPARE(readFile(mPath), five);
 
     // Third run: five loaded, cleared, one new line kept.
     QCOMPARE(history::loadHistory(mPath).lines.size(), 5);
     QCOMPARE(history::readStoredCount(mPath).value, 5);
     QVERIFY(!history::clearHistory(mPath, 5));
-    QCOMPARE(contents(mPath),
+    QCOMPARE(readFile(mPath),
              QByteArray("[History]\r\nData=0\r\nHis1=\r\nHis2=\r\nHis3=\r\nHis4=\r\nHis5=\r\n"));
     const history::SaveResult saved = history::saveHistory(mPath, lines({6}));
     QCOMPARE(saved.storedCount, 0);
-    QCOMPARE(contents(mPath), "[History]\r\nData=1\r\nHis1=" + bytes(6) +
+    QCOMPARE(readFile(mPath), "[History]\r\nData=1\r\nHis1=" + bytes(6) +
                                   "\r\nHis2=\r\nHis3=\r\nHis4=\r\nHis5=\r\n");
 
     // Fourth run: one line.
@@ -181,47 +172,48 @@ void TestHistoryFile::fourRuns()
 void TestHistoryFile::closingWithoutChanges()
 {
     QVERIFY(!history::saveHistory(mPath, history::HistoryLines()).failure);
-    QCOMPARE(contents(mPath), QByteArray("[History]\r\nData=0\r\n"));
+    QCOMPARE(readFile(mPath), QByteArray("[History]\r\nData=0\r\n"));
     const QByteArray file = "; mine\r\n[History]\r\nData=2\r\nHis1=a\r\nHis2=b\r\n[Other]\r\nx=1";
-    put(mPath, file);
+    QVERIFY(writeFile(mPath, file));
     QVERIFY(!history::saveHistory(mPath, linesOf({u"a"_s, u"b"_s})).failure);
-    QCOMPARE(contents(mPath), file);
+    QCOMPARE(readFile(mPath), file);
     // A clear of a stored count of 0 writes nothing at all.
-    put(mPath, "[History]\nData=0");
+    QVERIFY(writeFile(mPath, "[History]\nData=0"));
     QVERIFY(!history::clearHistory(mPath, 0));
-    QCOMPARE(contents(mPath), QByteArray("[History]\nData=0"));
+    QCOMPARE(readFile(mPath), QByteArray("[History]\nData=0"));
 }
 
 void TestHistoryFile::missingLineKey()
 {
-    put(mPath, "[History]\r\nData=5\r\nHis1=a\r\nHis2=b\r\nHis4=d\r\nHis5=e\r\n");
+    QVERIFY(writeFile(mPath, "[History]\r\nData=5\r\nHis1=a\r\nHis2=b\r\nHis4=d\r\nHis5=e\r\n"));
     const history::LoadResult loaded = history::loadHistory(mPath);
     QCOMPARE(loaded.lines, linesOf({u"a"_s, u"b"_s, QString(), u"d"_s, u"e"_s}));
     QVERIFY(!history::saveHistory(mPath, loaded.lines + linesOf({u"f"_s, u"g"_s})).failure);
-    QCOMPARE(contents(mPath),
+    QCOMPARE(readFile(mPath),
              QByteArray("[History]\r\nData=7\r\nHis1=a\r\nHis2=b\r\nHis4=d\r\nHis5=e\r\nHis6=f\r\n"
                         "His7=g\r\n"));
 }
 
 void TestHistoryFile::storedCountAboveListCount()
 {
-    put(mPath, "[History]\r\nData=5\r\nHis1=a\r\nHis2=b\r\nHis3=c\r\nHis4=d\r\nHis5=e\r\n");
+    QVERIFY(writeFile(mPath,
+                      "[History]\r\nData=5\r\nHis1=a\r\nHis2=b\r\nHis3=c\r\nHis4=d\r\nHis5=e\r\n"));
     QVERIFY(!history::saveHistory(mPath, linesOf({u"x"_s, u"y"_s, u"z"_s})).failure);
-    QCOMPARE(contents(mPath),
+    QCOMPARE(readFile(mPath),
              QByteArray("[History]\r\nData=3\r\nHis1=a\r\nHis2=b\r\nHis3=c\r\nHis4=\r\nHis5=\r\n"));
 }
 
 void TestHistoryFile::negativeStoredCount()
 {
-    put(mPath, "[History]\r\nData=-2\r\nHis1=old\r\n");
+    QVERIFY(writeFile(mPath, "[History]\r\nData=-2\r\nHis1=old\r\n"));
     QVERIFY(history::loadHistory(mPath).lines.isEmpty());
     QVERIFY(!history::saveHistory(mPath, linesOf({u"a"_s, u"b"_s})).failure);
-    QCOMPARE(contents(mPath), QByteArray("[History]\r\nData=2\r\nHis1=a\r\nHis2=b\r\n"));
+    QCOMPARE(readFile(mPath), QByteArray("[History]\r\nData=2\r\nHis1=a\r\nHis2=b\r\n"));
 
-    put(mPath, "[History]\r\nData=-2\r\nHis1=old\r\n");
+    QVERIFY(writeFile(mPath, "[History]\r\nData=-2\r\nHis1=old\r\n"));
     QCOMPARE(history::readStoredCount(mPath).value, -2);
     QVERIFY(!history::clearHistory(mPath, -2));
-    QCOMPARE(contents(mPath), QByteArray("[History]\r\nData=0\r\nHis1=old\r\n"));
+    QCOMPARE(readFile(mPath), QByteArray("[History]\r\nData=0\r\nHis1=old\r\n"));
 }
 
 void TestHistoryFile::damagedCountChangesNothing_data()
@@ -237,7 +229,7 @@ void TestHistoryFile::damagedCountChangesNothing()
 {
     QFETCH(QByteArray, count);
     const QByteArray file = "[History]\r\nData=" + count + "\r\nHis1=a\r\n";
-    put(mPath, file);
+    QVERIFY(writeFile(mPath, file));
 
     const history::LoadResult loaded = history::loadHistory(mPath);
     QVERIFY(loaded.failure);
@@ -249,12 +241,12 @@ void TestHistoryFile::damagedCountChangesNothing()
     const history::SaveResult saved = history::saveHistory(mPath, linesOf({u"a"_s, u"b"_s}));
     QVERIFY(saved.failure);
     QCOMPARE(saved.failure->kind, history::Failure::Kind::DamagedCount);
-    QCOMPARE(contents(mPath), file);
+    QCOMPARE(readFile(mPath), file);
 }
 
 void TestHistoryFile::longValueReadAs255Bytes()
 {
-    put(mPath, "[History]\r\nData=1\r\nHis1=" + QByteArray(300, 'x') + "\r\n");
+    QVERIFY(writeFile(mPath, "[History]\r\nData=1\r\nHis1=" + QByteArray(300, 'x') + "\r\n"));
     QCOMPARE(history::loadHistory(mPath).lines, linesOf({QString(255, u'x')}));
 }
 
@@ -273,9 +265,9 @@ void TestHistoryFile::killDuringSaveLeavesAWholeFile()
     // The two states the child alternates between: a full history, and the same cleared.
     const history::HistoryLines full = samples::numberedLines(history::kMaxLines);
     QVERIFY(!history::saveHistory(mPath, full).failure);
-    const QByteArray saved = contents(mPath);
+    const QByteArray saved = readFile(mPath);
     QVERIFY(!history::clearHistory(mPath, history::kMaxLines));
-    const QByteArray cleared = contents(mPath);
+    const QByteArray cleared = readFile(mPath);
     QVERIFY(saved.size() > 1000000);
 
     for (int round = 0; round < 12; ++round) {
@@ -286,7 +278,7 @@ void TestHistoryFile::killDuringSaveLeavesAWholeFile()
         child.kill();
         QVERIFY(child.waitForFinished());
         QCOMPARE(child.exitStatus(), QProcess::CrashExit);
-        const QByteArray left = contents(mPath);
+        const QByteArray left = readFile(mPath);
         QVERIFY2(left == saved || left == cleared,
                  qPrintable(u"round %1: %2 bytes"_s.arg(round).arg(left.size())));
         // A kill in the instant between naming the new file and renaming it leaves it under
@@ -325,12 +317,12 @@ void TestHistoryFile::fullDiskKeepsTheOldFile()
                      : history::saveHistory(mPath, more).failure;
     };
     // The new file's size, from the same operation with room enough.
-    put(mPath, old);
+    QVERIFY(writeFile(mPath, old));
     QVERIFY(!operate());
-    const auto size = static_cast<double>(contents(mPath).size());
+    const auto size = static_cast<double>(readFile(mPath).size());
     const auto limit = static_cast<rlim_t>(room < 1.0 ? size * room : size - 1);
 
-    put(mPath, old);
+    QVERIFY(writeFile(mPath, old));
     std::optional<history::Failure> failure;
     {
         const FileSizeLimit full(limit);
@@ -339,7 +331,7 @@ void TestHistoryFile::fullDiskKeepsTheOldFile()
     QVERIFY(failure);
     QCOMPARE(failure->kind, history::Failure::Kind::Unwritable);
     QCOMPARE(failure->reason.code, EFBIG);
-    QCOMPARE(contents(mPath), old);
+    QCOMPARE(readFile(mPath), old);
     QCOMPARE(samples::strayFiles(mDir.path()), QStringList());
 }
 
@@ -367,7 +359,8 @@ void TestHistoryFile::onlyRegularFilesOfBoundedSize()
     } else if (kind == u"folder"_s) {
         QVERIFY(QDir().mkpath(mPath));
     } else if (kind == u"large"_s) {
-        put(mPath, samples::historyFile(1) + QByteArray(filestore::kMaxFileSize, ';'));
+        QVERIFY(
+            writeFile(mPath, samples::historyFile(1) + QByteArray(filestore::kMaxFileSize, ';')));
     } else {
         QVERIFY(QFile::link(kind, mPath));
     }
@@ -386,18 +379,18 @@ void TestHistoryFile::onlyRegularFilesOfBoundedSize()
 void TestHistoryFile::linkStaysALink()
 {
     const QString target = mDir.filePath(u"elsewhere.ini"_s);
-    put(target, samples::historyFile(1));
+    QVERIFY(writeFile(target, samples::historyFile(1)));
     QVERIFY(QFile::link(target, mPath));
     QCOMPARE(history::loadHistory(mPath).lines, lines({1}));
     QVERIFY(!history::saveHistory(mPath, lines({1, 2})).failure);
     QVERIFY(QFileInfo(mPath).isSymLink());
-    QCOMPARE(contents(target), samples::historyFile(2));
+    QCOMPARE(readFile(target), samples::historyFile(2));
     // A link to a file not made yet: the save makes it.
     QFile::remove(target);
     QVERIFY(history::loadHistory(mPath).lines.isEmpty());
     QVERIFY(!history::saveHistory(mPath, lines({1})).failure);
     QVERIFY(QFileInfo(mPath).isSymLink());
-    QCOMPARE(contents(target), samples::historyFile(1));
+    QCOMPARE(readFile(target), samples::historyFile(1));
     QFile::remove(mPath);
     QFile::remove(target);
 
@@ -405,7 +398,7 @@ void TestHistoryFile::linkStaysALink()
     QVERIFY(QDir(mDir.path()).mkpath(u"sub"_s));
     QCOMPARE(::symlink("sub/h.ini", QFile::encodeName(mPath).constData()), 0);
     QVERIFY(!history::saveHistory(mPath, lines({1})).failure);
-    QCOMPARE(contents(mDir.filePath(u"sub/h.ini"_s)), samples::historyFile(1));
+    QCOMPARE(readFile(mDir.filePath(u"sub/h.ini"_s)), samples::historyFile(1));
     QFile::remove(mPath);
     QDir(mDir.filePath(u"sub"_s)).removeRecursively();
 }
@@ -420,20 +413,20 @@ void TestHistoryFile::filesOfWindowsTools()
         }
         return bytes;
     };
-    put(mPath, utf16("[History]\r\nData=1\r\nHis1=" + bytes(1) + "\r\n"));
+    QVERIFY(writeFile(mPath, utf16("[History]\r\nData=1\r\nHis1=" + bytes(1) + "\r\n")));
     const history::LoadResult loaded = history::loadHistory(mPath);
     QCOMPARE(loaded.lines, lines({1}));
     QVERIFY(!history::saveHistory(mPath, lines({1, 2})).failure);
-    QCOMPARE(contents(mPath), utf16(samples::historyFile(2)));
+    QCOMPARE(readFile(mPath), utf16(samples::historyFile(2)));
 
     // A byte order that Windows tools do not write back is refused and left alone.
     const QByteArray bigEndian = "\xFE\xFF\0[\0H";
-    put(mPath, bigEndian);
+    QVERIFY(writeFile(mPath, bigEndian));
     QCOMPARE(history::loadHistory(mPath).failure->kind, history::Failure::Kind::UnknownEncoding);
     QCOMPARE(history::saveHistory(mPath, lines({1})).failure->kind,
              history::Failure::Kind::UnknownEncoding);
     QVERIFY(history::clearHistory(mPath, 1));
-    QCOMPARE(contents(mPath), bigEndian);
+    QCOMPARE(readFile(mPath), bigEndian);
 }
 
 void TestHistoryFile::historyAtTheReadLimit()
@@ -442,14 +435,14 @@ void TestHistoryFile::historyAtTheReadLimit()
     const QByteArray file = samples::historyFile(1);
     const QByteArray padded =
         file + ';' + QByteArray(filestore::kMaxFileSize - file.size() - 3, '-') + "\r\n";
-    put(mPath, padded);
+    QVERIFY(writeFile(mPath, padded));
     const history::LoadResult loaded = history::loadHistory(mPath);
     QVERIFY(!loaded.failure);
     const history::SaveResult saved = history::saveHistory(mPath, lines({1, 2}));
     QVERIFY(saved.failure);
     QCOMPARE(saved.failure->kind, history::Failure::Kind::Unwritable);
     QCOMPARE(saved.failure->reason.kind, filestore::FileError::Kind::TooLarge);
-    QCOMPARE(contents(mPath), padded);
+    QCOMPARE(readFile(mPath), padded);
 }
 
 void TestHistoryFile::withoutPermission()
@@ -458,7 +451,7 @@ void TestHistoryFile::withoutPermission()
         QSKIP("root ignores permissions; tst_historyfile_unprivileged runs this as nobody");
     }
     const QByteArray file = "[History]\r\nData=1\r\nHis1=a\r\n";
-    put(mPath, file);
+    QVERIFY(writeFile(mPath, file));
 
     // A read-only folder: the save fails with the system's reason and the old file stays.
     QVERIFY(QFile::setPermissions(mDir.path(), QFile::ReadOwner | QFile::ExeOwner));
@@ -468,7 +461,7 @@ void TestHistoryFile::withoutPermission()
     QVERIFY(saved.failure);
     QCOMPARE(saved.failure->kind, history::Failure::Kind::Unwritable);
     QCOMPARE(saved.failure->reason.code, EACCES);
-    QCOMPARE(contents(mPath), file);
+    QCOMPARE(readFile(mPath), file);
     // A close that changes no byte writes nothing and so does not fail.
     QVERIFY(QFile::setPermissions(mDir.path(), QFile::ReadOwner | QFile::ExeOwner));
     const history::SaveResult unchanged = history::saveHistory(mPath, linesOf({u"a"_s}));
@@ -483,12 +476,12 @@ void TestHistoryFile::withoutPermission()
         QFile::setPermissions(mDir.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
     QVERIFY(cleared);
     QCOMPARE(cleared->reason.code, EACCES);
-    QCOMPARE(contents(mPath), file);
+    QCOMPARE(readFile(mPath), file);
 
     // A read-only file in a writable folder is not replaced behind the user's back.
     QVERIFY(QFile::setPermissions(mPath, QFile::ReadOwner));
     QCOMPARE(history::saveHistory(mPath, linesOf({u"a"_s, u"b"_s})).failure->reason.code, EACCES);
-    QCOMPARE(contents(mPath), file);
+    QCOMPARE(readFile(mPath), file);
 
     // An unreadable file is never overwritten: its lines could not have been loaded.
     QVERIFY(QFile::setPermissions(mPath, QFile::WriteOwner));
@@ -497,7 +490,7 @@ void TestHistoryFile::withoutPermission()
     QCOMPARE(loaded.failure->kind, history::Failure::Kind::Unreadable);
     QVERIFY(history::saveHistory(mPath, linesOf({u"z"_s})).failure);
     QVERIFY(QFile::setPermissions(mPath, QFile::ReadOwner | QFile::WriteOwner));
-    QCOMPARE(contents(mPath), file);
+    QCOMPARE(readFile(mPath), file);
 }
 
 QTEST_GUILESS_MAIN(TestHistoryFile)

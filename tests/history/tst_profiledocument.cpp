@@ -99,9 +99,9 @@ void TestProfileDocument::reading_data()
     QTest::newRow("text in front of the first NUL")
         << QByteArray("[S]\r\nk=\"a\0b\"\r\n", 14) << QByteArray("S") << QByteArray("k") << 256
         << QByteArray("a");
-    QTest::newRow("UTF-16LE file") << utf16(u"[History]\r\nHis1=\u3042 ;\r\n"_s)
-                                   << QByteArray("HISTORY") << QByteArray("his1") << 256
-                                   << QByteArray("\xE3\x81\x82 ;");
+    QTest::newRow("UTF-16LE file")
+        << utf16(u"[History]\r\nHis1=\u3042 ;\r\n"_s) << QByteArray("HISTORY") << QByteArray("his1")
+        << 256 << QByteArray("\xE3\x81\x82 ;");
     QTest::newRow("UTF-16LE file with a lone surrogate and an odd last byte")
         << utf16(u"[S]\r\nk=v\r\n;"_s) + QByteArray("\x00\xD8\x41", 3) << QByteArray("S")
         << QByteArray("k") << 256 << QByteArray("v");

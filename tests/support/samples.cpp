@@ -1,5 +1,7 @@
 #include "support/samples.h"
 
+#include "history/historyfile.h"
+
 #include <QDir>
 #include <QFile>
 
@@ -39,9 +41,19 @@ history::HistoryLines linesOf(const QStringList& texts)
 
 QByteArray historyFile(int count)
 {
-    QByteArray bytes = "[History]\r\nData=" + QByteArray::number(count) + "\r\n";
+    QStringList lines;
     for (int k = 1; k <= count; ++k) {
-        bytes += "His" + QByteArray::number(k) + '=' + line(k % kLineNumbers).toLatin1() + "\r\n";
+        lines << line(k % kLineNumbers);
+    }
+    return historyFile(lines);
+}
+
+QByteArray historyFile(const QStringList& lines)
+{
+    QByteArray bytes = "[History]\r\nData=" + QByteArray::number(lines.size()) + "\r\n";
+    for (qsizetype k = 1; k <= lines.size(); ++k) {
+        bytes +=
+            history::lineKey(static_cast<qint32>(k)) + '=' + lines.at(k - 1).toLatin1() + "\r\n";
     }
     return bytes;
 }
@@ -60,8 +72,8 @@ bool writeFile(const QString& path, const QByteArray& bytes)
 
 QStringList strayFiles(const QString& folder)
 {
-    QStringList entries =
-        QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
+    QStringList entries = QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System |
+                                                 QDir::NoDotAndDotDot);
     entries.removeOne(QStringLiteral("qelvo.ini"));
     return entries;
 }

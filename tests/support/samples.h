@@ -17,8 +17,10 @@ QString line(int n);
 // The lines line(1 % 100) up to line(count % 100).
 history::HistoryLines numberedLines(int count);
 history::HistoryLines linesOf(const QStringList& texts);
-// A history file whose Data is count and whose His<k> is line(k % 100), with CRLF line ends.
+// A history file as the program writes it, with CRLF line ends: Data is count and His<k> is
+// line(k % 100); or the lines given.
 QByteArray historyFile(int count);
+QByteArray historyFile(const QStringList& lines);
 
 // The file's bytes, or empty when it cannot be read.
 QByteArray readFile(const QString& path);

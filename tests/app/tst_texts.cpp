@@ -43,13 +43,15 @@ void TestTexts::messages_data()
     QTest::addColumn<QString>("words");
     using Outcome = print::HandOver::Outcome;
     using Kind = filestore::FileError::Kind;
-    const QString damaged = u"履歴ファイル「/opt/qelvo/qelvo.ini」の件数 Data の値「%1」が正しくあり"
-                            u"ません。件数は -2147483648 から 32767 までの整数でなければなりません。"
-                            u"\n\nファイルには何も書き込まずに終了します。ファイルを修復するか別の"
-                            u"場所へ移してから、もう一度起動してください。"_s;
+    const QString damaged =
+        u"履歴ファイル「/opt/qelvo/qelvo.ini」の件数 Data の値「%1」が正しくあり"
+        u"ません。件数は -2147483648 から 32767 までの整数でなければなりません。"
+        u"\n\nファイルには何も書き込まずに終了します。ファイルを修復するか別の"
+        u"場所へ移してから、もう一度起動してください。"_s;
 
     QTest::newRow("repeat question")
-        << texts::repeatQuestion(3) << u"過去に同じデータが 3 個存在します！ 履歴として残しますか？"_s;
+        << texts::repeatQuestion(3)
+        << u"過去に同じデータが 3 個存在します！ 履歴として残しますか？"_s;
     QTest::newRow("history full")
         << texts::historyFullMessage()
         << u"履歴が 32767 件でいっぱいのため、今回の数字は履歴に残せません。「履歴全消去」ボタンで"

@@ -120,13 +120,17 @@ void TestDesktop::secondStartBringsTheFirstForwardOnce()
     QCOMPARE(secondStart(), asStatus(PreviousInstance::Activated));
     QVERIFY(raised.wait(5000));
 
-    // A burst of starts (or of anyone's knocks) brings the window forward once.
+    // A burst of starts (or of anyone's knocks) brings the window forward once, and leaves no
+    // descriptor open.
     raised.clear();
+    const auto openDescriptors = [] { return QDir(u"/proc/self/fd"_s).count(); };
+    const uint descriptors = openDescriptors();
     for (int knock = 0; knock < 50; ++knock) {
         QCOMPARE(secondStart(), asStatus(PreviousInstance::Activated));
     }
     QTest::qWait(1200);
     QVERIFY2(raised.size() >= 1 && raised.size() <= 3, qPrintable(QString::number(raised.size())));
+    QCOMPARE(openDescriptors(), descriptors);
 
     // Given up, the history is free for a new start at once.
     first.release();
@@ -148,13 +152,15 @@ void TestDesktop::whatCannotBlockAStart()
     SingleInstance missing(QFile::encodeName(mDir->filePath(u"missing/qelvo.ini"_s)));
     QCOMPARE(missing.previousInstance(), PreviousInstance::None);
 
-    // A runtime folder that others may write to is not used.
+    // A runtime folder that the group or others may write to is not used.
     const QString shared = mDir->filePath(u"shared"_s);
     QVERIFY(QDir().mkpath(shared));
-    QVERIFY(::chmod(QFile::encodeName(shared).constData(), 0777) == 0);
     qputenv("XDG_RUNTIME_DIR", QFile::encodeName(shared));
+    for (const mode_t mode : {0770, 0707}) {
+        QVERIFY(::chmod(QFile::encodeName(shared).constData(), mode) == 0);
+        QCOMPARE(desktop::privateRuntimeFolder(), "/tmp/qelvo-" + QByteArray::number(::getuid()));
+    }
     const QByteArray folder = desktop::privateRuntimeFolder();
-    QCOMPARE(folder, "/tmp/qelvo-" + QByteArray::number(::getuid()));
     QVERIFY(QDir(shared).isEmpty());
 
     // Anything left where the socket goes is replaced by the copy holding the lock.

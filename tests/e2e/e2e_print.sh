@@ -68,10 +68,12 @@ stop_cupsd() {
     kill "$cupsd_pid"
     wait_gone "$cupsd_pid" || fail "the test's scheduler did not stop"
 }
+# The default queue, and another one beside it that must never get a job of the program's.
 add_queue() {
     lpadmin -p "$queue" -v "qelvokeep:$jobs" -E
     lpadmin -d "$queue"
 }
+add_other_queue() { lpadmin -p qelvo-other -v "qelvokeep:$jobs" -E; }
 
 app="$WORK/app"
 install_program "$binary" "$app"
@@ -206,11 +208,20 @@ refused() {
     lpadmin -x "$queue"
     close_and_wait "removed printer"
     refused_on_stderr "removed printer" "not exist"
+
+    # Queues, but none the default: the press does nothing, as without a printer.
+    run
+    print_button
+    close_and_wait "no default queue"
+    [ "$STATUS" = 0 ] || fail "no default queue: ended with $STATUS"
+    sleep 2
+    ls "$jobs"/*.pdf >/dev/null 2>&1 && fail "no default queue: a job went to another queue"
     add_queue
 }
 
 start_cupsd
 add_queue
+add_other_queue
 start_x
 one_job_at_the_end
 no_scheduler

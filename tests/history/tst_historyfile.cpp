@@ -185,13 +185,15 @@ void TestHistoryFile::closingWithoutChanges()
 
 void TestHistoryFile::missingLineKey()
 {
-    QVERIFY(writeFile(mPath, "[History]\r\nData=5\r\nHis1=a\r\nHis2=b\r\nHis4=d\r\nHis5=e\r\n"));
+    // A key with a leading zero is another key.
+    QVERIFY(writeFile(
+        mPath, "[History]\r\nData=5\r\nHis1=a\r\nHis2=b\r\nHis03=c\r\nHis4=d\r\nHis5=e\r\n"));
     const history::LoadResult loaded = history::loadHistory(mPath);
     QCOMPARE(loaded.lines, linesOf({u"a"_s, u"b"_s, QString(), u"d"_s, u"e"_s}));
     QVERIFY(!history::saveHistory(mPath, loaded.lines + linesOf({u"f"_s, u"g"_s})).failure);
     QCOMPARE(readFile(mPath),
-             QByteArray("[History]\r\nData=7\r\nHis1=a\r\nHis2=b\r\nHis4=d\r\nHis5=e\r\nHis6=f\r\n"
-                        "His7=g\r\n"));
+             QByteArray("[History]\r\nData=7\r\nHis1=a\r\nHis2=b\r\nHis03=c\r\nHis4=d\r\nHis5=e\r\n"
+                        "His6=f\r\nHis7=g\r\n"));
 }
 
 void TestHistoryFile::storedCountAboveListCount()

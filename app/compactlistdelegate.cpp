@@ -3,10 +3,6 @@
 #include <QApplication>
 #include <QPainter>
 
-namespace {
-constexpr int kTextMargin = 1;
-} // namespace
-
 void CompactListDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option,
                                 const QModelIndex& index) const
 {

@@ -17,4 +17,6 @@ public:
 
     // The height of a row in a font: digits have no descent, so the ascent and one pixel.
     static int rowHeight(const QFontMetrics& metrics);
+    // The room on the left of a row's text.
+    static constexpr int kTextMargin = 1;
 };

@@ -106,12 +106,11 @@ void frmQelvo::createLists()
     List2->setSortingEnabled(true);
     List2->setUniformItemSizes(true);
     List2->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    List2->setFont(layout::listFont());
+    List2->setItemDelegate(new CompactListDelegate(List2));
     List1 = new HistoryListBox(this);
     placeAt(List1, layout::kHistoryList, QStringLiteral("List1"));
-    for (QAbstractItemView* list : std::initializer_list<QAbstractItemView*>{List2, List1}) {
-        list->setFont(layout::listFont());
-        list->setItemDelegate(new CompactListDelegate(list));
-    }
+    List1->setFont(layout::listFont());
     // Each list is named by the caption above it, which is also its label.
     List2->setAccessibleName(Label2[0]->text());
     List1->setAccessibleName(Label2[1]->text());

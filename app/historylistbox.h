@@ -2,14 +2,13 @@
 
 #include "history/historylines.h"
 
-#include <QListView>
+#include <QAbstractScrollArea>
 
-class HistoryModel;
-
-// The history list box: a list view over the history's lines as they are stored, so that a full
-// history of 32,767 lines is shown at once without an object per line. Rows of one height are
-// laid out without measuring every line, and a screen reader meets a list of lines.
-class HistoryListBox final : public QListView {
+// The history list box: the history's lines as they are stored, in rows of one height, scrolled a
+// row at a time, one of them selectable. Rows are found by arithmetic, so a full history of
+// 32,767 lines shows at once and a line is added or taken away in constant time, where a list
+// view lays every row out again. A screen reader meets a list of lines.
+class HistoryListBox final : public QAbstractScrollArea {
     Q_OBJECT
 
 public:
@@ -25,6 +24,29 @@ public:
     // All lines, oldest first.
     [[nodiscard]] const history::HistoryLines& lines() const;
 
+    // The selected row, or -1.
+    [[nodiscard]] int currentRow() const;
+    // Where a row is in the viewport, in view or not.
+    [[nodiscard]] QRect rowRect(int row) const;
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    void focusInEvent(QFocusEvent* event) override;
+    void focusOutEvent(QFocusEvent* event) override;
+    void changeEvent(QEvent* event) override;
+
 private:
-    HistoryModel* mModel;
+    [[nodiscard]] int rowHeight() const;
+    [[nodiscard]] int rowsInView() const;
+    void updateScrollBar();
+    void scrollToBottom();
+    void setCurrentRow(int row);
+    void linesChanged(int from);
+
+    history::HistoryLines mLines;
+    int mCurrent = -1;
+    int mRowHeight = 0;
 };

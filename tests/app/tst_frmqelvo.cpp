@@ -1,4 +1,5 @@
 #include "app/frmqelvo.h"
+#include "app/historylistbox.h"
 #include "app/layout.h"
 #include "app/texts.h"
 #include "support/recordingprinter.h"
@@ -6,7 +7,6 @@
 #include "support/scriptedquestionbox.h"
 #include "support/scriptedsource.h"
 
-#include <QAbstractItemView>
 #include <QAccessible>
 #include <QApplication>
 #include <QFile>
@@ -72,13 +72,13 @@ struct Harness {
         return window->findChild<T*>(name);
     }
     QLabel* tile(int i) const { return control<QLabel>(u"Label1_%1"_s.arg(i)); }
-    QAbstractItemView* list1() const { return control<QAbstractItemView>(u"List1"_s); }
+    HistoryListBox* list1() const { return control<HistoryListBox>(u"List1"_s); }
     QListWidget* list2() const { return control<QListWidget>(u"List2"_s); }
     QStringList history() const
     {
         QStringList lines;
-        for (int row = 0; row < list1()->model()->rowCount(); ++row) {
-            lines << list1()->model()->index(row, 0).data().toString();
+        for (int row = 0; row < list1()->count(); ++row) {
+            lines << list1()->lines().text(row);
         }
         return lines;
     }
@@ -167,6 +167,7 @@ private slots:
     void clearKeepsWhatChangedDuringItsQuestion();
     void placedWithItsFrame();
     void newestLineInView();
+    void historyListAsAListBox();
     void namesForAScreenReader();
     void enterPressesTheFocusedButton_data();
     void enterPressesTheFocusedButton();
@@ -262,16 +263,15 @@ void TestFrmQelvo::listsShowTheirLines()
     QCOMPARE(h.list2()->count(), 6);
     QCOMPARE(h.list2()->verticalScrollBar()->maximum(), 0);
     // A history line fits beside the history list's scroll bar.
-    QAbstractItemView* list = h.list1();
+    HistoryListBox* list = h.list1();
     QVERIFY(list->verticalScrollBar()->isVisible());
     const int textWidth = QFontMetrics(list->font()).horizontalAdvance(samples::exampleLine());
     QVERIFY2(textWidth + 1 <= list->viewport()->width(),
              qPrintable(u"%1 > %2"_s.arg(textWidth + 1).arg(list->viewport()->width())));
     // Six lines are in view at once.
-    const int rows = list->model()->rowCount();
-    QVERIFY(list->visualRect(list->model()->index(rows - 6, 0)).top() >= 0);
-    QVERIFY(list->visualRect(list->model()->index(rows - 1, 0)).bottom() <
-            list->viewport()->height());
+    const int rows = list->count();
+    QVERIFY(list->rowRect(rows - 6).top() >= 0);
+    QVERIFY(list->rowRect(rows - 1).bottom() < list->viewport()->height());
 }
 
 void TestFrmQelvo::tabOrder()
@@ -728,9 +728,9 @@ void TestFrmQelvo::newestLineInView()
     Harness h;
     QVERIFY(h.writeIni(samples::historyFile(40)));
     QVERIFY(h.start());
-    QAbstractItemView* list = h.list1();
+    HistoryListBox* list = h.list1();
     const auto inView = [list](int row) {
-        const QRect rect = list->visualRect(list->model()->index(row, 0));
+        const QRect rect = list->rowRect(row);
         return rect.top() >= 0 && rect.bottom() < list->viewport()->height();
     };
     QVERIFY(inView(39));
@@ -741,6 +741,32 @@ void TestFrmQelvo::newestLineInView()
     h.questions.onNextBox = [&] { askedInView = inView(41); };
     h.click(u"Command1"_s, {1, 2, 3, 4, 5, 6});
     QVERIFY(askedInView);
+}
+
+void TestFrmQelvo::historyListAsAListBox()
+{
+    Harness h;
+    QVERIFY(h.writeIni(samples::historyFile(40)));
+    QVERIFY(h.start());
+    HistoryListBox* list = h.list1();
+    const auto shows = [list](int row) {
+        return list->currentRow() == row && list->viewport()->rect().contains(list->rowRect(row));
+    };
+    // A click selects the line under the mouse; the keys move the selection, kept in view.
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, list->rowRect(37).center());
+    QVERIFY(shows(37));
+    QVERIFY(list->hasFocus());
+    QTest::keyClick(list, Qt::Key_Home);
+    QVERIFY(shows(0));
+    QTest::keyClick(list, Qt::Key_Down);
+    QTest::keyClick(list, Qt::Key_PageDown);
+    QVERIFY(shows(7));
+    QTest::keyClick(list, Qt::Key_End);
+    QVERIFY(shows(39));
+    // Nothing but the selection changes.
+    QCOMPARE(h.history().size(), 40);
+    QCOMPARE(h.tileCaptions(), stars());
+    QCOMPARE(h.ini(), samples::historyFile(40));
 }
 
 void TestFrmQelvo::namesForAScreenReader()

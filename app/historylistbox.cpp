@@ -9,7 +9,9 @@
 #include <QPointer>
 #include <QScrollBar>
 #include <QStyleOptionFocusRect>
+#include <QTimer>
 #include <algorithm>
+#include <utility>
 
 namespace {
 
@@ -151,7 +153,6 @@ HistoryListBox::HistoryListBox(QWidget* parent)
     Q_UNUSED(accessible)
     setFocusPolicy(Qt::StrongFocus);
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    mRowHeight = CompactListDelegate::rowHeight(fontMetrics());
 }
 
 void HistoryListBox::clear()
@@ -206,6 +207,9 @@ QRect HistoryListBox::rowRect(int row) const
 
 int HistoryListBox::rowHeight() const
 {
+    if (mRowHeight == 0) {
+        mRowHeight = CompactListDelegate::rowHeight(fontMetrics());
+    }
     return mRowHeight;
 }
 
@@ -214,14 +218,30 @@ int HistoryListBox::rowsInView() const
     return std::max(1, viewport()->height() / rowHeight());
 }
 
+void HistoryListBox::layOut()
+{
+    mLaidOut = true;
+    updateScrollBar();
+    if (std::exchange(mScrollToBottom, false)) {
+        scrollToBottom();
+    }
+}
+
 void HistoryListBox::updateScrollBar()
 {
+    if (!mLaidOut) {
+        return;
+    }
     verticalScrollBar()->setRange(0, std::max(0, count() - rowsInView()));
     verticalScrollBar()->setPageStep(rowsInView());
 }
 
 void HistoryListBox::scrollToBottom()
 {
+    if (!mLaidOut) {
+        mScrollToBottom = true;
+        return;
+    }
     verticalScrollBar()->setValue(verticalScrollBar()->maximum());
 }
 
@@ -258,6 +278,10 @@ void HistoryListBox::linesChanged(int from)
 
 void HistoryListBox::paintEvent(QPaintEvent* event)
 {
+    // Before the first layout the rows in view are not known yet.
+    if (!mLaidOut) {
+        return;
+    }
     QPainter painter(viewport());
     painter.setFont(font());
     const int first = verticalScrollBar()->value();
@@ -331,6 +355,15 @@ void HistoryListBox::resizeEvent(QResizeEvent* event)
     updateScrollBar();
 }
 
+void HistoryListBox::showEvent(QShowEvent* event)
+{
+    QAbstractScrollArea::showEvent(event);
+    if (!mLaidOut) {
+        // Once the window is on its way to the screen.
+        QTimer::singleShot(0, this, &HistoryListBox::layOut);
+    }
+}
+
 void HistoryListBox::focusInEvent(QFocusEvent* event)
 {
     QAbstractScrollArea::focusInEvent(event);
@@ -346,7 +379,7 @@ void HistoryListBox::focusOutEvent(QFocusEvent* event)
 void HistoryListBox::changeEvent(QEvent* event)
 {
     if (event->type() == QEvent::FontChange) {
-        mRowHeight = CompactListDelegate::rowHeight(fontMetrics());
+        mRowHeight = 0;
         updateScrollBar();
     }
     QAbstractScrollArea::changeEvent(event);

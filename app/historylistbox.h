@@ -34,6 +34,7 @@ protected:
     void mousePressEvent(QMouseEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
+    void showEvent(QShowEvent* event) override;
     void focusInEvent(QFocusEvent* event) override;
     void focusOutEvent(QFocusEvent* event) override;
     void changeEvent(QEvent* event) override;
@@ -41,6 +42,7 @@ protected:
 private:
     [[nodiscard]] int rowHeight() const;
     [[nodiscard]] int rowsInView() const;
+    void layOut();
     void updateScrollBar();
     void scrollToBottom();
     void setCurrentRow(int row);
@@ -48,5 +50,11 @@ private:
 
     history::HistoryLines mLines;
     int mCurrent = -1;
-    int mRowHeight = 0;
+    // Measured from the font when first needed: the font database that this takes is loaded
+    // after the window is shown, as for any window.
+    mutable int mRowHeight = 0;
+    // The scroll bar follows the lines once the list box has been shown; until then, whether
+    // the newest line is to be brought into view.
+    bool mLaidOut = false;
+    bool mScrollToBottom = false;
 };

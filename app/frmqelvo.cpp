@@ -190,7 +190,7 @@ void frmQelvo::Form_Load()
     mstrFullPathFileName = mstrMyPath + text(history::kFileName);
     mstrReturned = QString(history::kReceiveBufferSize, QChar(0));
 
-    const history::LoadResult loaded = history::loadHistory(mstrFullPathFileName);
+    const history::LoadResult loaded = mServices.loadHistory(mstrFullPathFileName);
     if (loaded.failure) {
         // A damaged or unreadable file is left exactly as it is, for the user to repair: a
         // save would replace lines that were never loaded.

@@ -48,6 +48,8 @@ public:
         std::function<void()> quit;
         // The frame the window manager will draw around the window, before it is shown.
         std::function<QMargins(WId, qreal)> frameExtents = [](WId, qreal) { return QMargins(); };
+        // Reads the history file; main() may have started reading it already.
+        std::function<history::LoadResult(const QString&)> loadHistory = history::loadHistory;
     };
 
     explicit frmQelvo(Services services, QWidget* parent = nullptr);

@@ -13,11 +13,13 @@
 #include "print/lineprinter.h"
 
 #include <QApplication>
+#include <QFileInfo>
 #include <QSessionManager>
-#include <QTranslator>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <future>
+#include <system_error>
 
 namespace {
 
@@ -33,31 +35,72 @@ void reportError(const QString& text)
     std::fprintf(stderr, "qelvo: %s\n", qUtf8Printable(text));
 }
 
+// The history file read and indexed on a thread of its own while the toolkit starts, for the
+// window's load; a file that the window names otherwise is read then.
+class EarlyLoad {
+public:
+    explicit EarlyLoad(QString path)
+        : mPath(std::move(path))
+    {
+        try {
+            mLoad = std::async(std::launch::async, history::loadHistory, mPath);
+        } catch (const std::system_error&) {
+            // No thread: the window reads the file itself.
+        }
+    }
+
+    history::LoadResult operator()(const QString& path)
+    {
+        if (path == mPath && mLoad.valid()) {
+            return mLoad.get();
+        }
+        return history::loadHistory(path);
+    }
+
+private:
+    QString mPath;
+    std::future<history::LoadResult> mLoad;
+};
+
 } // namespace
 
 int main(int argc, char* argv[])
 {
+    // Before the toolkit: the lock decides whether this program may read the history at all.
+    const desktop::ProgramFolder folder =
+        desktop::programFolder(QFileInfo(QFile::decodeName(argv[0])).absolutePath());
+    // One program per history file: the file that the history's links lead to.
+    desktop::SingleInstance instance(
+        filestore::resolvedFile(startup::historyFile(folder.bytes)).path);
+    const desktop::PreviousInstance previous = instance.previousInstance();
+    std::optional<EarlyLoad> early;
+    if (previous == desktop::PreviousInstance::None && folder.named) {
+        early.emplace(startup::dataFolder(folder.path) + QString::fromUtf16(history::kFileName));
+    }
+
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("qelvo"));
     QApplication::setApplicationDisplayName(texts::text(texts::kTitle));
     QApplication::setFont(layout::windowFont());
+    instance.listen();
 
-    QTranslator toolkitTexts;
-    installToolkitTranslation(toolkitTexts);
-
-    const desktop::ProgramFolder folder =
-        desktop::programFolder(QApplication::applicationDirPath());
-    // One program per history file: the file that the history's links lead to.
-    desktop::SingleInstance instance(
-        filestore::resolvedFile(startup::historyFile(folder.bytes)).path);
     draw::SystemRandomSource random;
     print::DocumentPrinter printer(
         [] { return print::lookUpWithin(print::defaultDestination, kPrinterAnswerTime); });
     MessageQuestionBox questions(nullptr);
 
-    frmQelvo window({[&instance] { return instance.previousInstance(); }, folder, &random,
-                     &questions, &printer, reportError, [] { QCoreApplication::exit(0); },
-                     desktop::frameExtents});
+    frmQelvo::Services services{[previous] { return previous; },
+                                folder,
+                                &random,
+                                &questions,
+                                &printer,
+                                reportError,
+                                [] { QCoreApplication::exit(0); },
+                                desktop::frameExtents};
+    if (early) {
+        services.loadHistory = [&early](const QString& path) { return (*early)(path); };
+    }
+    frmQelvo window(std::move(services));
     questions.setParentWindow(&window);
     window.Form_Load();
     if (const std::optional<int> code = window.endCode()) {

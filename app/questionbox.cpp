@@ -4,13 +4,6 @@
 
 #include <QCoreApplication>
 #include <QMessageBox>
-#include <QTranslator>
-
-bool installToolkitTranslation(QTranslator& translator)
-{
-    return translator.load(QStringLiteral(":/qelvo/qtbase_ja.qm")) &&
-           QCoreApplication::installTranslator(&translator);
-}
 
 MessageQuestionBox::MessageQuestionBox(QWidget* parent)
     : mParent(parent)
@@ -36,8 +29,16 @@ int MessageQuestionBox::run(QMessageBox& box)
     return mAbandoned ? QMessageBox::NoButton : pressed;
 }
 
+void MessageQuestionBox::translateToolkit()
+{
+    if (mToolkitTexts.isEmpty() && mToolkitTexts.load(QStringLiteral(":/qelvo/qtbase_ja.qm"))) {
+        QCoreApplication::installTranslator(&mToolkitTexts);
+    }
+}
+
 qint16 MessageQuestionBox::ask(const QString& text, qint16 defaultAnswer)
 {
+    translateToolkit();
     QMessageBox box(QMessageBox::Question, texts::text(texts::kTitle), text,
                     QMessageBox::Yes | QMessageBox::No, mParent);
     box.setDefaultButton(defaultAnswer == kYes ? QMessageBox::Yes : QMessageBox::No);
@@ -47,6 +48,7 @@ qint16 MessageQuestionBox::ask(const QString& text, qint16 defaultAnswer)
 
 void MessageQuestionBox::tell(const QString& text)
 {
+    translateToolkit();
     QMessageBox box(QMessageBox::Warning, texts::text(texts::kTitle), text, QMessageBox::Ok,
                     mParent);
     run(box);

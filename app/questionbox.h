@@ -1,11 +1,11 @@
 #pragma once
 
 #include <QPointer>
+#include <QTranslator>
 #include <QtGlobal>
 
 class QMessageBox;
 class QString;
-class QTranslator;
 class QWidget;
 
 // The modal boxes through which the window asks and tells; an interface so tests can answer.
@@ -28,11 +28,9 @@ public:
     virtual void abandon() = 0;
 };
 
-// Loads the toolkit's Japanese texts (the Yes and No buttons read はい and いいえ), built into the
-// program, whatever the system language. False when they cannot be loaded.
-bool installToolkitTranslation(QTranslator& translator);
-
-// The real boxes: modal, centred over the window they belong to, with its title and icon.
+// The real boxes: modal, centred over the window they belong to, with its title and icon, and
+// the toolkit's Japanese texts (the Yes and No buttons read はい and いいえ) whatever the system
+// language, loaded for the first box.
 class MessageQuestionBox final : public QuestionBox {
 public:
     explicit MessageQuestionBox(QWidget* parent);
@@ -47,8 +45,10 @@ public:
 private:
     // Runs the box unless the boxes are abandoned; the button pressed, or none.
     int run(QMessageBox& box);
+    void translateToolkit();
 
     QWidget* mParent;
     QPointer<QMessageBox> mOpen;
     bool mAbandoned = false;
+    QTranslator mToolkitTexts;
 };

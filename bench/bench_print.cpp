@@ -13,7 +13,7 @@ void printHistory(benchmark::State& state)
     qsizetype bytes = 0;
     for (auto _ : state) {
         print::DocumentPrinter printer([] {
-            return print::Destination{QStringLiteral("queue"), QPageSize(QPageSize::A4)};
+            return print::Destination{QStringLiteral("queue"), QPageSize(QPageSize::A4), {}};
         });
         print::printLines(printer, lines);
         bytes = printer.finish()->pdf.size();

@@ -24,8 +24,8 @@ constexpr int kMostKnocksAtOnce = 64;
 // Knocks this close together are one request, answered at the latest this long after the first.
 constexpr int kKnockQuietMs = 250;
 constexpr int kKnockLongestMs = 1000;
-// A copy that has just taken the lock opens its socket a moment later.
-constexpr int kKnockAttempts = 10;
+// A copy that has just taken the lock opens its socket once its toolkit has started.
+constexpr int kKnockAttempts = 50;
 constexpr useconds_t kKnockRetryUs = 20000;
 // Tries to take the lock again when its holder ended while it was being looked at.
 constexpr int kLockAttempts = 3;
@@ -157,7 +157,6 @@ PreviousInstance SingleInstance::previousInstance()
         whole.l_whence = SEEK_SET;
         if (::fcntl(fd, F_SETLK, &whole) == 0) {
             mLock = fd;
-            listen();
             return PreviousInstance::None;
         }
         if (errno != EACCES && errno != EAGAIN) {
@@ -201,6 +200,9 @@ void SingleInstance::release()
 
 void SingleInstance::listen()
 {
+    if (mLock < 0 || mListener >= 0) {
+        return;
+    }
     sockaddr_un address{};
     if (!socketAddress(mSocketPath, address)) {
         qCWarning(lcDesktop, "qelvo: no private folder for the socket; a second start cannot "

@@ -39,8 +39,11 @@ public:
 
     // The previous-instance flag, and who holds the history. The first call that finds no
     // holder takes the lock; when the lock cannot be taken at all, the program runs unguarded,
-    // with a warning.
+    // with a warning. Needs no event loop: it can run before the toolkit starts.
     PreviousInstance previousInstance();
+    // Once the lock is held and the event loop exists: opens the socket through which another
+    // start asks for the window. A start meanwhile waits a moment for it.
+    void listen();
     // Gives up the lock and the socket: from now on a new start finds no running copy.
     void release();
 
@@ -52,7 +55,6 @@ signals:
     void activationRequested();
 
 private:
-    void listen();
     void knock();
 
     QByteArray mHistoryFile;

@@ -1,19 +1,18 @@
 #include "print/handover.h"
 
-#include <QLibrary>
+#include "print/cups.h"
+
 #include <QtGlobal>
 #include <algorithm>
 #include <array>
 #include <cerrno>
 #include <cstring>
-#include <cups/cups.h>
 #include <fcntl.h>
 #include <memory>
 #include <mutex>
 #include <poll.h>
 #include <system_error>
 #include <thread>
-#include <type_traits>
 #include <unistd.h>
 
 namespace print {
@@ -21,7 +20,7 @@ namespace print {
 namespace {
 
 constexpr auto kDocumentName = "history.pdf";
-constexpr int kCupsVersion = 2;
+constexpr auto kNoCups = "libcups.so.2 cannot be loaded";
 
 // The answer, shared by the waiting end and the thread that submits, which may outlive it.
 struct Answer {
@@ -45,47 +44,6 @@ struct Answer {
 Submission refused(const char* reason)
 {
     return {false, QString::fromUtf8(reason)};
-}
-
-// The functions of libcups that a submission uses. The library is loaded for the first job: linked
-// at start, it and the libraries it needs would cost every start about 8 ms and 3 MB.
-struct Cups {
-    decltype(&::cupsAddOption) addOption = nullptr;
-    decltype(&::cupsFreeOptions) freeOptions = nullptr;
-    decltype(&::cupsCreateJob) createJob = nullptr;
-    decltype(&::cupsLastErrorString) lastErrorString = nullptr;
-    decltype(&::cupsGetNamedDest) getNamedDest = nullptr;
-    decltype(&::cupsFreeDests) freeDests = nullptr;
-    decltype(&::cupsStartDocument) startDocument = nullptr;
-    decltype(&::cupsWriteRequestData) writeRequestData = nullptr;
-    decltype(&::cupsFinishDocument) finishDocument = nullptr;
-    decltype(&::cupsCancelJob2) cancelJob = nullptr;
-    bool loaded = false;
-};
-
-const Cups& cups()
-{
-    static const Cups loaded = [] {
-        Cups functions;
-        QLibrary library(QStringLiteral("cups"), kCupsVersion);
-        const auto resolve = [&library](auto& function, const char* name) {
-            function = reinterpret_cast<std::remove_reference_t<decltype(function)>>(
-                library.resolve(name));
-            return function != nullptr;
-        };
-        functions.loaded = library.load() && resolve(functions.addOption, "cupsAddOption") &&
-                           resolve(functions.freeOptions, "cupsFreeOptions") &&
-                           resolve(functions.createJob, "cupsCreateJob") &&
-                           resolve(functions.lastErrorString, "cupsLastErrorString") &&
-                           resolve(functions.getNamedDest, "cupsGetNamedDest") &&
-                           resolve(functions.freeDests, "cupsFreeDests") &&
-                           resolve(functions.startDocument, "cupsStartDocument") &&
-                           resolve(functions.writeRequestData, "cupsWriteRequestData") &&
-                           resolve(functions.finishDocument, "cupsFinishDocument") &&
-                           resolve(functions.cancelJob, "cupsCancelJob2");
-        return functions;
-    }();
-    return loaded;
 }
 
 } // namespace
@@ -142,7 +100,7 @@ Submission submitToCups(const Document& document)
 {
     const Cups& cups = print::cups();
     if (!cups.loaded) {
-        return refused("libcups.so.2 cannot be loaded");
+        return refused(kNoCups);
     }
     // A queue of Qt's naming may carry an instance behind a slash; the job goes to the queue.
     const QByteArray queue = document.queue.section(u'/', 0, 0).toUtf8();

@@ -1,9 +1,11 @@
 #include "print/lineprinter.h"
 
+#include "print/cups.h"
+
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFontMetrics>
-#include <QPrinterInfo>
+#include <QLocale>
 #include <QTimer>
 #include <mutex>
 #include <system_error>
@@ -12,7 +14,19 @@
 namespace print {
 
 namespace {
+
 constexpr int kAnswerPollMs = 10;
+// The print system gives paper sizes in hundredths of a millimetre.
+constexpr qreal kHundredthsPerMillimetre = 100;
+
+// The paper of a queue that does not tell its own: Letter where the system's locale measures in
+// the US system, else A4.
+QPageSize::PageSizeId defaultPageSize()
+{
+    return QLocale::system().measurementSystem() == QLocale::ImperialUSSystem ? QPageSize::Letter
+                                                                              : QPageSize::A4;
+}
+
 } // namespace
 
 LinePlace placeLine(int nextTop, int lineHeight, int pageHeight)
@@ -75,6 +89,7 @@ bool DocumentPrinter::open()
         return false;
     }
     mQueue = destination->queue;
+    mMedia = destination->media;
     mNextTop = 0;
     if (mOpened) {
         mOpened();
@@ -103,10 +118,9 @@ std::optional<Document> DocumentPrinter::finish()
         return std::nullopt;
     }
     mPainter.end();
-    const QString media = mWriter->pageLayout().pageSize().key();
     mWriter.reset();
     mBuffer.close();
-    return Document{mQueue, media, std::exchange(mPdf, {})};
+    return Document{mQueue, mMedia, std::exchange(mPdf, {})};
 }
 
 std::optional<Destination> lookUpWithin(const DocumentPrinter::DestinationLookup& lookup,
@@ -148,11 +162,26 @@ std::optional<Destination> lookUpWithin(const DocumentPrinter::DestinationLookup
 
 std::optional<Destination> defaultDestination()
 {
-    const QPrinterInfo info = QPrinterInfo::defaultPrinter();
-    if (info.isNull()) {
+    const Cups& cups = print::cups();
+    // Without a default queue nothing is printed at all, not even on another queue.
+    cups_dest_t* queue =
+        cups.loaded ? cups.getNamedDest(CUPS_HTTP_DEFAULT, nullptr, nullptr) : nullptr;
+    if (queue == nullptr) {
         return std::nullopt;
     }
-    return Destination{info.printerName(), info.defaultPageSize()};
+    Destination destination{QString::fromUtf8(queue->name), QPageSize(defaultPageSize()), {}};
+    cups_size_t paper{};
+    if (cups_dinfo_t* info = cups.copyDestInfo(CUPS_HTTP_DEFAULT, queue)) {
+        if (cups.getDestMediaDefault(CUPS_HTTP_DEFAULT, queue, info, 0, &paper) != 0) {
+            destination.media = QString::fromUtf8(paper.media);
+            destination.pageSize =
+                QPageSize(QSizeF(paper.width, paper.length) / kHundredthsPerMillimetre,
+                          QPageSize::Millimeter, QString(), QPageSize::FuzzyMatch);
+        }
+        cups.freeDestInfo(info);
+    }
+    cups.freeDests(1, queue);
+    return destination;
 }
 
 } // namespace print

@@ -50,6 +50,7 @@ int printLines(LinePrinter& printer, const history::HistoryLines& lines);
 struct Destination {
     QString queue;
     QPageSize pageSize;
+    QString media; // the paper as the print system names it, if it tells
 };
 
 // Lines on the pages of one PDF document for a destination's paper, with the default margins and
@@ -77,6 +78,7 @@ private:
     DestinationLookup mLookup;
     std::function<void()> mOpened;
     QString mQueue;
+    QString mMedia;
     QByteArray mPdf;
     QBuffer mBuffer;
     std::unique_ptr<QPdfWriter> mWriter;

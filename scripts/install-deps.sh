@@ -8,7 +8,7 @@ set -euo pipefail
 
 run_packages=(cmake ninja-build g++ qt6-base-dev qt6-translations-l10n libgl-dev libcups2-dev
               fonts-ipafont-gothic)
-runtime_packages=(libqt6widgets6 libqt6printsupport6 libcups2 fonts-ipafont-gothic)
+runtime_packages=(libqt6widgets6 libcups2 fonts-ipafont-gothic)
 test_only_packages=(xvfb x11-utils x11-xserver-utils openbox xdotool wmctrl imagemagick libx11-dev
                     libxdamage-dev acl attr e2fsprogs
                     cups cups-client cups-bsd poppler-utils

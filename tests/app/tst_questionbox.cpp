@@ -7,7 +7,6 @@
 #include <QPixmap>
 #include <QTest>
 #include <QTimer>
-#include <QTranslator>
 #include <functional>
 
 using namespace Qt::Literals::StringLiterals;
@@ -35,21 +34,12 @@ class TestQuestionBox : public QObject {
     Q_OBJECT
 
 private slots:
-    void initTestCase();
     void japaneseButtonsAndTitle();
     void answers_data();
     void answers();
     void abandonedBoxesCloseAtOnce();
     void boxBelongsToTheWindow();
-
-private:
-    QTranslator mToolkitTexts;
 };
-
-void TestQuestionBox::initTestCase()
-{
-    QVERIFY(installToolkitTranslation(mToolkitTexts));
-}
 
 void TestQuestionBox::japaneseButtonsAndTitle()
 {

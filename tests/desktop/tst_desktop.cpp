@@ -117,6 +117,7 @@ void TestDesktop::secondStartBringsTheFirstForwardOnce()
     QSignalSpy raised(&first, &SingleInstance::activationRequested);
     QCOMPARE(first.previousInstance(), PreviousInstance::None);
     QCOMPARE(first.previousInstance(), PreviousInstance::None); // asking again changes nothing
+    first.listen();
     QCOMPARE(secondStart(), asStatus(PreviousInstance::Activated));
     QVERIFY(raised.wait(5000));
 
@@ -173,6 +174,7 @@ void TestDesktop::whatCannotBlockAStart()
     SingleInstance first(mHistory);
     QSignalSpy raised(&first, &SingleInstance::activationRequested);
     QCOMPARE(first.previousInstance(), PreviousInstance::None);
+    first.listen();
     QCOMPARE(inChild([this] { return asStatus(SingleInstance(mHistory).previousInstance()); }),
              asStatus(PreviousInstance::Activated));
     QVERIFY(raised.wait(5000));
@@ -259,6 +261,7 @@ void TestDesktop::unreachableCopyIsSaid()
     qputenv("XDG_RUNTIME_DIR", QFile::encodeName(runtime));
     SingleInstance first(mHistory);
     QCOMPARE(first.previousInstance(), PreviousInstance::None);
+    first.listen();
     for (const QString& socket : QDir(runtime).entryList(QDir::System)) {
         QVERIFY(QFile::remove(runtime + u'/' + socket));
     }

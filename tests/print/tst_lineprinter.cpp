@@ -68,7 +68,7 @@ private:
     {
         return [this] {
             ++mLookups;
-            return print::Destination{u"queue"_s, QPageSize(QPageSize::A4)};
+            return print::Destination{u"queue"_s, QPageSize(QPageSize::A4), u"iso_a4_210x297mm"_s};
         };
     }
 };
@@ -96,7 +96,7 @@ void TestLinePrinter::oneDocumentForEveryPress()
     const std::optional<print::Document> document = printer.finish();
     QVERIFY(document);
     QCOMPARE(document->queue, u"queue"_s);
-    QCOMPARE(document->media, u"A4"_s);
+    QCOMPARE(document->media, u"iso_a4_210x297mm"_s);
     const QStringList pages = pagesOf(document);
     QCOMPARE(pages.size(), 1);
     const QStringList printed = pages.first().split(u'\n', Qt::SkipEmptyParts);

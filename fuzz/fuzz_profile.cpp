@@ -1,6 +1,7 @@
 // Feeds arbitrary bytes to the profile-file reader and writer: no crash, no hang, no leak;
 // reading alone keeps every byte, the one-pass read of numbered keys agrees with reading them
-// one by one, and the history's own writes read back as written.
+// one by one, reads before and after a write elsewhere agree, and the history's own writes read
+// back as written.
 #include "history/historyfile.h"
 #include "history/profiledocument.h"
 
@@ -27,6 +28,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             one.size() >= kCapacity) {
             std::abort();
         }
+    }
+    // A write elsewhere makes the table of lines; the reads through it find the same.
+    history::ProfileDocument written(bytes);
+    written.setValue("Fuzz-Elsewhere", "k", "v");
+    if (written.value("History", "Data", "0", kCapacity) !=
+            document.value("History", "Data", "0", kCapacity) ||
+        written.numberedValues("history", "HIS", kLines, kCapacity) != lines) {
+        std::abort();
     }
     document.setValue("History", "Data", "2");
     document.setValue("History", "His2", "02  ;  07  ;  15  ;  23  ;  30  ;  41");

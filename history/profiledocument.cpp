@@ -239,6 +239,7 @@ size_t qHash(ProfileDocument::Name name, size_t seed) noexcept
 
 ProfileDocument::ProfileDocument(const QByteArray& bytes)
     : mSource(bytes)
+    , mRead(bytes)
 {
     if (bytes.startsWith(kUtf16LeByteOrderMark)) {
         mEncoding = Encoding::Utf16;
@@ -246,15 +247,15 @@ ProfileDocument::ProfileDocument(const QByteArray& bytes)
         const QByteArrayView units = QByteArrayView(bytes).sliced(mByteOrderMark.size());
         mSource = fromUtf16Le(units);
         mOddByte = units.sliced(units.size() / 2 * 2).toByteArray();
-    }
-    const QByteArrayView source(mSource);
-    qsizetype start = 0;
-    if (mEncoding == Encoding::Bytes && source.startsWith(kUtf8ByteOrderMark)) {
+    } else if (bytes.startsWith(kUtf8ByteOrderMark)) {
         mByteOrderMark = kUtf8ByteOrderMark;
-        start = kUtf8ByteOrderMark.size();
     }
-    mSections.emplace_back();
-    bool lineEndSeen = false;
+}
+
+template <typename F> void ProfileDocument::forEachSourceLine(F f) const
+{
+    const QByteArrayView source(mSource);
+    qsizetype start = mEncoding == Encoding::Bytes ? mByteOrderMark.size() : 0;
     // The next LF and the next CR at or after start, each searched for again only once passed,
     // so that a file with only one kind of line end is still read in one pass.
     qsizetype nextLf = -1;
@@ -281,15 +282,48 @@ ProfileDocument::ProfileDocument(const QByteArray& bytes)
                 line.end = source[next] == '\r' ? LineEnd::Cr : LineEnd::Lf;
                 next += 1;
             }
-            if (!lineEndSeen) {
-                // New lines follow the file's own line ends.
-                mLineEnd = line.end;
-                lineEndSeen = true;
-            }
         }
-        appendLine(line);
+        if (!f(line)) {
+            return;
+        }
         start = next;
     }
+}
+
+template <typename F> void ProfileDocument::forEachReadLineOf(QByteArrayView section, F f) const
+{
+    // The first section of the name holds the keys; it ends at the next section header.
+    bool inside = false;
+    forEachSourceLine([&](const Line& line) {
+        const QByteArrayView text = textOf(line);
+        if (const std::optional<QByteArrayView> name = sectionName(text)) {
+            if (inside) {
+                return false;
+            }
+            inside = sameName(*name, section);
+            return true;
+        }
+        return !inside || f(text);
+    });
+}
+
+void ProfileDocument::parse()
+{
+    if (mParsed) {
+        return;
+    }
+    mParsed = true;
+    mSections.emplace_back();
+    bool lineEndSeen = false;
+    forEachSourceLine([this, &lineEndSeen](const Line& line) {
+        if (!lineEndSeen && line.end != LineEnd::None) {
+            // New lines follow the file's own line ends.
+            mLineEnd = line.end;
+            lineEndSeen = true;
+        }
+        appendLine(line);
+        return true;
+    });
 }
 
 ProfileDocument::Line& ProfileDocument::Section::at(qsizetype slot)
@@ -390,6 +424,20 @@ void ProfileDocument::indexKeys(Section& section)
 QByteArray ProfileDocument::value(QByteArrayView section, QByteArrayView key,
                                   QByteArrayView fallback, qsizetype capacity) const
 {
+    if (!mParsed) {
+        // Until the first write the bytes read are all there is: no table of lines is needed.
+        std::optional<QByteArrayView> found;
+        forEachReadLineOf(section, [&](QByteArrayView text) {
+            const std::optional<QByteArrayView> name = keyName(text);
+            if (name && sameName(*name, key)) {
+                found = text;
+                return false;
+            }
+            return true;
+        });
+        return (found ? readValue(*found, capacity, mEncoding) : cut(fallback, capacity, mEncoding))
+            .toByteArray();
+    }
     const Section* found = findSection(section);
     const qsizetype line = found != nullptr ? findKey(*found, key) : -1;
     if (line < 0) {
@@ -403,12 +451,7 @@ std::vector<QByteArrayView> ProfileDocument::numberedValues(QByteArrayView secti
                                                             qsizetype capacity) const
 {
     std::vector<QByteArrayView> values(static_cast<std::size_t>(std::max(count, 0)));
-    const Section* found = findSection(section);
-    if (found == nullptr) {
-        return values;
-    }
-    found->forEachLine([&](const Line& line) {
-        const QByteArrayView text = textOf(line);
+    const auto take = [&](QByteArrayView text) {
         const std::optional<QByteArrayView> key = keyName(text);
         const qint32 number = key ? keyNumber(*key, prefix, count) : 0;
         if (number > 0 && values[static_cast<std::size_t>(number - 1)].isNull()) {
@@ -417,12 +460,21 @@ std::vector<QByteArrayView> ProfileDocument::numberedValues(QByteArrayView secti
             values[static_cast<std::size_t>(number - 1)] =
                 value.isNull() ? QByteArrayView("") : value;
         }
-    });
+        return true;
+    };
+    if (!mParsed) {
+        forEachReadLineOf(section, take);
+        return values;
+    }
+    if (const Section* found = findSection(section)) {
+        found->forEachLine([&](const Line& line) { take(textOf(line)); });
+    }
     return values;
 }
 
 void ProfileDocument::setValue(QByteArrayView section, QByteArrayView key, QByteArrayView value)
 {
+    parse();
     const auto found = mSectionIndex.constFind(Name{section});
     if (found == mSectionIndex.cend()) {
         endLastLine();
@@ -474,6 +526,9 @@ void ProfileDocument::endLastLine()
 
 QByteArray ProfileDocument::toBytes() const
 {
+    if (!mParsed) {
+        return mRead;
+    }
     static constexpr std::array<QByteArrayView, 4> kEnds{"", "\r\n", "\n", "\r"};
     qsizetype size = mByteOrderMark.size();
     for (const Section& s : mSections) {

@@ -69,6 +69,13 @@ private:
         template <typename F> void forEachLine(F f) const;
     };
 
+    // Calls f with each line of the bytes read while it returns true.
+    template <typename F> void forEachSourceLine(F f) const;
+    // Calls f with the text of each line read of the section's first occurrence while it returns
+    // true: what a read finds before any write.
+    template <typename F> void forEachReadLineOf(QByteArrayView section, F f) const;
+    // Makes the table of lines that writes change; reads do without it until then.
+    void parse();
     [[nodiscard]] QByteArrayView textOf(const Line& line) const;
     [[nodiscard]] const Section* findSection(QByteArrayView name) const;
     [[nodiscard]] qsizetype findKey(const Section& section, QByteArrayView key) const;
@@ -81,6 +88,8 @@ private:
     // The bytes read (of a Unicode file, as UTF-8). Lines and names point into them or into
     // mWritten, whose texts a deque never moves: both stay where they are for the document's life.
     QByteArray mSource;
+    QByteArray mRead; // the bytes as given, written back while nothing is changed
+    bool mParsed = false;
     Encoding mEncoding = Encoding::Bytes;
     QByteArray mOddByte; // a Unicode file's last byte when its length is odd
     std::deque<QByteArray> mWritten;

@@ -19,20 +19,19 @@ const Cups& cups()
                 library.resolve(name));
             return function != nullptr;
         };
-        functions.loaded =
-            library.load() && resolve(functions.getNamedDest, "cupsGetNamedDest") &&
-            resolve(functions.freeDests, "cupsFreeDests") &&
-            resolve(functions.copyDestInfo, "cupsCopyDestInfo") &&
-            resolve(functions.freeDestInfo, "cupsFreeDestInfo") &&
-            resolve(functions.getDestMediaDefault, "cupsGetDestMediaDefault") &&
-            resolve(functions.addOption, "cupsAddOption") &&
-            resolve(functions.freeOptions, "cupsFreeOptions") &&
-            resolve(functions.createJob, "cupsCreateJob") &&
-            resolve(functions.startDocument, "cupsStartDocument") &&
-            resolve(functions.writeRequestData, "cupsWriteRequestData") &&
-            resolve(functions.finishDocument, "cupsFinishDocument") &&
-            resolve(functions.cancelJob, "cupsCancelJob2") &&
-            resolve(functions.lastErrorString, "cupsLastErrorString");
+        functions.loaded = library.load() && resolve(functions.getNamedDest, "cupsGetNamedDest") &&
+                           resolve(functions.freeDests, "cupsFreeDests") &&
+                           resolve(functions.copyDestInfo, "cupsCopyDestInfo") &&
+                           resolve(functions.freeDestInfo, "cupsFreeDestInfo") &&
+                           resolve(functions.getDestMediaDefault, "cupsGetDestMediaDefault") &&
+                           resolve(functions.addOption, "cupsAddOption") &&
+                           resolve(functions.freeOptions, "cupsFreeOptions") &&
+                           resolve(functions.createJob, "cupsCreateJob") &&
+                           resolve(functions.startDocument, "cupsStartDocument") &&
+                           resolve(functions.writeRequestData, "cupsWriteRequestData") &&
+                           resolve(functions.finishDocument, "cupsFinishDocument") &&
+                           resolve(functions.cancelJob, "cupsCancelJob2") &&
+                           resolve(functions.lastErrorString, "cupsLastErrorString");
         return functions;
     }();
     return loaded;

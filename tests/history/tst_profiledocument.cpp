@@ -216,6 +216,8 @@ void TestProfileDocument::writeThenReadBack()
         document.setValue("S", "His" + QByteArray::number(k), QByteArray::number(k * 7));
     }
     document.setValue("S", "His500", "x");
+    QCOMPARE(document.value("s", "his500", "d", 256), QByteArray("x"));
+    QCOMPARE(document.numberedValues("S", "His", 2, 256), (std::vector<QByteArrayView>{"7", "14"}));
     const history::ProfileDocument reread(document.toBytes());
     QCOMPARE(reread.value("S", "HIS1", "d", 256), QByteArray("7"));
     QCOMPARE(reread.value("S", "his500", "d", 256), QByteArray("x"));

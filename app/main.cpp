@@ -19,7 +19,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <future>
-#include <malloc.h>
 #include <system_error>
 
 namespace {
@@ -67,9 +66,6 @@ private:
 
 int main(int argc, char* argv[])
 {
-    // One heap for all threads: what the thread that reads the history frees serves the window
-    // afterwards, instead of staying with an arena of its own (nearly 1 MB with a full history).
-    mallopt(M_ARENA_MAX, 1);
     // Before the toolkit: the lock decides whether this program may read the history at all.
     const desktop::ProgramFolder folder =
         desktop::programFolder(QFileInfo(QFile::decodeName(argv[0])).absolutePath());

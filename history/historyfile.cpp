@@ -46,17 +46,8 @@ public:
     // "His1" up to "His<count>", a missing or empty key as an empty line.
     [[nodiscard]] HistoryLines lines(qint32 count) const
     {
-        const std::vector<QByteArrayView> values =
-            mDocument.numberedValues(kSection, kLineKeyPrefix, count, kReceiveBufferSize);
-        qsizetype bytes = 0;
-        for (const QByteArrayView value : values) {
-            bytes += value.size();
-        }
         HistoryLines lines;
-        lines.reserve(static_cast<qsizetype>(values.size()), bytes);
-        for (const QByteArrayView value : values) {
-            lines.append(value);
-        }
+        lines.append(mDocument.numberedValues(kSection, kLineKeyPrefix, count, kReceiveBufferSize));
         return lines;
     }
 

@@ -1,5 +1,7 @@
 #include "history/historylines.h"
 
+#include <cstring>
+
 namespace history {
 
 QByteArrayView HistoryLines::at(qsizetype position) const
@@ -27,10 +29,23 @@ void HistoryLines::removeLast()
     mBytes.truncate(mEnds.empty() ? 0 : mEnds.back());
 }
 
-void HistoryLines::reserve(qsizetype lines, qsizetype bytes)
+void HistoryLines::append(const std::vector<QByteArrayView>& lines)
 {
-    mEnds.reserve(static_cast<std::size_t>(lines));
-    mBytes.reserve(bytes);
+    qsizetype size = mBytes.size();
+    for (const QByteArrayView line : lines) {
+        size += line.size();
+    }
+    mEnds.reserve(mEnds.size() + lines.size());
+    qsizetype used = mBytes.size();
+    mBytes.resize(size);
+    char* bytes = mBytes.data();
+    for (const QByteArrayView line : lines) {
+        if (!line.isEmpty()) {
+            std::memcpy(bytes + used, line.data(), static_cast<std::size_t>(line.size()));
+        }
+        used += line.size();
+        mEnds.push_back(used);
+    }
 }
 
 bool operator==(const HistoryLines& a, const HistoryLines& b)

@@ -22,8 +22,9 @@ public:
     [[nodiscard]] QString text(qsizetype position) const;
 
     void append(QByteArrayView line);
+    // Adds the lines at the end in one go: for a history read from its file.
+    void append(const std::vector<QByteArrayView>& lines);
     void removeLast();
-    void reserve(qsizetype lines, qsizetype bytes);
 
     // The same lines, byte for byte; the tests compare histories with it.
     friend bool operator==(const HistoryLines& a, const HistoryLines& b);

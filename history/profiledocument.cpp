@@ -3,6 +3,7 @@
 #include <QChar>
 #include <algorithm>
 #include <array>
+#include <cstring>
 #include <optional>
 
 namespace history {
@@ -51,11 +52,15 @@ std::optional<QByteArrayView> sectionName(QByteArrayView line)
 std::optional<QByteArrayView> keyName(QByteArrayView line)
 {
     const QByteArrayView text = trimmed(line);
-    const qsizetype equals = text.indexOf('=');
-    if (text.startsWith(';') || equals < 0) {
+    if (text.startsWith(';')) {
         return std::nullopt;
     }
-    return trimmed(text.first(equals));
+    const auto* equals = static_cast<const char*>(
+        std::memchr(text.data(), '=', static_cast<std::size_t>(text.size())));
+    if (equals == nullptr) {
+        return std::nullopt;
+    }
+    return trimmed(text.first(equals - text.data()));
 }
 
 bool sameName(QByteArrayView a, QByteArrayView b)
@@ -254,32 +259,23 @@ ProfileDocument::ProfileDocument(const QByteArray& bytes)
 
 template <typename F> void ProfileDocument::forEachSourceLine(F f) const
 {
-    const QByteArrayView source(mSource);
-    qsizetype start = mEncoding == Encoding::Bytes ? mByteOrderMark.size() : 0;
-    // The next LF and the next CR at or after start, each searched for again only once passed,
-    // so that a file with only one kind of line end is still read in one pass.
-    qsizetype nextLf = -1;
-    qsizetype nextCr = -1;
-    const auto nextOf = [&source](char c, qsizetype from) {
-        const qsizetype found = source.indexOf(c, from);
-        return found < 0 ? source.size() : found;
-    };
-    while (start < source.size()) {
-        if (nextLf < start) {
-            nextLf = nextOf('\n', start);
+    const char* const begin = mSource.constData();
+    const char* const end = begin + mSource.size();
+    const char* start = begin + (mEncoding == Encoding::Bytes ? mByteOrderMark.size() : 0);
+    while (start < end) {
+        // Lines are short: a plain look at each byte finds the line end soonest.
+        const char* stop = start;
+        while (stop < end && *stop != '\n' && *stop != '\r') {
+            ++stop;
         }
-        if (nextCr < start) {
-            nextCr = nextOf('\r', start);
-        }
-        const qsizetype end = std::min(nextLf, nextCr);
-        Line line{start, static_cast<qint32>(end - start), LineEnd::None, false};
-        qsizetype next = end;
-        if (next < source.size()) {
-            if (source[next] == '\r' && next + 1 < source.size() && source[next + 1] == '\n') {
+        Line line{start - begin, static_cast<qint32>(stop - start), LineEnd::None, false};
+        const char* next = stop;
+        if (next < end) {
+            if (*next == '\r' && next + 1 < end && next[1] == '\n') {
                 line.end = LineEnd::CrLf;
                 next += 2;
             } else {
-                line.end = source[next] == '\r' ? LineEnd::Cr : LineEnd::Lf;
+                line.end = *next == '\r' ? LineEnd::Cr : LineEnd::Lf;
                 next += 1;
             }
         }

@@ -17,6 +17,9 @@
 #include <QPushButton>
 #include <QScreen>
 
+// The icon, as an XPM picture: text that is also C++.
+#include "app/resources/qelvo.xpm"
+
 namespace {
 
 using texts::text;
@@ -44,8 +47,9 @@ frmQelvo::frmQelvo(Services services, QWidget* parent)
 {
     setObjectName(QStringLiteral("frmQelvo"));
     setWindowTitle(text(texts::kTitle));
-    // Read as XPM at once: an icon file of unnamed format is probed by every image plugin.
-    setWindowIcon(QIcon(QPixmap::fromImage(QImage(QStringLiteral(":/qelvo/qelvo.xpm"), "XPM"))));
+    // From the picture built into the program: a file would be probed by the image plugins,
+    // loading every one of them at each start.
+    setWindowIcon(QIcon(QPixmap::fromImage(QImage(qelvo_xpm))));
     setFont(layout::windowFont());
     const double dpi = logicalDpiY();
     setFixedSize(layout::toPixels(layout::kClientArea, dpi).size());

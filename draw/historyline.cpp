@@ -2,6 +2,8 @@
 
 #include "history/historylines.h"
 
+#include <cstring>
+
 namespace draw {
 
 namespace {
@@ -29,7 +31,13 @@ int repeatCount(const history::HistoryLines& lines)
     const QByteArrayView newest = lines.at(last);
     int count = 0;
     for (qsizetype i = 0; i < last; ++i) {
-        if (lines.at(i) == newest) {
+        const QByteArrayView line = lines.at(i);
+        // Lines of other draws mostly differ in their first number: a look at its first byte
+        // spares most of the comparisons of whole lines.
+        if (line.size() == newest.size() &&
+            (line.isEmpty() || (line.front() == newest.front() &&
+                                std::memcmp(line.data(), newest.data(),
+                                            static_cast<std::size_t>(line.size())) == 0))) {
             ++count;
         }
     }

@@ -46,9 +46,8 @@ public:
     // "His1" up to "His<count>", a missing or empty key as an empty line.
     [[nodiscard]] HistoryLines lines(qint32 count) const
     {
-        HistoryLines lines;
-        lines.append(mDocument.numberedValues(kSection, kLineKeyPrefix, count, kReceiveBufferSize));
-        return lines;
+        return {mDocument.source(),
+                mDocument.numberedValues(kSection, kLineKeyPrefix, count, kReceiveBufferSize)};
     }
 
     void writeCount(qint32 count)

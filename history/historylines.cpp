@@ -1,14 +1,22 @@
 #include "history/historylines.h"
 
-#include <cstring>
-
 namespace history {
 
-QByteArrayView HistoryLines::at(qsizetype position) const
+HistoryLines::HistoryLines(QByteArray source, const std::vector<QByteArrayView>& lines)
+    : mSource(std::move(source))
 {
-    const auto index = static_cast<std::size_t>(position);
-    const qsizetype begin = index == 0 ? 0 : mEnds[index - 1];
-    return QByteArrayView(mBytes).sliced(begin, mEnds[index] - begin);
+    mSlices.reserve(lines.size());
+    const QByteArrayView bytes(mSource);
+    for (const QByteArrayView line : lines) {
+        const qsizetype offset = line.data() - bytes.data();
+        if (line.isEmpty()) {
+            mSlices.push_back({0, 0});
+        } else if (offset >= 0 && offset + line.size() <= bytes.size()) {
+            mSlices.push_back({static_cast<qint32>(offset), static_cast<qint32>(line.size())});
+        } else {
+            append(line);
+        }
+    }
 }
 
 QString HistoryLines::text(qsizetype position) const
@@ -19,38 +27,31 @@ QString HistoryLines::text(qsizetype position) const
 
 void HistoryLines::append(QByteArrayView line)
 {
-    mBytes.append(line);
-    mEnds.push_back(mBytes.size());
+    mSlices.push_back(
+        {static_cast<qint32>(mSource.size() + mAdded.size()), static_cast<qint32>(line.size())});
+    mAdded.append(line);
 }
 
 void HistoryLines::removeLast()
 {
-    mEnds.pop_back();
-    mBytes.truncate(mEnds.empty() ? 0 : mEnds.back());
-}
-
-void HistoryLines::append(const std::vector<QByteArrayView>& lines)
-{
-    qsizetype size = mBytes.size();
-    for (const QByteArrayView line : lines) {
-        size += line.size();
-    }
-    mEnds.reserve(mEnds.size() + lines.size());
-    qsizetype used = mBytes.size();
-    mBytes.resize(size);
-    char* bytes = mBytes.data();
-    for (const QByteArrayView line : lines) {
-        if (!line.isEmpty()) {
-            std::memcpy(bytes + used, line.data(), static_cast<std::size_t>(line.size()));
-        }
-        used += line.size();
-        mEnds.push_back(used);
+    const Slice last = mSlices.back();
+    mSlices.pop_back();
+    if (last.offset >= mSource.size()) {
+        mAdded.truncate(last.offset - mSource.size());
     }
 }
 
 bool operator==(const HistoryLines& a, const HistoryLines& b)
 {
-    return a.mEnds == b.mEnds && a.mBytes == b.mBytes;
+    if (a.size() != b.size()) {
+        return false;
+    }
+    for (qsizetype position = 0; position < a.size(); ++position) {
+        if (a.at(position) != b.at(position)) {
+            return false;
+        }
+    }
+    return true;
 }
 
 } // namespace history

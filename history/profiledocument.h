@@ -37,6 +37,8 @@ public:
     void setValue(QByteArrayView section, QByteArrayView key, QByteArrayView value);
 
     [[nodiscard]] QByteArray toBytes() const;
+    // The bytes read (of a Unicode file, as UTF-8), into which the values read point.
+    [[nodiscard]] const QByteArray& source() const { return mSource; }
 
     // A section or key name compared and hashed without regard to ASCII case.
     struct Name {

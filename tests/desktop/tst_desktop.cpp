@@ -170,6 +170,7 @@ void TestDesktop::whatCannotBlockAStart()
     QVERIFY(::stat(SingleInstance::lockFile(mHistory).constData(), &lock) == 0);
     const QString socket = QFile::decodeName(folder) +
                            u"/qelvo-%1-%2.socket"_s.arg(lock.st_dev, 0, 16).arg(lock.st_ino, 0, 16);
+    QFile::remove(socket); // a socket that a killed copy left there once
     QVERIFY(samples::writeFile(socket, "garbage"));
     SingleInstance first(mHistory);
     QSignalSpy raised(&first, &SingleInstance::activationRequested);

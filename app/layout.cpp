@@ -1,5 +1,6 @@
 #include "app/layout.h"
 
+#include <QFontDatabase>
 #include <cmath>
 
 namespace layout {
@@ -56,17 +57,25 @@ QFont listFont()
     return font;
 }
 
-QFont tileFont()
+QFont tileFont(bool declaredFace)
 {
     QFont font;
-    font.setFamilies({QStringLiteral("ＭＳ Ｐゴシック"), QStringLiteral("IPAPGothic"),
-                      QStringLiteral("Noto Sans CJK JP")});
+    QStringList faces{QStringLiteral("IPAPGothic"), QStringLiteral("Noto Sans CJK JP")};
+    if (declaredFace) {
+        faces.prepend(QString::fromUtf16(kTileFace));
+    }
+    font.setFamilies(faces);
     font.setPointSizeF(kTilePointSize);
     font.setWeight(QFont::Bold);
     font.setItalic(false);
     font.setUnderline(false);
     font.setStrikeOut(false);
     return font;
+}
+
+bool hasDeclaredTileFace()
+{
+    return QFontDatabase::hasFamily(QString::fromUtf16(kTileFace));
 }
 
 } // namespace layout

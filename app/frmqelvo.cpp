@@ -16,7 +16,6 @@
 #include <QListWidget>
 #include <QPushButton>
 #include <QScreen>
-#include <QTimer>
 
 // The icon, as an XPM picture: text that is also C++.
 #include "app/resources/qelvo.xpm"
@@ -69,7 +68,7 @@ void frmQelvo::createTiles()
         tile->setFrameStyle(QFrame::Box | QFrame::Plain);
         tile->setAlignment(Qt::AlignCenter);
         tile->setAutoFillBackground(true);
-        tile->setFont(layout::tileFont(false));
+        tile->setFont(layout::tileFont());
         QPalette palette = tile->palette();
         palette.setColor(QPalette::WindowText, layout::fromBgr(layout::kTileText[i]));
         tile->setPalette(palette);
@@ -77,13 +76,6 @@ void frmQelvo::createTiles()
         Label1[i] = tile;
     }
     showStars();
-    QTimer::singleShot(0, this, [this] {
-        if (layout::hasDeclaredTileFace()) {
-            for (QLabel* tile : Label1) {
-                tile->setFont(layout::tileFont(true));
-            }
-        }
-    });
     Label2[0] = new QLabel(text(texts::kSortedListCaption), this);
     placeAt(Label2[0], layout::kSortedCaption, QStringLiteral("Label2_0"));
     Label2[1] = new QLabel(text(texts::kHistoryListCaption), this);

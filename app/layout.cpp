@@ -1,6 +1,5 @@
 #include "app/layout.h"
 
-#include <QFontDatabase>
 #include <cmath>
 
 namespace layout {
@@ -57,25 +56,16 @@ QFont listFont()
     return font;
 }
 
-QFont tileFont(bool declaredFace)
+QFont tileFont()
 {
     QFont font;
-    QStringList faces{QStringLiteral("IPAPGothic"), QStringLiteral("Noto Sans CJK JP")};
-    if (declaredFace) {
-        faces.prepend(QString::fromUtf16(kTileFace));
-    }
-    font.setFamilies(faces);
+    font.setFamilies({QStringLiteral("IPAPGothic"), QStringLiteral("Noto Sans CJK JP")});
     font.setPointSizeF(kTilePointSize);
     font.setWeight(QFont::Bold);
     font.setItalic(false);
     font.setUnderline(false);
     font.setStrikeOut(false);
     return font;
-}
-
-bool hasDeclaredTileFace()
-{
-    return QFontDatabase::hasFamily(QString::fromUtf16(kTileFace));
 }
 
 } // namespace layout

@@ -55,12 +55,10 @@ QString stackedCaption(const QString& caption);
 QFont windowFont();
 // The lists' face: the window's, with spaces one pixel narrower so a history line fits.
 QFont listFont();
-// The face declared for the number tiles.
-inline constexpr auto kTileFace = u"ＭＳ Ｐゴシック";
-// The number tiles' face: 20.25 points, bold; the declared face when the system has it, else
-// the Japanese Gothic face that the program comes with. Whether the system has it is asked once
-// the window is shown: a face that is missing costs a search of all fonts, about 2 ms.
-QFont tileFont(bool declaredFace);
-bool hasDeclaredTileFace();
+// The number tiles' face: 20.25 points, bold, in the Japanese Gothic face that the program comes
+// with. The face declared for the tiles, ＭＳ Ｐゴシック, is a Windows face that no Debian package
+// carries; asking for it makes the toolkit search all fonts for a stand-in, which would cost
+// every start several milliseconds before the first paint.
+QFont tileFont();
 
 } // namespace layout

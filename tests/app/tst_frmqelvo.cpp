@@ -243,8 +243,7 @@ void TestFrmQelvo::tilesAtStart()
         const QLabel* tile = h.tile(i);
         // A Japanese bold face is found for the tiles, and two digits fit inside the border.
         const QFontInfo face(tile->font());
-        QVERIFY2(face.family() == u"ＭＳ Ｐゴシック"_s || face.family() == u"IPAPGothic"_s,
-                 qPrintable(face.family()));
+        QCOMPARE(face.family(), u"IPAPGothic"_s);
         QVERIFY(face.bold());
         const QSize digits = tile->fontMetrics().size(0, u"43"_s);
         QVERIFY(digits.width() <= tile->contentsRect().width());

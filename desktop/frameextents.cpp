@@ -23,15 +23,23 @@ constexpr std::uint32_t kLongWords = 1024;
 
 template <typename Reply> using Owned = std::unique_ptr<Reply, decltype(&std::free)>;
 
-xcb_atom_t atom(xcb_connection_t* connection, const char* name)
+// The atoms of the names, asked for together: one round trip to the X server.
+template <std::size_t N>
+std::array<xcb_atom_t, N> atoms(xcb_connection_t* connection,
+                                const std::array<const char*, N>& names)
 {
-    const Owned<xcb_intern_atom_reply_t> reply(
-        xcb_intern_atom_reply(
-            connection,
-            xcb_intern_atom(connection, 0, static_cast<std::uint16_t>(std::strlen(name)), name),
-            nullptr),
-        &std::free);
-    return reply ? reply->atom : xcb_atom_t{XCB_ATOM_NONE};
+    std::array<xcb_intern_atom_cookie_t, N> cookies{};
+    for (std::size_t i = 0; i < N; ++i) {
+        cookies[i] = xcb_intern_atom(connection, 0,
+                                     static_cast<std::uint16_t>(std::strlen(names[i])), names[i]);
+    }
+    std::array<xcb_atom_t, N> found{};
+    for (std::size_t i = 0; i < N; ++i) {
+        const Owned<xcb_intern_atom_reply_t> reply(
+            xcb_intern_atom_reply(connection, cookies[i], nullptr), &std::free);
+        found[i] = reply ? reply->atom : xcb_atom_t{XCB_ATOM_NONE};
+    }
+    return found;
 }
 
 Owned<xcb_get_property_reply_t> property(xcb_connection_t* connection, xcb_window_t window,
@@ -43,10 +51,10 @@ Owned<xcb_get_property_reply_t> property(xcb_connection_t* connection, xcb_windo
             &std::free};
 }
 
-bool supports(xcb_connection_t* connection, xcb_window_t root, xcb_atom_t request)
+bool supports(xcb_connection_t* connection, xcb_window_t root, xcb_atom_t supportedList,
+              xcb_atom_t request)
 {
-    const auto supported =
-        property(connection, root, atom(connection, "_NET_SUPPORTED"), XCB_ATOM_ATOM);
+    const auto supported = property(connection, root, supportedList, XCB_ATOM_ATOM);
     if (!supported || supported->format != 32) {
         return false;
     }
@@ -67,9 +75,9 @@ QMargins frameExtents(WId window, qreal devicePixelRatio)
     }
     const auto id = static_cast<xcb_window_t>(window);
     const xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(connection)).data;
-    const xcb_atom_t request = atom(connection, "_NET_REQUEST_FRAME_EXTENTS");
-    const xcb_atom_t extents = atom(connection, "_NET_FRAME_EXTENTS");
-    if (screen == nullptr || !supports(connection, screen->root, request)) {
+    const auto [supported, request, extents] = atoms<3>(
+        connection, {"_NET_SUPPORTED", "_NET_REQUEST_FRAME_EXTENTS", "_NET_FRAME_EXTENTS"});
+    if (screen == nullptr || !supports(connection, screen->root, supported, request)) {
         return {};
     }
     xcb_client_message_event_t message{};

@@ -7,6 +7,7 @@
 #include <QDir>
 #include <QStringDecoder>
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
 #include <iconv.h>
 #include <langinfo.h>
@@ -132,7 +133,7 @@ QString reason(const filestore::FileError& error)
 std::optional<QString> decodedText(const QByteArray& bytes, const char* codeset)
 {
     const iconv_t converter = ::iconv_open("UTF-8", codeset);
-    if (converter == reinterpret_cast<iconv_t>(-1)) {
+    if (reinterpret_cast<std::intptr_t>(converter) == -1) {
         return std::nullopt;
     }
     // Every character takes at most four bytes of UTF-8.
@@ -153,7 +154,7 @@ std::optional<QString> decodedText(const QByteArray& bytes, const char* codeset)
 QString fileText(const QByteArray& bytes)
 {
     QStringDecoder utf8(QStringDecoder::Utf8);
-    const QString text = utf8(bytes);
+    QString text = utf8(bytes);
     if (!utf8.hasError()) {
         return text;
     }

@@ -128,7 +128,7 @@ Submission submitToCups(const Document& document)
                               static_cast<std::size_t>(document.pdf.size())) !=
             HTTP_STATUS_CONTINUE ||
         cups.finishDocument(CUPS_HTTP_DEFAULT, queue.constData()) != IPP_STATUS_OK) {
-        const Submission failed = refused(cups.lastErrorString());
+        Submission failed = refused(cups.lastErrorString());
         cups.cancelJob(CUPS_HTTP_DEFAULT, queue.constData(), job, 0);
         return failed;
     }

@@ -16,8 +16,16 @@ using filestore::SystemCalls;
 
 namespace {
 
-const QByteArray kOld = samples::historyFile(3);
-const QByteArray kNew = samples::historyFile(4);
+// The file before and after a replacement.
+QByteArray oldFile()
+{
+    return samples::historyFile(3);
+}
+
+QByteArray newFile()
+{
+    return samples::historyFile(4);
+}
 
 // The calls the file store made, in order, by name.
 QStringList gCalls;
@@ -118,7 +126,7 @@ private:
 void TestFileStore::init()
 {
     mPath = mDir.filePath(u"qelvo.ini"_s);
-    QVERIFY(samples::writeFile(mPath, kOld));
+    QVERIFY(samples::writeFile(mPath, oldFile()));
     mReal = filestore::systemCalls();
     filestore::systemCalls() = recordingCalls(mReal);
     gCalls.clear();
@@ -161,8 +169,8 @@ void TestFileStore::splitPath()
 
 void TestFileStore::flushedBeforeAndAfterTheRename()
 {
-    QVERIFY(!filestore::replaceAtomically(mPath, kNew));
-    QCOMPARE(samples::readFile(mPath), kNew);
+    QVERIFY(!filestore::replaceAtomically(mPath, newFile()));
+    QCOMPARE(samples::readFile(mPath), newFile());
     // The data reaches the disk before the new file takes the old one's place, and the folder
     // after, so a power cut leaves the old file or the whole new one.
     gCalls.removeAll(u"write"_s);
@@ -198,9 +206,9 @@ void TestFileStore::failedCallKeepsTheOldFile()
     }
     gFailing = call;
     gFailure = failure;
-    const std::optional<filestore::FileError> error = filestore::replaceAtomically(mPath, kNew);
+    const std::optional<filestore::FileError> error = filestore::replaceAtomically(mPath, newFile());
     QCOMPARE(error ? error->code : 0, reported);
-    QCOMPARE(samples::readFile(mPath), reported != 0 ? kOld : kNew);
+    QCOMPARE(samples::readFile(mPath), reported != 0 ? oldFile() : newFile());
     QCOMPARE(samples::strayFiles(mDir.path()), QStringList());
 }
 
@@ -227,10 +235,10 @@ void TestFileStore::leftoversNeverBlockASave()
     for (const QString& unnamed : {u"openat unnamed"_s, QString()}) {
         gFailing = unnamed;
         gFailure = EOPNOTSUPP;
-        QVERIFY(!filestore::replaceAtomically(mPath, kNew));
-        QCOMPARE(samples::readFile(mPath), kNew);
+        QVERIFY(!filestore::replaceAtomically(mPath, newFile()));
+        QCOMPARE(samples::readFile(mPath), newFile());
         QCOMPARE(samples::strayFiles(mDir.path()), folder ? QStringList{leftover} : QStringList());
-        QVERIFY(samples::writeFile(mPath, kOld));
+        QVERIFY(samples::writeFile(mPath, oldFile()));
     }
 }
 
@@ -245,10 +253,10 @@ void TestFileStore::attributesCarriedOver()
     }
     struct stat before {};
     QCOMPARE(::stat(file.constData(), &before), 0);
-    QVERIFY(!filestore::replaceAtomically(mPath, kNew));
+    QVERIFY(!filestore::replaceAtomically(mPath, newFile()));
     struct stat after {};
     QCOMPARE(::stat(file.constData(), &after), 0);
-    QCOMPARE(samples::readFile(mPath), kNew);
+    QCOMPARE(samples::readFile(mPath), newFile());
     QCOMPARE(after.st_mode, before.st_mode);
     QCOMPARE(attribute(mPath, "system.posix_acl_access"), acl);
     QCOMPARE(attribute(mPath, "user.note"), QByteArray("x"));
@@ -260,7 +268,7 @@ void TestFileStore::attributesCarriedOver()
     const QByteArray folder = QFile::encodeName(mDir.path());
     QVERIFY(::setxattr(folder.constData(), "system.posix_acl_default", acl.constData(),
                        static_cast<size_t>(acl.size()), 0) == 0);
-    QVERIFY(!filestore::replaceAtomically(mPath, kOld));
+    QVERIFY(!filestore::replaceAtomically(mPath, oldFile()));
     QVERIFY(::removexattr(folder.constData(), "system.posix_acl_default") == 0);
     QCOMPARE(::stat(file.constData(), &after), 0);
     QCOMPARE(after.st_mode & 07777U, 0600U);

@@ -8,6 +8,8 @@
 #include <QTest>
 #include <QTimer>
 #include <array>
+#include <atomic>
+#include <memory>
 #include <thread>
 #include <unistd.h>
 
@@ -239,9 +241,10 @@ void TestLinePrinter::handOver()
     if (printSystem == u"none"_s) {
         document.reset();
     }
-    int submitted = 0;
-    const print::Submit submit = [printSystem, &submitted](const print::Document& job) {
-        ++submitted;
+    // Shared with the thread that submits, which may outlive this row.
+    const auto submitted = std::make_shared<std::atomic<int>>(0);
+    const print::Submit submit = [printSystem, submitted](const print::Document& job) {
+        ++*submitted;
         if (printSystem == u"stalls"_s || printSystem == u"signal"_s) {
             std::this_thread::sleep_for(std::chrono::seconds(3));
         }
@@ -263,7 +266,7 @@ void TestLinePrinter::handOver()
     if (printSystem == u"refuses"_s) {
         QCOMPARE(handed.reason, u"not accepting jobs"_s);
     }
-    QCOMPARE(submitted > 0 || printSystem == u"signal"_s, printSystem != u"none"_s);
+    QCOMPARE(*submitted > 0 || printSystem == u"signal"_s, printSystem != u"none"_s);
     ::close(interrupt[0]);
     ::close(interrupt[1]);
 }

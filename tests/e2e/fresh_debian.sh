@@ -47,7 +47,7 @@ chroot "$root" /usr/bin/env -i HOME=/root DISPLAY="$DISPLAY" "/opt/unpacked/$fol
 pid=$!
 E2E_PIDS+=($pid)
 win=$(window_of "$pid") || fail "the unpacked program shows no window"
-click "$win" 150 72
+draw "$win"
 wmctrl -i -c "$win"
 wait_gone "$pid" || fail "the unpacked program did not end"
 grep -q $'^His1=[0-9]' "$root/opt/unpacked/$folder/qelvo.ini" || fail "the package saved no line"
@@ -72,7 +72,7 @@ run_once() {
     [ -n "$win" ] || fail "run.sh showed no window"
     echo "   run.sh showed the window after $((SECONDS - started)) s"
     sleep 1
-    [ "${1:-}" = draw ] && click "$win" 150 72
+    [ "${1:-}" = draw ] && draw "$win"
     wmctrl -i -c "$win"
     wait_gone "$run" || fail "the program started by run.sh did not end"
 }

@@ -206,7 +206,8 @@ void TestFileStore::failedCallKeepsTheOldFile()
     }
     gFailing = call;
     gFailure = failure;
-    const std::optional<filestore::FileError> error = filestore::replaceAtomically(mPath, newFile());
+    const std::optional<filestore::FileError> error =
+        filestore::replaceAtomically(mPath, newFile());
     QCOMPARE(error ? error->code : 0, reported);
     QCOMPARE(samples::readFile(mPath), reported != 0 ? oldFile() : newFile());
     QCOMPARE(samples::strayFiles(mDir.path()), QStringList());

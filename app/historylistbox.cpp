@@ -109,13 +109,7 @@ public:
     }
     [[nodiscard]] QAccessibleInterface* childAt(int x, int y) const override
     {
-        const QPoint point = list()->viewport()->mapFromGlobal(QPoint(x, y));
-        for (int row = 0; row < childCount(); ++row) {
-            if (list()->rowRect(row).contains(point)) {
-                return child(row);
-            }
-        }
-        return nullptr;
+        return child(list()->rowAt(list()->viewport()->mapFromGlobal(QPoint(x, y))));
     }
     // The rows from this one on have changed or gone.
     void forgetRowsFrom(int from)
@@ -203,6 +197,15 @@ QRect HistoryListBox::rowRect(int row) const
 {
     return {0, (row - verticalScrollBar()->value()) * rowHeight(), viewport()->width(),
             rowHeight()};
+}
+
+int HistoryListBox::rowAt(QPoint point) const
+{
+    if (!viewport()->rect().contains(point)) {
+        return -1;
+    }
+    const int row = verticalScrollBar()->value() + point.y() / rowHeight();
+    return row < count() ? row : -1;
 }
 
 int HistoryListBox::rowHeight() const
@@ -310,9 +313,9 @@ void HistoryListBox::paintEvent(QPaintEvent* event)
 
 void HistoryListBox::mousePressEvent(QMouseEvent* event)
 {
-    const int row = verticalScrollBar()->value() + event->position().toPoint().y() / rowHeight();
+    const int row = rowAt(event->position().toPoint());
     setFocus(Qt::MouseFocusReason);
-    if (row < count()) {
+    if (row >= 0) {
         setCurrentRow(row);
     }
 }

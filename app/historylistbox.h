@@ -28,6 +28,8 @@ public:
     [[nodiscard]] int currentRow() const;
     // Where a row is in the viewport, in view or not.
     [[nodiscard]] QRect rowRect(int row) const;
+    // The row at a point of the viewport, or -1.
+    [[nodiscard]] int rowAt(QPoint point) const;
 
 protected:
     void paintEvent(QPaintEvent* event) override;

@@ -797,6 +797,14 @@ void TestFrmQelvo::namesForAScreenReader()
     QCOMPARE(history->childCount(), 1);
     QCOMPARE(history->child(0)->role(), QAccessible::ListItem);
     QCOMPARE(history->child(0)->text(QAccessible::Name), samples::exampleLine());
+    // A point finds the line under it, and nothing below the last line.
+    const auto at = [&h, history](QPoint point) {
+        const QPoint global = h.list1()->viewport()->mapToGlobal(point);
+        return history->childAt(global.x(), global.y());
+    };
+    const QRect row = h.list1()->rowRect(0);
+    QCOMPARE(at(row.center()), history->child(0));
+    QCOMPARE(at(row.center() + QPoint(0, 2 * row.height())), nullptr);
 }
 
 void TestFrmQelvo::enterPressesTheFocusedButton_data()

@@ -103,6 +103,8 @@ wait_job() {
     done
     return 1
 }
+# no_job WHAT: nothing reached the queue.
+no_job() { ! ls "$jobs"/*.pdf >/dev/null 2>&1 || fail "$1"; }
 job_lines() { pdftotext -layout "$(ls "$jobs"/*.pdf | head -1)" - | tr -d '\f' | tr -s ' ' | sed 's/^ //; s/ $//' | grep -v '^$'; }
 # job_is LINES WHAT: one job arrived, holding these lines.
 job_is() {
@@ -117,8 +119,7 @@ refused_on_stderr() {
     grep -q "「$queue」" "$WORK/err" || fail "$1: the printer is not named: $(cat "$WORK/err")"
     grep -q "$2" "$WORK/err" || fail "$1: the reason is not given: $(cat "$WORK/err")"
     sleep 1
-    ls "$jobs"/*.pdf >/dev/null 2>&1 && fail "$1: a job arrived"
-    return 0
+    no_job "$1: a job arrived"
 }
 
 # Two presses: no job while the window is open, one job with the lines twice after it closes.
@@ -127,7 +128,7 @@ one_job_at_the_end() {
     print_button
     print_button
     sleep 2
-    ls "$jobs"/*.pdf >/dev/null 2>&1 && fail "a job before the window closed"
+    no_job "a job before the window closed"
     close_and_wait "two presses"
     [ "$STATUS" = 0 ] || fail "two presses: ended with $STATUS: $(cat "$WORK/err")"
     job_is "$printed"$'\n'"$printed" "two presses"
@@ -139,8 +140,7 @@ one_job_at_the_end() {
     print_button
     close_and_wait "empty history"
     sleep 3
-    ls "$jobs"/*.pdf >/dev/null 2>&1 && fail "a job for an empty history"
-    return 0
+    no_job "a job for an empty history"
 }
 
 # Without a scheduler the press shows nothing and the program keeps working.
@@ -215,7 +215,7 @@ refused() {
     close_and_wait "no default queue"
     [ "$STATUS" = 0 ] || fail "no default queue: ended with $STATUS"
     sleep 2
-    ls "$jobs"/*.pdf >/dev/null 2>&1 && fail "no default queue: a job went to another queue"
+    no_job "no default queue: a job went to another queue"
     add_queue
 }
 

@@ -102,8 +102,7 @@ Submission submitToCups(const Document& document)
     if (!cups.loaded) {
         return refused(kNoCups);
     }
-    // A queue of Qt's naming may carry an instance behind a slash; the job goes to the queue.
-    const QByteArray queue = document.queue.section(u'/', 0, 0).toUtf8();
+    const QByteArray queue = document.queue.toUtf8();
     const QByteArray media = document.media.toUtf8();
     cups_option_t* options = nullptr;
     const int count = media.isEmpty() ? 0 : cups.addOption("media", media.constData(), 0, &options);

@@ -194,7 +194,7 @@ void frmQelvo::Form_Load()
     mstrFullPathFileName = mstrMyPath + text(history::kFileName);
     mstrReturned = QString(history::kReceiveBufferSize, QChar(0));
 
-    const history::LoadResult loaded = mServices.loadHistory(mstrFullPathFileName);
+    history::LoadResult loaded = mServices.loadHistory(mstrFullPathFileName);
     if (loaded.failure) {
         // A damaged or unreadable file is left exactly as it is, for the user to repair: a
         // save would replace lines that were never loaded.
@@ -203,7 +203,7 @@ void frmQelvo::Form_Load()
         return;
     }
     mlngDataCount = loaded.storedCount;
-    List1->setLines(loaded.lines);
+    List1->setLines(std::move(loaded.lines));
     // The counter stands where the load loop left it: one past the last key read.
     mlngIndex = qMax(mlngDataCount, 0) + 1;
     mPhase = Phase::Open;

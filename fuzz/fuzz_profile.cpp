@@ -1,12 +1,33 @@
 // Feeds arbitrary bytes to the profile-file reader and writer: no crash, no hang, no leak;
 // reading alone keeps every byte, the one-pass read of numbered keys agrees with reading them
-// one by one, reads before and after a write elsewhere agree, and the history's own writes read
-// back as written.
+// one by one and names each key once, reads before and after a write elsewhere agree, and the
+// history's own writes read back as written.
 #include "history/historyfile.h"
 #include "history/profiledocument.h"
 
 #include <cstdint>
 #include <cstdlib>
+#include <vector>
+
+namespace {
+
+// The numbered values as a list, a missing key as a null view.
+std::vector<QByteArrayView> numberedValues(const history::ProfileDocument& document, qint32 count,
+                                           qsizetype capacity)
+{
+    std::vector<QByteArrayView> values(static_cast<std::size_t>(count));
+    document.numberedValues("history", "HIS", count, capacity,
+                            [&values](qint32 number, QByteArrayView value) {
+                                if (number < 1 || number > static_cast<qint32>(values.size()) ||
+                                    !values[static_cast<std::size_t>(number - 1)].isNull()) {
+                                    std::abort();
+                                }
+                                values[static_cast<std::size_t>(number - 1)] = value;
+                            });
+    return values;
+}
+
+} // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
@@ -18,8 +39,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         std::abort();
     }
     history::parseCount(document.value("History", "Data", "0", kCapacity));
-    const std::vector<QByteArrayView> lines =
-        document.numberedValues("history", "HIS", kLines, kCapacity);
+    const std::vector<QByteArrayView> lines = numberedValues(document, kLines, kCapacity);
     for (qint32 k = 1; k <= kLines; ++k) {
         const QByteArrayView line = lines[static_cast<std::size_t>(k - 1)];
         const QByteArray one =
@@ -34,7 +54,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     written.setValue("Fuzz-Elsewhere", "k", "v");
     if (written.value("History", "Data", "0", kCapacity) !=
             document.value("History", "Data", "0", kCapacity) ||
-        written.numberedValues("history", "HIS", kLines, kCapacity) != lines) {
+        numberedValues(written, kLines, kCapacity) != lines) {
         std::abort();
     }
     document.setValue("History", "Data", "2");

@@ -326,24 +326,29 @@ ReadResult readWhole(const QString& path)
     if (!S_ISREG(status.st_mode)) {
         return {{}, FileError{FileError::Kind::NotRegularFile, 0}};
     }
-    QByteArray bytes;
-    bytes.reserve(qMin(static_cast<qsizetype>(status.st_size), kMaxFileSize + 1));
+    // Room for the whole file and one byte more, so that the read that finds its end needs no
+    // new block; only a file that grows while it is read makes the block grow.
+    QByteArray bytes(qMin(static_cast<qsizetype>(status.st_size), kMaxFileSize) + 1,
+                     Qt::Uninitialized);
+    qsizetype used = 0;
     for (;;) {
-        const qsizetype used = bytes.size();
-        bytes.resize(used + kReadChunk);
-        const ssize_t got = ::read(file.get(), bytes.data() + used, kReadChunk);
+        if (used == bytes.size()) {
+            bytes.resize(used + kReadChunk);
+        }
+        const ssize_t got =
+            ::read(file.get(), bytes.data() + used, static_cast<std::size_t>(bytes.size() - used));
         if (got < 0 && errno == EINTR) {
-            bytes.resize(used);
             continue;
         }
         if (got < 0) {
             return {{}, systemError()};
         }
-        bytes.resize(used + got);
-        if (bytes.size() > kMaxFileSize) {
+        used += got;
+        if (used > kMaxFileSize) {
             return {{}, FileError{FileError::Kind::TooLarge, 0}};
         }
         if (got == 0) {
+            bytes.truncate(used);
             return {std::move(bytes), std::nullopt};
         }
     }

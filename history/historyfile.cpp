@@ -46,8 +46,11 @@ public:
     // "His1" up to "His<count>", a missing or empty key as an empty line.
     [[nodiscard]] HistoryLines lines(qint32 count) const
     {
-        return {mDocument.source(),
-                mDocument.numberedValues(kSection, kLineKeyPrefix, count, kReceiveBufferSize)};
+        HistoryLines lines(mDocument.source(), qMax(count, 0));
+        mDocument.numberedValues(
+            kSection, kLineKeyPrefix, count, kReceiveBufferSize,
+            [&lines](qint32 number, QByteArrayView value) { lines.set(number - 1, value); });
+        return lines;
     }
 
     void writeCount(qint32 count)

@@ -2,20 +2,24 @@
 
 namespace history {
 
-HistoryLines::HistoryLines(QByteArray source, const std::vector<QByteArrayView>& lines)
+HistoryLines::HistoryLines(QByteArray source, qsizetype count)
     : mSource(std::move(source))
+    , mSlices(static_cast<std::size_t>(count), Slice{0, 0})
 {
-    mSlices.reserve(lines.size());
-    const QByteArrayView bytes(mSource);
-    for (const QByteArrayView line : lines) {
-        const qsizetype offset = line.data() - bytes.data();
-        if (line.isEmpty()) {
-            mSlices.push_back({0, 0});
-        } else if (offset >= 0 && offset + line.size() <= bytes.size()) {
-            mSlices.push_back({static_cast<qint32>(offset), static_cast<qint32>(line.size())});
-        } else {
-            append(line);
-        }
+}
+
+void HistoryLines::set(qsizetype position, QByteArrayView line)
+{
+    Slice& slice = mSlices[static_cast<std::size_t>(position)];
+    const qsizetype offset = line.data() - mSource.constData();
+    if (line.isEmpty()) {
+        slice = {0, 0};
+    } else if (offset >= 0 && offset + line.size() <= mSource.size()) {
+        slice = {static_cast<qint32>(offset), static_cast<qint32>(line.size())};
+    } else {
+        slice = {static_cast<qint32>(mSource.size() + mAdded.size()),
+                 static_cast<qint32>(line.size())};
+        mAdded.append(line);
     }
 }
 
@@ -36,7 +40,10 @@ void HistoryLines::removeLast()
 {
     const Slice last = mSlices.back();
     mSlices.pop_back();
-    if (last.offset >= mSource.size()) {
+    // Copied lines need not lie in the order of their positions: only the block's last text
+    // is given back.
+    if (last.offset >= mSource.size() &&
+        last.offset + last.length == mSource.size() + mAdded.size()) {
         mAdded.truncate(last.offset - mSource.size());
     }
 }

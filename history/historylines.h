@@ -17,8 +17,8 @@ inline constexpr qint32 kMaxLines = 32767;
 class HistoryLines {
 public:
     HistoryLines() = default;
-    // The lines given, which are slices of source (or else copied): source is kept, not copied.
-    HistoryLines(QByteArray source, const std::vector<QByteArrayView>& lines);
+    // count empty lines over the bytes source, which is kept, not copied; set() fills them in.
+    HistoryLines(QByteArray source, qsizetype count);
 
     [[nodiscard]] qsizetype size() const { return static_cast<qsizetype>(mSlices.size()); }
     [[nodiscard]] bool isEmpty() const { return mSlices.empty(); }
@@ -33,6 +33,8 @@ public:
     // The line as text: each byte is one character, so every byte shows and none is lost.
     [[nodiscard]] QString text(qsizetype position) const;
 
+    // The line at position made line: a slice of the source is kept as such, other text copied.
+    void set(qsizetype position, QByteArrayView line);
     void append(QByteArrayView line);
     void removeLast();
 

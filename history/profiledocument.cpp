@@ -3,6 +3,8 @@
 #include <QChar>
 #include <algorithm>
 #include <array>
+#include <bit>
+#include <cstdint>
 #include <cstring>
 #include <optional>
 
@@ -48,19 +50,58 @@ std::optional<QByteArrayView> sectionName(QByteArrayView line)
     return trimmed(text.sliced(1, (close < 0 ? text.size() : close) - 1));
 }
 
-// The key of a "key=value" line, or nothing for comments and lines without "=".
-std::optional<QByteArrayView> keyName(QByteArrayView line)
+// A "key=value" line taken apart: the key, trimmed, and the text after the first "=".
+struct KeyLine {
+    QByteArrayView key;
+    QByteArrayView rest;
+};
+
+// The parts of a key line, or nothing for comments and lines without "=".
+std::optional<KeyLine> splitKeyLine(QByteArrayView line)
 {
     const QByteArrayView text = trimmed(line);
     if (text.startsWith(';')) {
         return std::nullopt;
     }
-    const auto* equals = static_cast<const char*>(
-        std::memchr(text.data(), '=', static_cast<std::size_t>(text.size())));
-    if (equals == nullptr) {
+    // Keys are short: the "=" is found sooner by a look at each byte than by a library call.
+    const auto equals = std::find(text.begin(), text.end(), '=');
+    if (equals == text.end()) {
         return std::nullopt;
     }
-    return trimmed(text.first(equals - text.data()));
+    const qsizetype split = equals - text.begin();
+    return KeyLine{trimmed(text.first(split)), text.sliced(split + 1)};
+}
+
+std::optional<QByteArrayView> keyName(QByteArrayView line)
+{
+    const std::optional<KeyLine> parts = splitKeyLine(line);
+    return parts ? std::optional(parts->key) : std::nullopt;
+}
+
+// The first line end ("\n" or "\r") in [from, end), or end. Lines are short and files long: eight
+// bytes are looked at together, the way the C library's string functions do it.
+const char* lineEnd(const char* from, const char* end)
+{
+    constexpr std::uint64_t kOnes = 0x0101010101010101ULL;
+    constexpr std::uint64_t kHighBits = 0x8080808080808080ULL;
+    const auto hasZeroByte = [](std::uint64_t word) { return (word - kOnes) & ~word & kHighBits; };
+    if constexpr (std::endian::native == std::endian::little) {
+        while (end - from >= 8) {
+            std::uint64_t word = 0;
+            std::memcpy(&word, from, sizeof(word));
+            // Only bytes above the first match can be marked falsely: the lowest mark is exact.
+            const std::uint64_t marks =
+                hasZeroByte(word ^ (kOnes * '\n')) | hasZeroByte(word ^ (kOnes * '\r'));
+            if (marks != 0) {
+                return from + std::countr_zero(marks) / 8;
+            }
+            from += sizeof(word);
+        }
+    }
+    while (from < end && *from != '\n' && *from != '\r') {
+        ++from;
+    }
+    return from;
 }
 
 bool sameName(QByteArrayView a, QByteArrayView b)
@@ -179,19 +220,23 @@ QByteArrayView cut(QByteArrayView value, qsizetype capacity, ProfileDocument::En
     return value.first(end);
 }
 
-// The value of a key line as the program reads it: trimmed, one pair of outer quotes removed,
-// cut like a receive buffer, and ended at its first NUL as text read from a buffer is.
-QByteArrayView readValue(QByteArrayView line, qsizetype capacity,
+// The value of a key line, from the text after its "=", as the program reads it: trimmed, one
+// pair of outer quotes removed, cut like a receive buffer, and ended at its first NUL as text
+// read from a buffer is.
+QByteArrayView readValue(QByteArrayView rest, qsizetype capacity,
                          ProfileDocument::Encoding encoding)
 {
-    QByteArrayView value = trimmed(line.sliced(line.indexOf('=') + 1));
+    QByteArrayView value = trimmed(rest);
     if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') &&
         value.back() == value.front()) {
         value = value.sliced(1, value.size() - 2);
     }
     value = cut(value, capacity, encoding);
-    const qsizetype nul = value.indexOf('\0');
-    return nul < 0 ? value : value.first(nul);
+    const auto* nul = value.isEmpty()
+                          ? nullptr
+                          : static_cast<const char*>(std::memchr(
+                                value.data(), '\0', static_cast<std::size_t>(value.size())));
+    return nul == nullptr ? value : value.first(nul - value.data());
 }
 
 // The number n of a key "<prefix>n" written without sign or leading zero, or 0.
@@ -263,11 +308,7 @@ template <typename F> void ProfileDocument::forEachSourceLine(F f) const
     const char* const end = begin + mSource.size();
     const char* start = begin + (mEncoding == Encoding::Bytes ? mByteOrderMark.size() : 0);
     while (start < end) {
-        // Lines are short: a plain look at each byte finds the line end soonest.
-        const char* stop = start;
-        while (stop < end && *stop != '\n' && *stop != '\r') {
-            ++stop;
-        }
+        const char* stop = lineEnd(start, end);
         Line line{start - begin, static_cast<qint32>(stop - start), LineEnd::None, false};
         const char* next = stop;
         if (next < end) {
@@ -291,7 +332,8 @@ template <typename F> void ProfileDocument::forEachReadLineOf(QByteArrayView sec
     // The first section of the name holds the keys; it ends at the next section header.
     bool inside = false;
     forEachSourceLine([&](const Line& line) {
-        const QByteArrayView text = textOf(line);
+        // Lines read are never written: their text is where they were read.
+        const QByteArrayView text(mSource.constData() + line.offset, line.length);
         if (const std::optional<QByteArrayView> name = sectionName(text)) {
             if (inside) {
                 return false;
@@ -424,9 +466,9 @@ QByteArray ProfileDocument::value(QByteArrayView section, QByteArrayView key,
         // Until the first write the bytes read are all there is: no table of lines is needed.
         std::optional<QByteArrayView> found;
         forEachReadLineOf(section, [&](QByteArrayView text) {
-            const std::optional<QByteArrayView> name = keyName(text);
-            if (name && sameName(*name, key)) {
-                found = text;
+            const std::optional<KeyLine> parts = splitKeyLine(text);
+            if (parts && sameName(parts->key, key)) {
+                found = parts->rest;
                 return false;
             }
             return true;
@@ -439,33 +481,34 @@ QByteArray ProfileDocument::value(QByteArrayView section, QByteArrayView key,
     if (line < 0) {
         return cut(fallback, capacity, mEncoding).toByteArray();
     }
-    return readValue(textOf(found->at(line)), capacity, mEncoding).toByteArray();
+    return readValue(splitKeyLine(textOf(found->at(line)))->rest, capacity, mEncoding)
+        .toByteArray();
 }
 
-std::vector<QByteArrayView> ProfileDocument::numberedValues(QByteArrayView section,
-                                                            QByteArrayView prefix, qint32 count,
-                                                            qsizetype capacity) const
+void ProfileDocument::numberedValues(QByteArrayView section, QByteArrayView prefix, qint32 count,
+                                     qsizetype capacity,
+                                     const std::function<void(qint32, QByteArrayView)>& found) const
 {
-    std::vector<QByteArrayView> values(static_cast<std::size_t>(std::max(count, 0)));
+    // The first line of a key is its value; later lines of the same key are not read.
+    std::vector<bool> seen(static_cast<std::size_t>(std::max(count, 0)));
     const auto take = [&](QByteArrayView text) {
-        const std::optional<QByteArrayView> key = keyName(text);
-        const qint32 number = key ? keyNumber(*key, prefix, count) : 0;
-        if (number > 0 && values[static_cast<std::size_t>(number - 1)].isNull()) {
-            const QByteArrayView value = readValue(text, capacity, mEncoding);
+        const std::optional<KeyLine> parts = splitKeyLine(text);
+        const qint32 number = parts ? keyNumber(parts->key, prefix, count) : 0;
+        if (number > 0 && !seen[static_cast<std::size_t>(number - 1)]) {
+            seen[static_cast<std::size_t>(number - 1)] = true;
+            const QByteArrayView value = readValue(parts->rest, capacity, mEncoding);
             // An empty value is a value all the same, not a missing key.
-            values[static_cast<std::size_t>(number - 1)] =
-                value.isNull() ? QByteArrayView("") : value;
+            found(number, value.isNull() ? QByteArrayView("") : value);
         }
         return true;
     };
     if (!mParsed) {
         forEachReadLineOf(section, take);
-        return values;
+        return;
     }
-    if (const Section* found = findSection(section)) {
-        found->forEachLine([&](const Line& line) { take(textOf(line)); });
+    if (const Section* lines = findSection(section)) {
+        lines->forEachLine([&](const Line& line) { take(textOf(line)); });
     }
-    return values;
 }
 
 void ProfileDocument::setValue(QByteArrayView section, QByteArrayView key, QByteArrayView value)

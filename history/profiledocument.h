@@ -4,6 +4,7 @@
 #include <QByteArrayView>
 #include <QHash>
 #include <deque>
+#include <functional>
 #include <vector>
 
 namespace history {
@@ -26,11 +27,11 @@ public:
                                    QByteArrayView fallback, qsizetype capacity) const;
 
     // The values of the keys prefix1 up to prefix<count> in one pass, as value() reads them one
-    // by one; a missing key gives a null view. The views live as long as the document is
-    // unchanged.
-    [[nodiscard]] std::vector<QByteArrayView> numberedValues(QByteArrayView section,
-                                                             QByteArrayView prefix, qint32 count,
-                                                             qsizetype capacity) const;
+    // by one: found(n, value) is called once for each key that is there. The views live as long
+    // as the document is unchanged.
+    void numberedValues(QByteArrayView section, QByteArrayView prefix, qint32 count,
+                        qsizetype capacity,
+                        const std::function<void(qint32, QByteArrayView)>& found) const;
 
     // Replaces the value of an existing key in place, or adds the key after the last key of its
     // section, or adds the section at the end of the document.

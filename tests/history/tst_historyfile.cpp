@@ -94,6 +94,7 @@ private slots:
     void filesOfWindowsTools();
     void historyAtTheReadLimit();
     void withoutPermission();
+    void linesCopiedOutOfOrder();
 
 private:
     QTemporaryDir mDir;
@@ -493,6 +494,19 @@ void TestHistoryFile::withoutPermission()
     QVERIFY(history::saveHistory(mPath, linesOf({u"z"_s})).failure);
     QVERIFY(QFile::setPermissions(mPath, QFile::ReadOwner | QFile::WriteOwner));
     QCOMPARE(readFile(mPath), file);
+}
+
+void TestHistoryFile::linesCopiedOutOfOrder()
+{
+    // Keys come in the file's order: copied lines need not lie in the order of their positions.
+    const QByteArray source = bytes(1);
+    history::HistoryLines lines(source, 3);
+    lines.set(2, bytes(3));
+    lines.set(0, bytes(4));
+    lines.set(1, source);
+    lines.removeLast();
+    lines.append(bytes(5));
+    QCOMPARE(lines, linesOf({samples::line(4), samples::line(1), samples::line(5)}));
 }
 
 QTEST_GUILESS_MAIN(TestHistoryFile)

@@ -217,7 +217,11 @@ void TestProfileDocument::writeThenReadBack()
     }
     document.setValue("S", "His500", "x");
     QCOMPARE(document.value("s", "his500", "d", 256), QByteArray("x"));
-    QCOMPARE(document.numberedValues("S", "His", 2, 256), (std::vector<QByteArrayView>{"7", "14"}));
+    QList<QByteArray> numbered;
+    document.numberedValues("S", "His", 2, 256, [&numbered](qint32 number, QByteArrayView value) {
+        numbered << QByteArray::number(number) + '=' + value.toByteArray();
+    });
+    QCOMPARE(numbered, (QList<QByteArray>{"1=7", "2=14"}));
     const history::ProfileDocument reread(document.toBytes());
     QCOMPARE(reread.value("S", "HIS1", "d", 256), QByteArray("7"));
     QCOMPARE(reread.value("S", "his500", "d", 256), QByteArray("x"));

@@ -289,6 +289,16 @@ void TestFileStore::readLimit()
     QCOMPARE(samples::readFile(mPath).size(), filestore::kMaxFileSize);
     QVERIFY(samples::writeFile(mPath, limit + ';'));
     QCOMPARE(filestore::readWhole(mPath).error->kind, filestore::FileError::Kind::TooLarge);
+    // Large files are read into memory of another kind, placed apart from where its block starts.
+    constexpr qsizetype kMiB = qsizetype{1024} * 1024;
+    for (const qsizetype size : {kMiB - 1, kMiB, 2 * kMiB - 1, 2 * kMiB, 2 * kMiB + 1}) {
+        QByteArray bytes(size, Qt::Uninitialized);
+        for (qsizetype i = 0; i < size; ++i) {
+            bytes[i] = static_cast<char>(i % 251);
+        }
+        QVERIFY(samples::writeFile(mPath, bytes));
+        QCOMPARE(filestore::readWhole(mPath).bytes, bytes);
+    }
     // A file may hold more than its size says when it is read (the kernel's own files say 0).
     QCOMPARE(filestore::readWhole(u"/proc/self/mountinfo"_s).bytes,
              samples::readFile(u"/proc/self/mountinfo"_s));

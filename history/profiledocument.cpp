@@ -4,9 +4,12 @@
 #include <algorithm>
 #include <array>
 #include <bit>
-#include <cstdint>
 #include <cstring>
 #include <optional>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+#include <tuple>
 
 namespace history {
 
@@ -78,26 +81,23 @@ std::optional<QByteArrayView> keyName(QByteArrayView line)
     return parts ? std::optional(parts->key) : std::nullopt;
 }
 
-// The first line end ("\n" or "\r") in [from, end), or end. Lines are short and files long: eight
-// bytes are looked at together, the way the C library's string functions do it.
+// The first line end ("\n" or "\r") in [from, end), or end. Lines are short and files long:
+// sixteen bytes are looked at together, the way the C library's string functions do it.
 const char* lineEnd(const char* from, const char* end)
 {
-    constexpr std::uint64_t kOnes = 0x0101010101010101ULL;
-    constexpr std::uint64_t kHighBits = 0x8080808080808080ULL;
-    const auto hasZeroByte = [](std::uint64_t word) { return (word - kOnes) & ~word & kHighBits; };
-    if constexpr (std::endian::native == std::endian::little) {
-        while (end - from >= 8) {
-            std::uint64_t word = 0;
-            std::memcpy(&word, from, sizeof(word));
-            // Only bytes above the first match can be marked falsely: the lowest mark is exact.
-            const std::uint64_t marks =
-                hasZeroByte(word ^ (kOnes * '\n')) | hasZeroByte(word ^ (kOnes * '\r'));
-            if (marks != 0) {
-                return from + std::countr_zero(marks) / 8;
-            }
-            from += sizeof(word);
+#if defined(__SSE2__)
+    const __m128i lineFeeds = _mm_set1_epi8('\n');
+    const __m128i returns = _mm_set1_epi8('\r');
+    while (end - from >= 16) {
+        const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(from));
+        const auto marks = static_cast<unsigned>(_mm_movemask_epi8(
+            _mm_or_si128(_mm_cmpeq_epi8(bytes, lineFeeds), _mm_cmpeq_epi8(bytes, returns))));
+        if (marks != 0) {
+            return from + std::countr_zero(marks);
         }
+        from += 16;
     }
+#endif
     while (from < end && *from != '\n' && *from != '\r') {
         ++from;
     }
@@ -260,6 +260,37 @@ qint32 keyNumber(QByteArrayView key, QByteArrayView prefix, qint32 highest)
         }
     }
     return static_cast<qint32>(number);
+}
+
+// The number and value of a line that starts "<prefix>n=", where nothing needs trimming: the
+// line as the program writes it. The prefix is one that plainPrefix() allows.
+std::optional<std::pair<qint32, QByteArrayView>>
+plainNumberedLine(QByteArrayView line, QByteArrayView prefix, qint32 highest)
+{
+    qsizetype at = prefix.size();
+    if (line.size() <= at || line[at] < '1' || line[at] > '9' ||
+        !sameName(line.first(at), prefix)) {
+        return std::nullopt;
+    }
+    qint64 number = 0;
+    for (; at < line.size() && line[at] >= '0' && line[at] <= '9'; ++at) {
+        number = number * kDecimalBase + (line[at] - '0');
+        if (number > highest) {
+            return std::nullopt;
+        }
+    }
+    if (at == line.size() || line[at] != '=') {
+        return std::nullopt;
+    }
+    return std::pair{static_cast<qint32>(number), line.sliced(at + 1)};
+}
+
+// Whether a line that starts with prefix and digits is a key line whose key is exactly that:
+// not a header, a comment or a key with blanks around it, and "=" comes after the digits.
+bool plainPrefix(QByteArrayView prefix)
+{
+    return !prefix.isEmpty() && !isBlank(prefix.front()) && prefix.front() != '[' &&
+           prefix.front() != ';' && !prefix.contains('=');
 }
 
 QByteArray keyLine(QByteArrayView key, QByteArrayView value)
@@ -491,12 +522,19 @@ void ProfileDocument::numberedValues(QByteArrayView section, QByteArrayView pref
 {
     // The first line of a key is its value; later lines of the same key are not read.
     std::vector<bool> seen(static_cast<std::size_t>(std::max(count, 0)));
+    const bool plain = plainPrefix(prefix);
     const auto take = [&](QByteArrayView text) {
-        const std::optional<KeyLine> parts = splitKeyLine(text);
-        const qint32 number = parts ? keyNumber(parts->key, prefix, count) : 0;
+        qint32 number = 0;
+        QByteArrayView rest;
+        if (const auto line = plain ? plainNumberedLine(text, prefix, count) : std::nullopt) {
+            std::tie(number, rest) = *line;
+        } else if (const std::optional<KeyLine> parts = splitKeyLine(text)) {
+            number = keyNumber(parts->key, prefix, count);
+            rest = parts->rest;
+        }
         if (number > 0 && !seen[static_cast<std::size_t>(number - 1)]) {
             seen[static_cast<std::size_t>(number - 1)] = true;
-            const QByteArrayView value = readValue(parts->rest, capacity, mEncoding);
+            const QByteArrayView value = readValue(rest, capacity, mEncoding);
             // An empty value is a value all the same, not a missing key.
             found(number, value.isNull() ? QByteArrayView("") : value);
         }

@@ -19,6 +19,29 @@ QByteArray utf16(const QString& text)
     return bytes;
 }
 
+// What the one-pass read of numbered keys finds for a key "<prefix>n", or nothing for a key of
+// another form.
+std::optional<QByteArray> numberedValue(const history::ProfileDocument& document,
+                                        QByteArrayView section, QByteArrayView key, int capacity)
+{
+    qsizetype split = key.size();
+    while (split > 0 && key[split - 1] >= '0' && key[split - 1] <= '9') {
+        --split;
+    }
+    if (split == 0 || split == key.size() || key[split] == '0') {
+        return std::nullopt;
+    }
+    const int number = key.sliced(split).toInt();
+    QByteArray found = "d";
+    document.numberedValues(section, key.first(split), number, capacity,
+                            [&found, number](qint32 n, QByteArrayView value) {
+                                if (n == number) {
+                                    found = value.toByteArray();
+                                }
+                            });
+    return found;
+}
+
 } // namespace
 
 class TestProfileDocument : public QObject {
@@ -120,6 +143,19 @@ void TestProfileDocument::reading_data()
         << QByteArray("[S]\r\nk=v") << QByteArray("S") << QByteArray("k") << 256 << QByteArray("v");
     QTest::newRow("empty file") << QByteArray() << QByteArray("S") << QByteArray("k") << 256
                                 << QByteArray("d");
+    // Numbered keys as the program writes them are read the short way; others the general way.
+    QTest::newRow("numbered key with a leading zero is another key")
+        << QByteArray("[S]\r\nHis02=z\r\n") << QByteArray("S") << QByteArray("His2") << 256
+        << QByteArray("d");
+    QTest::newRow("numbered key followed by more text")
+        << QByteArray("[S]\r\nHis2x=z\r\nHis2 = w\r\n") << QByteArray("S") << QByteArray("his2")
+        << 256 << QByteArray("w");
+    QTest::newRow("number beyond 32 bits")
+        << QByteArray("[S]\r\nHis4294967298=z\r\nHIS2==w\r\n") << QByteArray("S")
+        << QByteArray("His2") << 256 << QByteArray("=w");
+    QTest::newRow("quoted numbered value with a NUL after a long line")
+        << "[S]\r\n;" + QByteArray(40, 'x') + QByteArray("\r\nHis1='a\0b' \r\n", 15)
+        << QByteArray("S") << QByteArray("His1") << 256 << QByteArray("a");
 }
 
 void TestProfileDocument::reading()
@@ -129,9 +165,18 @@ void TestProfileDocument::reading()
     QFETCH(QByteArray, key);
     QFETCH(int, capacity);
     QFETCH(QByteArray, value);
-    const history::ProfileDocument document(file);
+    history::ProfileDocument document(file);
     QCOMPARE(document.value(section, key, "d", capacity), value);
     QCOMPARE(document.toBytes(), file);
+    // A write elsewhere makes the document keep a table of its lines, which is read instead.
+    history::ProfileDocument written(file);
+    written.setValue("written", "k", "v");
+    for (const history::ProfileDocument* read : {&document, &written}) {
+        if (const std::optional<QByteArray> numbered =
+                numberedValue(*read, section, key, capacity)) {
+            QCOMPARE(*numbered, value);
+        }
+    }
 }
 
 void TestProfileDocument::writing_data()

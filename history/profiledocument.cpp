@@ -239,6 +239,24 @@ QByteArrayView readValue(QByteArrayView rest, qsizetype capacity,
     return nul == nullptr ? value : value.first(nul - value.data());
 }
 
+// The number written in the digits that start text, without sign or leading zero, and how many
+// digits were read: 0 for no digits, a leading zero or a number above highest.
+std::pair<qint32, qsizetype> leadingNumber(QByteArrayView text, qint32 highest)
+{
+    if (text.startsWith('0')) {
+        return {0, 0};
+    }
+    qint64 number = 0;
+    qsizetype used = 0;
+    for (; used < text.size() && text[used] >= '0' && text[used] <= '9'; ++used) {
+        number = number * kDecimalBase + (text[used] - '0');
+        if (number > highest) {
+            return {0, used};
+        }
+    }
+    return {static_cast<qint32>(number), used};
+}
+
 // The number n of a key "<prefix>n" written without sign or leading zero, or 0.
 qint32 keyNumber(QByteArrayView key, QByteArrayView prefix, qint32 highest)
 {
@@ -246,20 +264,8 @@ qint32 keyNumber(QByteArrayView key, QByteArrayView prefix, qint32 highest)
         return 0;
     }
     const QByteArrayView digits = key.sliced(prefix.size());
-    if (digits.front() == '0') {
-        return 0;
-    }
-    qint64 number = 0;
-    for (const char c : digits) {
-        if (c < '0' || c > '9') {
-            return 0;
-        }
-        number = number * kDecimalBase + (c - '0');
-        if (number > highest) {
-            return 0;
-        }
-    }
-    return static_cast<qint32>(number);
+    const auto [number, used] = leadingNumber(digits, highest);
+    return used == digits.size() ? number : 0;
 }
 
 // The number and value of a line that starts "<prefix>n=", where nothing needs trimming: the
@@ -267,22 +273,15 @@ qint32 keyNumber(QByteArrayView key, QByteArrayView prefix, qint32 highest)
 std::optional<std::pair<qint32, QByteArrayView>>
 plainNumberedLine(QByteArrayView line, QByteArrayView prefix, qint32 highest)
 {
-    qsizetype at = prefix.size();
-    if (line.size() <= at || line[at] < '1' || line[at] > '9' ||
-        !sameName(line.first(at), prefix)) {
+    if (line.size() <= prefix.size() || !sameName(line.first(prefix.size()), prefix)) {
         return std::nullopt;
     }
-    qint64 number = 0;
-    for (; at < line.size() && line[at] >= '0' && line[at] <= '9'; ++at) {
-        number = number * kDecimalBase + (line[at] - '0');
-        if (number > highest) {
-            return std::nullopt;
-        }
-    }
-    if (at == line.size() || line[at] != '=') {
+    const auto [number, used] = leadingNumber(line.sliced(prefix.size()), highest);
+    const qsizetype equals = prefix.size() + used;
+    if (number == 0 || equals == line.size() || line[equals] != '=') {
         return std::nullopt;
     }
-    return std::pair{static_cast<qint32>(number), line.sliced(at + 1)};
+    return std::pair{number, line.sliced(equals + 1)};
 }
 
 // Whether a line that starts with prefix and digits is a key line whose key is exactly that:

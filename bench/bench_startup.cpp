@@ -1,7 +1,9 @@
 // Time from start to a mapped window and to its first paint, and the peak memory then, for
 // several programs measured side by side (runs interleaved) on the X server of $DISPLAY, without
 // a window manager. The first paint is the first damage reported on the window after it maps,
-// so fonts and contents that a program loads after mapping are counted too.
+// so fonts and contents that a program loads after mapping are counted too. Each ratio to the
+// yardstick comes with the 90% interval that resampling the runs gives it: on a virtual machine
+// the start varies by half between runs, and the interval says how far to trust a median.
 // Usage: bench_startup RUNS LABEL PROGRAM [LABEL PROGRAM ...]; the first is the yardstick.
 #include <X11/Xlib.h>
 #include <X11/extensions/Xdamage.h>
@@ -10,6 +12,7 @@
 #include <csignal>
 #include <cstdio>
 #include <fstream>
+#include <random>
 #include <string>
 #include <sys/select.h>
 #include <sys/wait.h>
@@ -21,6 +24,8 @@ namespace {
 using Clock = std::chrono::steady_clock;
 constexpr int kSettleMs = 300;
 constexpr int kTimeoutS = 20;
+constexpr int kResamples = 2000;
+constexpr double kIntervalTail = 0.05;
 
 struct Sample {
     double mappedMs = 0;
@@ -115,6 +120,47 @@ double median(std::vector<double> values)
     return values[values.size() / 2];
 }
 
+using Field = double Sample::*;
+
+double medianOf(const std::vector<Sample>& samples, Field field)
+{
+    std::vector<double> values;
+    values.reserve(samples.size());
+    for (const Sample& sample : samples) {
+        values.push_back(sample.*field);
+    }
+    return median(values);
+}
+
+struct Interval {
+    double low = 0;
+    double high = 0;
+};
+
+// The 90% bootstrap interval of median(program) / median(yardstick). Runs are drawn whole, both
+// programs' samples of a run together, since interleaved runs share the machine's mood.
+Interval ratioInterval(const std::vector<Sample>& program, const std::vector<Sample>& yardstick,
+                       Field field)
+{
+    std::mt19937 generator(1);
+    std::uniform_int_distribution<std::size_t> pick(0, program.size() - 1);
+    std::vector<Sample> drawnProgram(program.size());
+    std::vector<Sample> drawnYardstick(program.size());
+    std::vector<double> ratios;
+    ratios.reserve(kResamples);
+    for (int resample = 0; resample < kResamples; ++resample) {
+        for (std::size_t i = 0; i < program.size(); ++i) {
+            const std::size_t run = pick(generator);
+            drawnProgram[i] = program[run];
+            drawnYardstick[i] = yardstick[run];
+        }
+        ratios.push_back(medianOf(drawnProgram, field) / medianOf(drawnYardstick, field));
+    }
+    std::sort(ratios.begin(), ratios.end());
+    const auto tail = static_cast<std::size_t>(kIntervalTail * kResamples);
+    return {ratios[tail], ratios[ratios.size() - 1 - tail]};
+}
+
 } // namespace
 
 int main(int argc, char* argv[])
@@ -145,26 +191,22 @@ int main(int argc, char* argv[])
             samples[p].push_back(sample);
         }
     }
-    std::vector<Sample> medians(programs);
+    std::printf("median of %d runs        mapped ms  x base   (90%%)     painted ms  x base   "
+                "(90%%)      peak KiB  x base\n",
+                runs);
+    const double baseMapped = medianOf(samples[0], &Sample::mappedMs);
+    const double basePainted = medianOf(samples[0], &Sample::paintedMs);
+    const double basePeak = medianOf(samples[0], &Sample::peakKiB);
     for (std::size_t p = 0; p < programs; ++p) {
-        std::vector<double> mapped;
-        std::vector<double> painted;
-        std::vector<double> peak;
-        for (const Sample& sample : samples[p]) {
-            mapped.push_back(sample.mappedMs);
-            painted.push_back(sample.paintedMs);
-            peak.push_back(sample.peakKiB);
-        }
-        medians[p] = {median(mapped), median(painted), median(peak)};
-    }
-    std::printf(
-        "median of %d runs        mapped ms  x base  painted ms  x base   peak KiB  x base\n",
-        runs);
-    for (std::size_t p = 0; p < programs; ++p) {
-        const Sample& m = medians[p];
-        std::printf("%-24s %10.1f %7.2f %11.1f %7.2f %10.0f %7.2f\n", argv[2 + 2 * p], m.mappedMs,
-                    m.mappedMs / medians[0].mappedMs, m.paintedMs,
-                    m.paintedMs / medians[0].paintedMs, m.peakKiB, m.peakKiB / medians[0].peakKiB);
+        const double mapped = medianOf(samples[p], &Sample::mappedMs);
+        const double painted = medianOf(samples[p], &Sample::paintedMs);
+        const double peak = medianOf(samples[p], &Sample::peakKiB);
+        const Interval mappedRange = ratioInterval(samples[p], samples[0], &Sample::mappedMs);
+        const Interval paintedRange = ratioInterval(samples[p], samples[0], &Sample::paintedMs);
+        std::printf("%-24s %10.1f %7.2f %4.2f-%4.2f %10.1f %7.2f %4.2f-%4.2f %10.0f %7.2f\n",
+                    argv[2 + 2 * p], mapped, mapped / baseMapped, mappedRange.low, mappedRange.high,
+                    painted, painted / basePainted, paintedRange.low, paintedRange.high, peak,
+                    peak / basePeak);
     }
     XCloseDisplay(display);
     return 0;

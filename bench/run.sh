@@ -29,7 +29,7 @@ mkfifo "$work/display"
 Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp -noreset 3>"$work/display" 2>/dev/null &
 pids+=($!)
 read -r number <"$work/display"
-DISPLAY=":$number" "$build/bench/bench_startup" "${RUNS:-101}" \
+DISPLAY=":$number" "$build/bench/bench_startup" "${RUNS:-301}" \
     "bare window" "$build/bench/bare_window" \
     "qelvo, empty history" "$work/empty/qelvo" \
     "qelvo, 32,767 lines" "$work/full/qelvo"

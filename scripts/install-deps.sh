@@ -12,7 +12,7 @@ runtime_packages=(libqt6widgets6 libcups2 fonts-ipafont-gothic)
 test_only_packages=(xvfb x11-utils x11-xserver-utils openbox xdotool wmctrl imagemagick libx11-dev
                     libxdamage-dev acl attr e2fsprogs
                     cups cups-client cups-bsd poppler-utils
-                    clang libclang-rt-14-dev clang-format clang-tidy libbenchmark-dev
+                    clang libclang-rt-dev clang-format clang-tidy libbenchmark-dev
                     desktop-file-utils appstream util-linux procps)
 
 list=false

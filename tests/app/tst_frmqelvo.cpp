@@ -277,7 +277,7 @@ void TestFrmQelvo::tabOrder()
 {
     Harness h;
     QVERIFY(h.start());
-    QApplication::setActiveWindow(h.window.get());
+    h.window->activateWindow();
     QVERIFY(QTest::qWaitForWindowActive(h.window.get()));
     QCOMPARE(QApplication::focusWidget()->objectName(), u"Command1"_s);
     QStringList order;

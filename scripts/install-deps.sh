@@ -6,9 +6,13 @@
 # Usage: scripts/install-deps.sh [--list] run|test|test-only|runtime
 set -euo pipefail
 
+# Debian 13 renamed the CUPS library's package in its 64-bit time move; both releases are served.
+cups_library=libcups2t64
+. /etc/os-release
+[ "${VERSION_ID:-13}" = 12 ] && cups_library=libcups2
 run_packages=(cmake ninja-build g++ qt6-base-dev qt6-translations-l10n libgl-dev libcups2-dev
               fonts-ipafont-gothic)
-runtime_packages=(libqt6widgets6 libcups2 fonts-ipafont-gothic)
+runtime_packages=(libqt6widgets6 "$cups_library" fonts-ipafont-gothic)
 test_only_packages=(xvfb x11-utils x11-xserver-utils openbox xdotool wmctrl imagemagick libx11-dev
                     libxdamage-dev acl attr e2fsprogs
                     cups cups-client cups-bsd poppler-utils

@@ -1,15 +1,17 @@
 #!/usr/bin/env bash
-# What a new user meets, on a freshly made minimal Debian 12 root (debootstrap, as root; not run
-# by CI, it downloads for several minutes):
+# What a new user meets, on a freshly made minimal Debian root of the release named (debootstrap,
+# as root; not run by CI, it downloads for several minutes):
 #   1. the .tar.gz package, with only the runtime packages the README names, starts under X,
 #      keeps a drawn line and saves it beside itself;
 #   2. with git added, the README's run command installs, builds and starts the program, and the
 #      history survives deleting the build folder;
 #   3. the README's test command passes.
-# Usage: fresh_debian.sh SOURCE FOLDER  (FOLDER must not exist; it is left for inspection)
+# Usage: fresh_debian.sh bookworm|trixie SOURCE FOLDER  (FOLDER must not exist; it is left for
+# inspection)
 source "$(dirname "$0")/lib.sh"
-source_dir=$(cd "$1" && pwd)
-root=$2
+release=$1
+source_dir=$(cd "$2" && pwd)
+root=$3
 [ -e "$root" ] && fail "$root exists"
 [ "$(id -u)" -eq 0 ] || fail "needs root for debootstrap and chroot"
 
@@ -24,7 +26,7 @@ in_root() { chroot "$root" /usr/bin/env -i HOME=/root PATH=/usr/sbin:/usr/bin:/s
 
 mirror=$(awk '/^URIs:/ { print $2; exit }' /etc/apt/sources.list.d/debian.sources 2>/dev/null ||
     true)
-debootstrap --variant=minbase bookworm "$root" ${mirror:+"$mirror"} >"$WORK/debootstrap.log" ||
+debootstrap --variant=minbase "$release" "$root" ${mirror:+"$mirror"} >"$WORK/debootstrap.log" ||
     fail "debootstrap: $(tail -n 5 "$WORK/debootstrap.log")"
 cp /etc/resolv.conf "$root/etc/resolv.conf"
 for fs in proc sys dev dev/pts tmp/.X11-unix; do
@@ -37,7 +39,9 @@ start_x
 # 1. The package with the runtime packages alone.
 (cd "$source_dir" && cmake --preset release >/dev/null && cmake --build --preset release >/dev/null &&
     cd build/release && cpack -B "$WORK/package" >/dev/null)
-mapfile -t runtime < <("$source_dir/scripts/install-deps.sh" --list runtime)
+# The release's own package names, as the script picks them there.
+mapfile -t runtime < <(chroot "$root" /bin/bash -s -- --list runtime \
+    <"$source_dir/scripts/install-deps.sh")
 in_root "apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq \
     --no-install-recommends ${runtime[*]} >/dev/null"
 mkdir -p "$root/opt/unpacked"
@@ -88,4 +92,4 @@ echo "2. run.sh works and the history survives deleting the build"
 in_root "cd /root/qelvo && scripts/test.sh" >"$WORK/test.log" 2>&1 ||
     fail "test.sh: $(tail -n 30 "$WORK/test.log")"
 echo "3. test.sh passed: $(grep -E 'tests passed' "$WORK/test.log" | tr '\n' ' ')"
-echo "fresh_debian: 1 passed, 0 failed"
+echo "fresh_debian $release: 1 passed, 0 failed"

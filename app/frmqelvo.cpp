@@ -22,6 +22,7 @@
 
 namespace {
 
+using namespace Qt::Literals::StringLiterals;
 using texts::text;
 
 void setBackColour(QLabel* tile, quint32 bgr)
@@ -207,6 +208,49 @@ void frmQelvo::Form_Load()
     // The counter stands where the load loop left it: one past the last key read.
     mlngIndex = qMax(mlngDataCount, 0) + 1;
     mPhase = Phase::Open;
+    keepRunOnDisk();
+}
+
+void frmQelvo::keepRunOnDisk()
+{
+    mFirstUnsaved = List1->count();
+    QStringList warnings;
+    if (mServices.lockProblem) {
+        warnings << texts::unguardedMessage(*mServices.lockProblem);
+    }
+    if (const std::optional<filestore::FileError> error =
+            mServices.journal->open(mstrFullPathFileName)) {
+        mJournalLost = true;
+        warnings << texts::journalLostMessage(*error);
+    }
+    if (!warnings.isEmpty()) {
+        mServices.questions->tell(warnings.join(u"\n\n"_s));
+    }
+    // The lines that runs which ended without saving them left: shown and saved now.
+    const QList<QByteArray> left =
+        mServices.journal->takeOver(List1->lines(), history::kMaxLines - List1->count());
+    for (const QByteArray& line : left) {
+        List1->addItem(QString::fromLatin1(line));
+    }
+    if (!left.isEmpty()) {
+        if (const std::optional<history::Failure> failure = save().failure) {
+            mServices.questions->tell(texts::leftLinesNotSavedMessage(*failure, left.size()));
+        }
+    }
+}
+
+void frmQelvo::journalled(const std::optional<filestore::FileError>& error)
+{
+    if (!error || mJournalLost) {
+        return;
+    }
+    mJournalLost = true;
+    // Only an open window may show a box: at the end the display may be gone.
+    if (mPhase == Phase::Open) {
+        mServices.questions->tell(texts::journalLostMessage(*error));
+    } else {
+        mServices.reportError(texts::journalLostMessage(*error));
+    }
 }
 
 void frmQelvo::centreOnScreen()
@@ -287,6 +331,7 @@ void frmQelvo::Command1_Click()
         return;
     }
     List1->addItem(line);
+    journalled(mServices.journal->shown(line.toLatin1()));
 
     const int repeats = draw::repeatCount(List1->lines());
     if (repeats == 0) {
@@ -301,6 +346,7 @@ void frmQelvo::Command1_Click()
     }
     showStars();
     List1->removeLast();
+    journalled(mServices.journal->takenBack());
     List2->clear();
 }
 
@@ -329,25 +375,33 @@ void frmQelvo::Command3_Click()
     if (mintAnswer != QuestionBox::kYes || mPhase == Phase::Ended) {
         return;
     }
+    journalled(mServices.journal->clearing());
     // The file is read again now: what changed in it while the question was open stays.
     const std::optional<history::Failure> failure =
         history::clearHistory(mstrFullPathFileName, mlngDataCount);
     mlngApiResult = failure ? 0 : 1;
     if (failure) {
+        journalled(mServices.journal->clearFailed());
         // The lists stay as they are, so that the window still shows what the file holds.
         mServices.questions->tell(texts::clearFailedMessage(*failure));
         return;
     }
+    journalled(mServices.journal->settled());
+    mFirstUnsaved = 0;
     List1->clear();
     List2->clear();
 }
 
 history::SaveResult frmQelvo::save()
 {
-    history::SaveResult saved = history::saveHistory(mstrFullPathFileName, List1->lines());
+    history::SaveResult saved = history::saveHistory(
+        mstrFullPathFileName, List1->lines(), mFirstUnsaved,
+        [this](qint32 after) { journalled(mServices.journal->saving(after)); });
     mlngDataCount = saved.storedCount;
     mlngApiResult = saved.failure ? 0 : 1;
     if (!saved.failure) {
+        mFirstUnsaved = List1->count();
+        journalled(mServices.journal->settled());
         mExitStatus = 0; // an earlier failure is mended by this save
     }
     return saved;
@@ -356,7 +410,7 @@ history::SaveResult frmQelvo::save()
 void frmQelvo::reportNotSaved(const history::Failure& failure)
 {
     mExitStatus = 1;
-    mServices.reportError(texts::notSavedMessage(failure));
+    mServices.reportError(texts::notSavedMessage(failure, mServices.journal->isOpen()));
 }
 
 void frmQelvo::Form_Unload(qint16& Cancel)
@@ -371,8 +425,8 @@ void frmQelvo::Form_Unload(qint16& Cancel)
     }
     mPhase = Phase::AskingToClose;
     mUnsaved = saved.failure;
-    mintAnswer =
-        mServices.questions->ask(texts::saveFailedQuestion(*saved.failure), QuestionBox::kNo);
+    mintAnswer = mServices.questions->ask(
+        texts::saveFailedQuestion(*saved.failure, mServices.journal->isOpen()), QuestionBox::kNo);
     // A signal that came while the question was open has ended the program already.
     if (mPhase == Phase::Ended) {
         return;

@@ -6,6 +6,7 @@
 #include "desktop/singleinstance.h"
 #include "draw/sixnumbers.h"
 #include "history/historyfile.h"
+#include "history/journal.h"
 
 #include <QMargins>
 #include <QString>
@@ -50,6 +51,10 @@ public:
         std::function<QMargins(WId, qreal)> frameExtents = [](WId, qreal) { return QMargins(); };
         // Reads the history file; main() may have started reading it already.
         std::function<history::LoadResult(const QString&)> loadHistory = history::loadHistory;
+        // Where the lines drawn are kept until they are saved; opened by the load.
+        history::Journal* journal = nullptr;
+        // Why the history could not be locked against a second start, if it could not.
+        std::optional<desktop::LockProblem> lockProblem = std::nullopt;
     };
 
     explicit frmQelvo(Services services, QWidget* parent = nullptr);
@@ -94,6 +99,9 @@ private:
     void Command3_Click();
     void Form_Unload(qint16& Cancel);
 
+    void keepRunOnDisk();
+    void journalled(const std::optional<filestore::FileError>& error);
+
     void setTileColours(const layout::Gradient& gradient);
     void setTileCaption(std::size_t tile, const QString& caption);
     void showStars();
@@ -127,6 +135,11 @@ private:
     std::optional<history::Failure> mUnsaved;
     // The print button's press is under way.
     bool mPrinting = false;
+    // The first line of the list that this run has shown and not saved: the save adds it and
+    // those after it to the file.
+    int mFirstUnsaved = 0;
+    // The user was told that the journal cannot be kept.
+    bool mJournalLost = false;
 
     std::array<QLabel*, draw::kTileCount> Label1{};
     std::array<QLabel*, 2> Label2{};

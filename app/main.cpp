@@ -6,9 +6,11 @@
 #include "desktop/frameextents.h"
 #include "desktop/programfolder.h"
 #include "desktop/singleinstance.h"
+#include "desktop/standardstreams.h"
 #include "desktop/terminationsignals.h"
 #include "draw/randomsource.h"
 #include "history/filestore.h"
+#include "history/journal.h"
 #include "print/handover.h"
 #include "print/lineprinter.h"
 
@@ -66,6 +68,7 @@ private:
 
 int main(int argc, char* argv[])
 {
+    desktop::openClosedStandardStreams();
     // Before the toolkit: the lock decides whether this program may read the history at all.
     const desktop::ProgramFolder folder =
         desktop::programFolder(QFileInfo(QFile::decodeName(argv[0])).absolutePath());
@@ -88,6 +91,7 @@ int main(int argc, char* argv[])
     print::DocumentPrinter printer(
         [] { return print::lookUpWithin(print::defaultDestination, kPrinterAnswerTime); });
     MessageQuestionBox questions(nullptr);
+    history::Journal journal;
 
     frmQelvo::Services services{[previous] { return previous; },
                                 folder,
@@ -97,6 +101,8 @@ int main(int argc, char* argv[])
                                 reportError,
                                 [] { QCoreApplication::exit(0); },
                                 desktop::frameExtents};
+    services.lockProblem = instance.problem();
+    services.journal = &journal;
     if (early) {
         services.loadHistory = [&early](const QString& path) { return (*early)(path); };
     }
@@ -119,6 +125,7 @@ int main(int argc, char* argv[])
     // However the run ends, the history is saved first; then a new start may begin at once,
     // and the printed lines of the run become one job.
     const auto endRun = [&](int status) {
+        journal.close();
         instance.release();
         const print::HandOver handed = print::handOver(printer.finish(), print::submitToCups,
                                                        kHandOverTime, terminations.descriptor());

@@ -1,5 +1,6 @@
 #include "app/texts.h"
 
+#include "desktop/singleinstance.h"
 #include "history/filestore.h"
 #include "history/historyfile.h"
 #include "print/handover.h"
@@ -75,6 +76,12 @@ QString describe(const history::Failure& failure)
         return QStringLiteral("履歴ファイル「%1」は、このプログラムが読み書きしない文字コード"
                               "（UTF-16 ビッグエンディアンなど）で書かれています。")
             .arg(shownPath(failure.path));
+    case history::Failure::Kind::Full:
+        return QStringLiteral("履歴ファイル「%1」には既に %2 件の履歴があり、今回の %3 件を加えると"
+                              "上限の %4 件を超えます。")
+            .arg(shownPath(failure.path), QString::fromLatin1(failure.storedCount))
+            .arg(failure.adding)
+            .arg(history::kMaxLines);
     case history::Failure::Kind::Unwritable:
         break;
     }
@@ -168,16 +175,23 @@ QString loadFailedMessage(const history::Failure& failure)
                           "ファイルを修復するか別の場所へ移してから、もう一度起動してください。");
 }
 
-QString saveFailedQuestion(const history::Failure& failure)
+QString saveFailedQuestion(const history::Failure& failure, bool kept)
 {
-    return describe(failure) + QStringLiteral("\n\n今回の履歴を保存せずに終了しますか？\n"
-                                              "「いいえ」を選ぶとウィンドウは開いたままになります。"
-                                              "原因を取り除いてから、もう一度閉じてください。");
+    const QString ending =
+        kept ? QStringLiteral("\n\n今回の履歴は控えのファイルに残り、次に起動したときに保存"
+                              "されます。このまま終了しますか？\n")
+             : QStringLiteral("\n\n今回の履歴を保存せずに終了しますか？\n");
+    return describe(failure) + ending +
+           QStringLiteral("「いいえ」を選ぶとウィンドウは開いたままになります。"
+                          "原因を取り除いてから、もう一度閉じてください。");
 }
 
-QString notSavedMessage(const history::Failure& failure)
+QString notSavedMessage(const history::Failure& failure, bool kept)
 {
-    return describe(failure) + QStringLiteral("\n今回の履歴は保存されませんでした。");
+    return describe(failure) +
+           (kept ? QStringLiteral("\n今回の履歴は控えのファイルに残り、次に起動したときに保存"
+                                  "されます。")
+                 : QStringLiteral("\n今回の履歴は保存されませんでした。"));
 }
 
 QString clearFailedMessage(const history::Failure& failure)
@@ -226,6 +240,43 @@ QString unnamedFolderMessage(const QString& folder)
                "履歴ファイルを開けません。\n\n何も読み書きせずに終了します。"
                "名前が UTF-8 のフォルダーへプログラムを移してから、もう一度起動してください。")
         .arg(shownPath(folder));
+}
+
+QString unguardedMessage(const desktop::LockProblem& problem)
+{
+    QString why;
+    switch (problem.kind) {
+    case desktop::LockProblem::Kind::NotAPlainFile:
+        why = QStringLiteral("ロックファイルの場所に、フォルダーやリンクなど別のものがあります");
+        break;
+    case desktop::LockProblem::Kind::LocalOnly:
+        why =
+            QStringLiteral("このファイルシステム（FUSE）のロックは、別のマウントからは見えません");
+        break;
+    case desktop::LockProblem::Kind::System:
+        why = reason({filestore::FileError::Kind::System, problem.code});
+        break;
+    }
+    return QStringLiteral("この履歴ファイルを使用中であることを示すロックを取れませんでした。\n"
+                          "理由: %1\n\n同じ履歴でこのプログラムをもう一度起動すると、ウィンドウが"
+                          "二つ開きます。どちらで引いた数字も、失われずに履歴に残ります。")
+        .arg(why);
+}
+
+QString journalLostMessage(const filestore::FileError& error)
+{
+    return QStringLiteral("引いた数字を、その場で控えのファイルに書き込めません。\n理由: %1\n\n"
+                          "今回の数字は、ウィンドウを閉じるときに保存されます。それまでに"
+                          "プログラムが強制終了されると失われます。")
+        .arg(reason(error));
+}
+
+QString leftLinesNotSavedMessage(const history::Failure& failure, qsizetype count)
+{
+    return describe(failure) +
+           QStringLiteral("\n\n前回保存されずに終わった %1 件の履歴を一覧に戻しました。"
+                          "ウィンドウを閉じるときに、もう一度保存します。")
+               .arg(count);
 }
 
 } // namespace texts

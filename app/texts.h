@@ -7,6 +7,9 @@
 #include <array>
 #include <optional>
 
+namespace desktop {
+struct LockProblem;
+}
 namespace filestore {
 struct FileError;
 }
@@ -50,9 +53,10 @@ QString fileText(const QByteArray& bytes);
 // Why a file could not be read or written, in words.
 QString reason(const filestore::FileError& error);
 QString loadFailedMessage(const history::Failure& failure);
-QString saveFailedQuestion(const history::Failure& failure);
+// kept: the lines drawn are in the journal, which the next start saves.
+QString saveFailedQuestion(const history::Failure& failure, bool kept);
 // Written to standard error when the program ends without a box and could not save.
-QString notSavedMessage(const history::Failure& failure);
+QString notSavedMessage(const history::Failure& failure, bool kept);
 QString clearFailedMessage(const history::Failure& failure);
 // Written to standard error when the run's printed lines did not reach the print system.
 QString handOverMessage(const print::HandOver& handOver);
@@ -62,5 +66,11 @@ QString unreachableMessage();
 QString inUseMessage();
 // The program's folder has a name that is not UTF-8, so its history file cannot be named.
 QString unnamedFolderMessage(const QString& folder);
+// The history could not be locked: a second start may open a second window on it.
+QString unguardedMessage(const desktop::LockProblem& problem);
+// The lines drawn cannot be kept on disk as they are drawn, only saved at the close.
+QString journalLostMessage(const filestore::FileError& error);
+// Lines that an earlier run left unsaved were put back in the list but could not be saved yet.
+QString leftLinesNotSavedMessage(const history::Failure& failure, qsizetype count);
 
 } // namespace texts

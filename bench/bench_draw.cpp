@@ -1,5 +1,6 @@
 // The draw button with a full history: every draw repeats all 32,766 earlier lines, is counted
-// against them, asked about and discarded, so each click runs the whole path at its longest.
+// against them, asked about and discarded, and recorded in the journal each time, so each click
+// runs the whole path at its longest.
 #include "app/frmqelvo.h"
 #include "draw/historyline.h"
 #include "draw/randomsource.h"
@@ -17,15 +18,17 @@
 namespace {
 
 frmQelvo::Services servicesIn(const QTemporaryDir& folder, draw::RandomSource& random,
-                              QuestionBox& questions)
+                              QuestionBox& questions, history::Journal& journal)
 {
-    return {[] { return desktop::PreviousInstance::None; },
-            {QFile::encodeName(folder.path()), folder.path(), true},
-            &random,
-            &questions,
-            nullptr,
-            [](const QString& /*text*/) {},
-            [] {}};
+    frmQelvo::Services services{[] { return desktop::PreviousInstance::None; },
+                                {QFile::encodeName(folder.path()), folder.path(), true},
+                                &random,
+                                &questions,
+                                nullptr,
+                                [](const QString& /*text*/) {},
+                                [] {}};
+    services.journal = &journal;
+    return services;
 }
 
 // Always the same six numbers, so that every draw repeats the loaded lines; every repeat is
@@ -56,10 +59,12 @@ void loadFullHistory(benchmark::State& state)
     ScriptedQuestionBox questions;
     sameDrawAnsweredNo(random, questions);
     for (auto _ : state) {
-        frmQelvo window(servicesIn(folder, random, questions));
+        history::Journal journal;
+        frmQelvo window(servicesIn(folder, random, questions, journal));
         window.Form_Load();
         window.show();
         QCoreApplication::processEvents();
+        journal.close();
     }
 }
 BENCHMARK(loadFullHistory)->Unit(benchmark::kMillisecond);
@@ -74,7 +79,9 @@ void clickWithFullHistory(benchmark::State& state)
     ScriptedSource random;
     ScriptedQuestionBox questions;
     sameDrawAnsweredNo(random, questions);
-    frmQelvo window(servicesIn(folder, random, questions));
+    // Every line drawn goes into the journal, and its taking back too.
+    history::Journal journal;
+    frmQelvo window(servicesIn(folder, random, questions, journal));
     window.Form_Load();
     window.show();
     auto* draw = window.findChild<QPushButton*>(QStringLiteral("Command1"));

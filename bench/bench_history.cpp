@@ -31,7 +31,7 @@ struct Files {
 
     explicit Files(int count)
     {
-        history::saveHistory(path, numberedLines(count));
+        history::saveHistory(path, numberedLines(count), 0);
         full = readFile(path);
     }
 };
@@ -103,7 +103,7 @@ void oursSave(benchmark::State& state)
 {
     const Files files(static_cast<int>(state.range(0)));
     const history::HistoryLines lines = numberedLines(static_cast<int>(state.range(0)));
-    timeFrom(state, files, files.empty, [&] { history::saveHistory(files.path, lines); });
+    timeFrom(state, files, files.empty, [&] { history::saveHistory(files.path, lines, 0); });
 }
 
 void oursClear(benchmark::State& state)
@@ -205,7 +205,7 @@ void craftedLoad(benchmark::State& state)
 void craftedSave(benchmark::State& state)
 {
     const history::HistoryLines lines = numberedLines(history::kMaxLines);
-    crafted(state, 0, [&lines](const QString& path) { history::saveHistory(path, lines); });
+    crafted(state, 0, [&lines](const QString& path) { history::saveHistory(path, lines, 0); });
 }
 
 void craftedClear(benchmark::State& state)

@@ -2,14 +2,18 @@
 
 #include "desktop/logging.h"
 
+#include <QRandomGenerator>
+#include <QScopeGuard>
 #include <QSocketNotifier>
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
+#include <sys/vfs.h>
 #include <unistd.h>
 
 namespace desktop {
@@ -19,6 +23,9 @@ namespace {
 constexpr int kBacklog = 4;
 constexpr mode_t kPrivateFolderMode = 0700;
 constexpr mode_t kReadWriteBits = 0666;
+constexpr mode_t kGroupBits = 070;
+// The file systems of FUSE keep a lock to the mount it was taken through.
+constexpr __fsword_t kFuseMagic = 0x65735546;
 // A flood of knocks must leave the event loop time for the window.
 constexpr int kMostKnocksAtOnce = 64;
 // Knocks this close together are one request, answered at the latest this long after the first.
@@ -42,6 +49,18 @@ bool socketAddress(const QByteArray& path, sockaddr_un& address)
     return true;
 }
 
+// The socket of the copy that holds the lock: named by the lock file's identity, so every name
+// of the history finds the same socket. Nothing without a private folder to put it in.
+QByteArray socketPath(const struct stat& lock)
+{
+    const QByteArray runtime = privateRuntimeFolder();
+    if (runtime.isEmpty()) {
+        return {};
+    }
+    return runtime + "/qelvo-" + QByteArray::number(lock.st_dev, 16) + '-' +
+           QByteArray::number(lock.st_ino, 16) + ".socket";
+}
+
 bool isPrivateFolder(const QByteArray& path)
 {
     struct stat status {};
@@ -50,9 +69,10 @@ bool isPrivateFolder(const QByteArray& path)
            (status.st_mode & (S_IRWXG | S_IRWXO)) == 0;
 }
 
-void warn(const char* what, const QByteArray& path)
+// code: the error number, read before anything else can change errno.
+void warn(const char* what, const QByteArray& path, int code)
 {
-    qCWarning(lcDesktop, "qelvo: %s %s: %s", what, path.constData(), std::strerror(errno));
+    qCWarning(lcDesktop, "qelvo: %s %s: %s", what, path.constData(), std::strerror(code));
 }
 
 // Asks the copy listening on the socket to come to the front; false when none listens. A copy
@@ -89,6 +109,87 @@ bool isThisUsers(pid_t pid)
            process.st_uid == ::getuid();
 }
 
+struct flock wholeFile(short type)
+{
+    struct flock lock {};
+    lock.l_type = type;
+    lock.l_whence = SEEK_SET;
+    return lock;
+}
+
+// Who holds a write lock on the file, or nothing when no one does.
+std::optional<pid_t> lockHolder(int fd)
+{
+    struct flock holder = wholeFile(F_WRLCK);
+    if (::fcntl(fd, F_GETLK, &holder) != 0 || holder.l_type == F_UNLCK) {
+        return std::nullopt;
+    }
+    return holder.l_pid;
+}
+
+bool sameFile(const struct stat& a, const struct stat& b)
+{
+    return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
+// The lock file at name in folder is the one open as fd.
+bool stillNamed(int folder, const char* name, int fd)
+{
+    struct stat named {};
+    struct stat open {};
+    return ::fstatat(folder, name, &named, AT_SYMLINK_NOFOLLOW) == 0 && ::fstat(fd, &open) == 0 &&
+           sameFile(named, open);
+}
+
+// A lock file just made: as writable as the history and of its group, so that whoever may write
+// the history may hold the lock, and no one else. Made by root (a sudo run), it is the history's
+// owner's. Without a history yet, it is made as a new history will be, by the umask.
+void madeLikeHistory(int fd, const struct stat* history)
+{
+    if (history == nullptr) {
+        return;
+    }
+    const uid_t owner = ::geteuid() == 0 ? history->st_uid : static_cast<uid_t>(-1);
+    const bool groupKept = ::fchown(fd, owner, history->st_gid) == 0;
+    ::fchmod(fd, history->st_mode & kReadWriteBits & (groupKept ? ~mode_t{0} : ~kGroupBits));
+}
+
+// Puts a new lock file, locked by this program, in the place of stale: a lock file that no one
+// holds and that this user cannot open for writing. Both are swapped in one step and swapped
+// back when the file found in the place is not the stale one, so a lock that another start has
+// taken meanwhile is never replaced. The new file's descriptor, or -1 with errno set.
+int replaceStale(int folder, const char* name, const struct stat& stale, const struct stat* history)
+{
+    const QByteArray spare =
+        name + ('.' + QByteArray::number(QRandomGenerator::global()->generate(), 16));
+    const int fd = ::openat(folder, spare.constData(),
+                            O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, kReadWriteBits);
+    if (fd < 0) {
+        return -1;
+    }
+    madeLikeHistory(fd, history);
+    struct flock lock = wholeFile(F_WRLCK);
+    struct stat swapped {};
+    if (::fcntl(fd, F_SETLK, &lock) != 0 ||
+        ::renameat2(folder, spare.constData(), folder, name, RENAME_EXCHANGE) != 0) {
+        const int code = errno;
+        ::unlinkat(folder, spare.constData(), 0);
+        ::close(fd);
+        errno = code;
+        return -1;
+    }
+    if (::fstatat(folder, spare.constData(), &swapped, AT_SYMLINK_NOFOLLOW) != 0 ||
+        !sameFile(swapped, stale)) {
+        ::renameat2(folder, spare.constData(), folder, name, RENAME_EXCHANGE);
+        ::unlinkat(folder, spare.constData(), 0);
+        ::close(fd);
+        errno = EAGAIN;
+        return -1;
+    }
+    ::unlinkat(folder, spare.constData(), 0);
+    return fd;
+}
+
 } // namespace
 
 QByteArray privateRuntimeFolder()
@@ -121,56 +222,112 @@ QByteArray SingleInstance::lockFile(const QByteArray& historyFile)
     return historyFile.left(slash + 1) + '.' + historyFile.mid(slash + 1) + ".lock";
 }
 
+std::optional<LockProblem> SingleInstance::problem() const
+{
+    return mProblem;
+}
+
+PreviousInstance SingleInstance::unguarded(LockProblem problem, const QByteArray& path)
+{
+    mProblem = problem;
+    if (problem.kind == LockProblem::Kind::NotAPlainFile) {
+        qCWarning(lcDesktop, "qelvo: %s is not a plain file of one name: not used as the lock",
+                  path.constData());
+    } else {
+        warn("cannot lock", path, problem.code);
+    }
+    return PreviousInstance::None;
+}
+
 PreviousInstance SingleInstance::previousInstance()
 {
     if (mLock >= 0) {
         return PreviousInstance::None;
     }
-    // Whoever may write the history may open the lock file for writing, and no one else.
-    // Without a history yet, the lock file is made as a new history will be, by the umask.
     struct stat history {};
     const bool historyExists = ::stat(mHistoryFile.constData(), &history) == 0;
-    const mode_t mode = historyExists ? history.st_mode & kReadWriteBits : kReadWriteBits;
     const QByteArray path = lockFile(mHistoryFile);
-    const int fd = ::open(path.constData(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, mode);
+    const qsizetype slash = path.lastIndexOf('/');
+    const QByteArray name = path.mid(slash + 1);
+    // Opened in its folder, the lock file is reached however long the folder's path.
+    const int folder = ::open(slash < 0    ? "."
+                              : slash == 0 ? "/"
+                                           : path.left(slash).constData(),
+                              O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (folder < 0) {
+        return unguarded({LockProblem::Kind::System, errno}, path);
+    }
+    const auto closeFolder = qScopeGuard([folder] { ::close(folder); });
+    std::optional<pid_t> holder;
     struct stat lock {};
-    if (fd < 0 || ::fstat(fd, &lock) != 0) {
-        warn("cannot open the lock file", path);
+    for (int attempt = 0; attempt < kLockAttempts && !holder; ++attempt) {
+        int fd = ::openat(folder, name.constData(),
+                          O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, kReadWriteBits);
         if (fd >= 0) {
-            ::close(fd);
+            madeLikeHistory(fd, historyExists ? &history : nullptr);
+        } else if (errno == EEXIST) {
+            fd = ::openat(folder, name.constData(), O_RDWR | O_NOFOLLOW | O_CLOEXEC);
         }
-        return PreviousInstance::None;
-    }
-    if (historyExists && lock.st_uid == ::geteuid() && (lock.st_mode & 07777U) != mode) {
-        ::fchmod(fd, mode);
-    }
-    // Named by the lock file's identity, so every name of the history finds the same socket.
-    const QByteArray runtime = privateRuntimeFolder();
-    if (!runtime.isEmpty()) {
-        mSocketPath = runtime + "/qelvo-" + QByteArray::number(lock.st_dev, 16) + '-' +
-                      QByteArray::number(lock.st_ino, 16) + ".socket";
-    }
-    struct flock holder {};
-    for (int attempt = 0; attempt < kLockAttempts; ++attempt) {
-        struct flock whole {};
-        whole.l_type = F_WRLCK;
-        whole.l_whence = SEEK_SET;
+        if (fd < 0 && errno == EACCES) {
+            // A lock file this user cannot write: one that another user's program holds, or one
+            // that a run of another user (sudo) left and no one holds.
+            const int stale = ::openat(folder, name.constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+            if (stale < 0 || ::fstat(stale, &lock) != 0) {
+                const int code = errno;
+                if (stale >= 0) {
+                    ::close(stale);
+                }
+                return unguarded({LockProblem::Kind::System, code}, path);
+            }
+            holder = lockHolder(stale);
+            ::close(stale);
+            if (holder) {
+                break;
+            }
+            fd = replaceStale(folder, name.constData(), lock, historyExists ? &history : nullptr);
+        }
+        if (fd < 0) {
+            if (errno == ENOENT || errno == EAGAIN) {
+                continue; // the file changed under this start's eyes: look again
+            }
+            // A folder or a link in the lock file's place.
+            if (errno == EISDIR || errno == ELOOP) {
+                return unguarded({LockProblem::Kind::NotAPlainFile, 0}, path);
+            }
+            return unguarded({LockProblem::Kind::System, errno}, path);
+        }
+        if (::fstat(fd, &lock) != 0 || !S_ISREG(lock.st_mode) || lock.st_nlink != 1) {
+            ::close(fd);
+            return unguarded({LockProblem::Kind::NotAPlainFile, 0}, path);
+        }
+        struct flock whole = wholeFile(F_WRLCK);
         if (::fcntl(fd, F_SETLK, &whole) == 0) {
+            // Locked, but the name may have been given to another file meanwhile.
+            if (!stillNamed(folder, name.constData(), fd)) {
+                ::close(fd);
+                continue;
+            }
             mLock = fd;
+            mSocketPath = socketPath(lock);
+            struct statfs system {};
+            if (::fstatfs(fd, &system) == 0 && system.f_type == kFuseMagic) {
+                mProblem = LockProblem{LockProblem::Kind::LocalOnly, 0};
+            }
             return PreviousInstance::None;
         }
-        if (errno != EACCES && errno != EAGAIN) {
-            warn("cannot lock", path);
+        const int code = errno;
+        if (code != EACCES && code != EAGAIN) {
             ::close(fd);
-            return PreviousInstance::None;
+            return unguarded({LockProblem::Kind::System, code}, path);
         }
-        holder = whole;
-        if (::fcntl(fd, F_GETLK, &holder) == 0 && holder.l_type != F_UNLCK) {
-            break;
-        }
+        holder = lockHolder(fd);
+        ::close(fd);
     }
-    ::close(fd);
-    if (!isThisUsers(holder.l_pid)) {
+    if (!holder) {
+        return unguarded({LockProblem::Kind::System, EAGAIN}, path);
+    }
+    mSocketPath = socketPath(lock);
+    if (!isThisUsers(*holder)) {
         return knockOn(mSocketPath) ? PreviousInstance::Activated : PreviousInstance::InUse;
     }
     for (int attempt = 0; attempt < kKnockAttempts; ++attempt) {
@@ -215,7 +372,7 @@ void SingleInstance::listen()
     if (mListener < 0 ||
         ::bind(mListener, reinterpret_cast<const sockaddr*>(&address), sizeof(address)) != 0 ||
         ::listen(mListener, kBacklog) != 0) {
-        warn("cannot listen on", mSocketPath);
+        warn("cannot listen on", mSocketPath, errno);
         if (mListener >= 0) {
             ::close(mListener);
             mListener = -1;

@@ -4,6 +4,7 @@
 #include <QElapsedTimer>
 #include <QObject>
 #include <QTimer>
+#include <optional>
 
 class QSocketNotifier;
 
@@ -15,6 +16,15 @@ enum class PreviousInstance {
     Activated,   // a running copy of this user holds it and was asked to come to the front
     Unreachable, // a running copy of this user holds it but cannot be asked
     InUse,       // another user's program, one that may write the history, holds it
+};
+
+// Why a start runs without a lock that keeps a second start away from its history.
+struct LockProblem {
+    // NotAPlainFile: the lock file is a folder, a link or a file with other names as well.
+    // LocalOnly: the file system keeps locks to one mount (FUSE), not across its other mounts.
+    enum class Kind { System, NotAPlainFile, LocalOnly };
+    Kind kind = Kind::System;
+    int code = 0; // System: the system's error number
 };
 
 // One running program per history file, whatever the executable's name, link or folder: a POSIX
@@ -38,9 +48,11 @@ public:
     SingleInstance& operator=(const SingleInstance&) = delete;
 
     // The previous-instance flag, and who holds the history. The first call that finds no
-    // holder takes the lock; when the lock cannot be taken at all, the program runs unguarded,
-    // with a warning. Needs no event loop: it can run before the toolkit starts.
+    // holder takes the lock; a lock file that no one holds and this user cannot open (a sudo
+    // run's) is replaced. When the lock cannot be had at all, the program runs unguarded and
+    // problem() says why. Needs no event loop: it can run before the toolkit starts.
     PreviousInstance previousInstance();
+    [[nodiscard]] std::optional<LockProblem> problem() const;
     // Once the lock is held and the event loop exists: opens the socket through which another
     // start asks for the window. A start meanwhile waits a moment for it.
     void listen();
@@ -57,8 +69,11 @@ signals:
 private:
     void knock();
 
+    PreviousInstance unguarded(LockProblem problem, const QByteArray& path);
+
     QByteArray mHistoryFile;
     int mLock = -1;
+    std::optional<LockProblem> mProblem;
     QByteArray mSocketPath;
     int mListener = -1;
     QSocketNotifier* mNotifier = nullptr;

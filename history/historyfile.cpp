@@ -156,24 +156,27 @@ LoadResult loadHistory(const QString& path)
     return {file.lines(count.value), count.value, std::nullopt};
 }
 
-SaveResult saveHistory(const QString& path, const HistoryLines& lines)
+SaveResult saveHistory(const QString& path, const HistoryLines& lines, qsizetype first,
+                       const std::function<void(qint32)>& beforeWrite)
 {
     HistoryFile file(path);
     const CountResult count = file.storedCount();
     if (count.failure) {
         return {0, count.failure};
     }
-    const auto listCount = static_cast<qint32>(lines.size());
-    file.writeCount(listCount);
-    if (listCount >= count.value + 1) {
-        // A negative stored count writes no key numbered 0 or below.
-        for (qint32 position = qMax(count.value + 1, 1); position <= listCount; ++position) {
-            file.writeLine(position, lines.at(position - 1));
-        }
-    } else {
-        for (qint32 position = listCount + 1; position <= count.value; ++position) {
-            file.writeLine(position, {});
-        }
+    // A negative stored count holds no line: the lines go to "His1" on.
+    const qint32 after = qMax(count.value, 0);
+    const auto adding = static_cast<qint32>(lines.size() - first);
+    if (adding > kMaxLines - after) {
+        return {count.value,
+                Failure{Failure::Kind::Full, path, QByteArray::number(after), {}, adding}};
+    }
+    file.writeCount(after + adding);
+    for (qint32 k = 1; k <= adding; ++k) {
+        file.writeLine(after + k, lines.at(first + k - 1));
+    }
+    if (adding > 0 && beforeWrite) {
+        beforeWrite(after);
     }
     return {count.value, file.replace()};
 }

@@ -5,6 +5,7 @@
 
 #include <QByteArrayView>
 #include <QString>
+#include <functional>
 #include <optional>
 
 // The history kept in qelvo.ini: section "History", the count of stored lines under "Data" and the
@@ -19,11 +20,13 @@ inline constexpr qsizetype kReceiveBufferSize = 256;
 // Why an operation on the history file could not be done.
 struct Failure {
     // UnknownEncoding: a Unicode file of a form that Windows tools do not write back (UTF-16BE).
-    enum class Kind { DamagedCount, Unreadable, UnknownEncoding, Unwritable };
+    // Full: the lines to save do not fit after those that the file holds now.
+    enum class Kind { DamagedCount, Unreadable, UnknownEncoding, Unwritable, Full };
     Kind kind;
     QString path;
-    QByteArray storedCount;      // DamagedCount: the count as the file has it
+    QByteArray storedCount;      // DamagedCount: the count as the file has it; Full: the count
     filestore::FileError reason; // Unreadable, Unwritable
+    qint32 adding = 0;           // Full: the lines to save
 };
 
 struct CountResult {
@@ -54,10 +57,13 @@ CountResult readStoredCount(const QString& path);
 // The stored lines "His1" up to "His<count>", a missing or empty one as an empty line.
 LoadResult loadHistory(const QString& path);
 
-// Brings the file up to the list: "Data" becomes the list's count, the lines beyond the stored
-// count are written to their keys, and keys above the list's count are blanked. Stored lines are
-// never written again. Nothing is written when the stored count is damaged.
-SaveResult saveHistory(const QString& path, const HistoryLines& lines);
+// Adds the run's own lines, those of lines from position first on, to the file as it is now:
+// "Data" becomes the count stored now plus theirs, and they go to the keys after it, so that
+// what other programs stored meanwhile is never overwritten. Stored lines are never written
+// again. beforeWrite is told the count they go after just before the file is replaced. Nothing
+// is written when the stored count is damaged or the lines do not fit under kMaxLines.
+SaveResult saveHistory(const QString& path, const HistoryLines& lines, qsizetype first,
+                       const std::function<void(qint32)>& beforeWrite = {});
 
 // Blanks "His1" up to "His<storedCount>" and sets "Data" to 0 in the file as it is now, so that
 // what other programs added since storedCount was read stays; nothing is written when

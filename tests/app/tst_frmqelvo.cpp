@@ -44,15 +44,17 @@ struct Harness {
     // False when the window did not show; a failed check in a helper must stop the test.
     [[nodiscard]] bool start()
     {
-        window = std::make_unique<frmQelvo>(
-            frmQelvo::Services{[this] { return previousInstance; },
-                               {QFile::encodeName(folder), folder, folderNamed},
-                               &random,
-                               &questions,
-                               &printer,
-                               [this](const QString& text) { reported << text; },
-                               [this] { ++quits; },
-                               [this](WId, qreal) { return frame; }});
+        frmQelvo::Services services{[this] { return previousInstance; },
+                                    {QFile::encodeName(folder), folder, folderNamed},
+                                    &random,
+                                    &questions,
+                                    &printer,
+                                    [this](const QString& text) { reported << text; },
+                                    [this] { ++quits; },
+                                    [this](WId, qreal) { return frame; }};
+        services.journal = &journal;
+        services.lockProblem = lockProblem;
+        window = std::make_unique<frmQelvo>(std::move(services));
         window->Form_Load();
         if (window->endCode()) {
             return true;
@@ -118,12 +120,14 @@ struct Harness {
     QString folder;
     bool folderNamed = true;
     desktop::PreviousInstance previousInstance = desktop::PreviousInstance::None;
+    std::optional<desktop::LockProblem> lockProblem;
     QStringList reported;
     int quits = 0;
     QMargins frame;
     ScriptedSource random;
     ScriptedQuestionBox questions;
     RecordingPrinter printer;
+    history::Journal journal;
     std::unique_ptr<frmQelvo> window;
 };
 
@@ -648,12 +652,14 @@ void TestFrmQelvo::endingWithoutABox()
     h.window->saveForSessionEnd();
     QCOMPARE(h.ini(), QByteArray("changed"));
 
-    // A save that fails is reported on standard error, naming the file and the reason; no box.
+    // A save that fails is reported on standard error, naming the file and the reason; no box
+    // but the one at the start, which said that no journal could be kept.
     Harness failing;
     failing.folder = failing.dir.filePath(u"missing"_s);
     QVERIFY(failing.start());
+    QCOMPARE(failing.questions.told.size(), 1);
     failing.window->endNow();
-    QVERIFY(failing.questions.asked.isEmpty() && failing.questions.told.isEmpty());
+    QVERIFY(failing.questions.asked.isEmpty() && failing.questions.told.size() == 1);
     QCOMPARE(failing.reported.size(), 1);
     QVERIFY(failing.reported.value(0).contains(failing.iniPath()));
     QVERIFY(failing.reported.value(0).contains(

@@ -1,4 +1,5 @@
 #include "app/texts.h"
+#include "desktop/singleinstance.h"
 #include "history/historyfile.h"
 #include "print/handover.h"
 
@@ -66,14 +67,28 @@ void TestTexts::messages_data()
     QTest::newRow("damaged count of no encoding")
         << texts::loadFailedMessage(damagedCount("1\xFF")) << damaged.arg(u"1ÿ"_s);
     QTest::newRow("too large to save")
-        << texts::saveFailedQuestion(unwritable({Kind::TooLarge, 0}))
+        << texts::saveFailedQuestion(unwritable({Kind::TooLarge, 0}), false)
         << u"履歴ファイル「/opt/qelvo/qelvo.ini」に書き込めませんでした。\n理由: ファイルが 16 MB "
            u"を超えています\n\n今回の履歴を保存せずに終了しますか？\n「いいえ」を選ぶとウィンドウは"
            u"開いたままになります。原因を取り除いてから、もう一度閉じてください。"_s;
     QTest::newRow("not saved at a signal")
-        << texts::notSavedMessage(unwritable({Kind::System, EACCES}))
+        << texts::notSavedMessage(unwritable({Kind::System, EACCES}), false)
         << u"履歴ファイル「/opt/qelvo/qelvo.ini」に書き込めませんでした。\n理由: アクセスが許可され"
            u"ていません（Permission denied）\n今回の履歴は保存されませんでした。"_s;
+    // The lines are in the journal: the next start saves them.
+    QTest::newRow("too many to add, kept for the next start")
+        << texts::saveFailedQuestion(
+               {history::Failure::Kind::Full, kPath, "32760", {}, history::kMaxLines}, true)
+        << u"履歴ファイル「/opt/qelvo/qelvo.ini」には既に 32760 件の履歴があり、今回の 32767 件を"
+           u"加えると上限の 32767 件を超えます。\n\n今回の履歴は控えのファイルに残り、次に起動した"
+           u"ときに保存されます。このまま終了しますか？\n「いいえ」を選ぶとウィンドウは開いたままに"
+           u"なります。原因を取り除いてから、もう一度閉じてください。"_s;
+    QTest::newRow("no lock: another user's lock file in a shared folder")
+        << texts::unguardedMessage({desktop::LockProblem::Kind::System, EACCES})
+        << u"この履歴ファイルを使用中であることを示すロックを取れませんでした。\n理由: アクセスが"
+           u"許可されていません（Permission "
+           u"denied）\n\n同じ履歴でこのプログラムをもう一度起動すると、"
+           u"ウィンドウが二つ開きます。どちらで引いた数字も、失われずに履歴に残ります。"_s;
     QTest::newRow("clear failed, a reason without words of its own")
         << texts::clearFailedMessage(unwritable({Kind::System, EEXIST}))
         << u"履歴ファイル「/opt/qelvo/qelvo.ini」に書き込めませんでした。\n理由: システムエラー 17"

@@ -6,12 +6,14 @@
 
 #include <QDir>
 #include <QFile>
+#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
 #include <array>
 #include <csignal>
 #include <fcntl.h>
+#include <grp.h>
 #include <sched.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
@@ -60,6 +62,9 @@ private slots:
     void secondStartBringsTheFirstForwardOnce();
     void lockOfEndedInstanceIsTakenOver();
     void whatCannotBlockAStart();
+    void lockFileInTheWay_data();
+    void lockFileInTheWay();
+    void lockFileOfAnotherUser();
     void lockHeldByAnotherUser_data();
     void lockHeldByAnotherUser();
     void unreachableCopyIsSaid();
@@ -149,7 +154,8 @@ void TestDesktop::lockOfEndedInstanceIsTakenOver()
 void TestDesktop::whatCannotBlockAStart()
 {
     // A folder that cannot be locked lets the program run.
-    QTest::ignoreMessage(QtWarningMsg, QRegularExpression(u"cannot open the lock file"_s));
+    QTest::ignoreMessage(QtWarningMsg,
+                         QRegularExpression(u"cannot lock .*: No such file or directory"_s));
     SingleInstance missing(QFile::encodeName(mDir->filePath(u"missing/qelvo.ini"_s)));
     QCOMPARE(missing.previousInstance(), PreviousInstance::None);
 
@@ -179,6 +185,113 @@ void TestDesktop::whatCannotBlockAStart()
     QCOMPARE(inChild([this] { return asStatus(SingleInstance(mHistory).previousInstance()); }),
              asStatus(PreviousInstance::Activated));
     QVERIFY(raised.wait(5000));
+}
+
+void TestDesktop::lockFileInTheWay_data()
+{
+    QTest::addColumn<QString>("inTheWay");
+    QTest::addColumn<bool>("locked");
+    QTest::newRow("folder") << u"folder"_s << false;
+    QTest::newRow("link") << u"link"_s << false;
+    // Its mode is not set through the other name.
+    QTest::newRow("file with a second name") << u"second name"_s << false;
+    // The lock file's path is longer than a path may be; the history's is not.
+    QTest::newRow("long path") << u"long path"_s << true;
+}
+
+void TestDesktop::lockFileInTheWay()
+{
+    QFETCH(QString, inTheWay);
+    QFETCH(bool, locked);
+    QByteArray history = mHistory;
+    QList<QByteArray> folders; // made for the long path, removed deepest first at the end
+    const auto removeFolders = qScopeGuard([&folders] {
+        for (auto folder = folders.crbegin(); folder != folders.crend(); ++folder) {
+            const int fd = ::open(folder->constData(), O_RDONLY | O_DIRECTORY);
+            for (const char* name : {".qelvo.ini.lock", "qelvo.ini"}) {
+                ::unlinkat(fd, name, 0);
+            }
+            ::close(fd);
+            ::rmdir(folder->constData());
+        }
+    });
+    const QByteArray other = QFile::encodeName(mDir->filePath(u"private"_s));
+    QVERIFY(samples::writeFile(QFile::decodeName(other), "secret"));
+    QVERIFY(::chmod(other.constData(), 0600) == 0);
+    if (inTheWay == u"long path"_s) {
+        // Folders of 200 characters down to a history path 4,090 bytes long.
+        QByteArray folder = QFile::encodeName(mDir->path());
+        while (folder.size() + 201 + 10 <= 4090) {
+            folders << folder + '/' + QByteArray(200, 'd');
+            folder = folders.last();
+            QVERIFY(::mkdir(folder.constData(), 0700) == 0);
+        }
+        folders << folder + '/' + QByteArray(4090 - 10 - folder.size() - 1, 'e');
+        folder = folders.last();
+        QVERIFY(::mkdir(folder.constData(), 0700) == 0);
+        history = folder + "/qelvo.ini";
+        QCOMPARE(history.size(), 4090);
+    }
+    QVERIFY(samples::writeFile(QFile::decodeName(history), samples::historyFile(1)));
+    QVERIFY(::chmod(history.constData(), 0644) == 0);
+    const QByteArray lock = SingleInstance::lockFile(history);
+    if (inTheWay == u"folder"_s) {
+        QVERIFY(::mkdir(lock.constData(), 0700) == 0);
+    } else if (inTheWay == u"link"_s) {
+        QVERIFY(::symlink(other.constData(), lock.constData()) == 0);
+    } else if (inTheWay == u"second name"_s) {
+        QVERIFY(::link(other.constData(), lock.constData()) == 0);
+    }
+    if (!locked) {
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression(u"not a plain file"_s));
+    }
+    SingleInstance instance(history);
+    QCOMPARE(instance.previousInstance(), PreviousInstance::None);
+    QCOMPARE(instance.problem().has_value(), !locked);
+    if (!locked) {
+        QCOMPARE(int(instance.problem()->kind), int(desktop::LockProblem::Kind::NotAPlainFile));
+    }
+    struct stat status {};
+    QVERIFY(::stat(other.constData(), &status) == 0);
+    QCOMPARE(status.st_mode & 0777U, 0600U);
+    QCOMPARE(samples::readFile(QFile::decodeName(other)), QByteArray("secret"));
+}
+
+void TestDesktop::lockFileOfAnotherUser()
+{
+    if (::geteuid() != 0) {
+        QSKIP("needs root to make files of other users");
+    }
+    // A history that the tester shares with a group, in a folder of the group's.
+    constexpr gid_t kShared = 65532;
+    const QByteArray folder = QFile::encodeName(mDir->path());
+    QVERIFY(samples::writeFile(QFile::decodeName(mHistory), samples::historyFile(1)));
+    for (const QByteArray& path : {folder, mHistory}) {
+        QVERIFY(::chown(path.constData(), kHolder, kShared) == 0);
+    }
+    QVERIFY(::chmod(folder.constData(), 0775) == 0);
+    QVERIFY(::chmod(mHistory.constData(), 0664) == 0);
+    // A lock file that a sudo run left, which the tester cannot open for writing.
+    const QByteArray lock = SingleInstance::lockFile(mHistory);
+    QVERIFY(samples::writeFile(QFile::decodeName(lock), ""));
+    QVERIFY(::chmod(lock.constData(), 0644) == 0);
+
+    const int found = inChild([this] {
+        const gid_t groups[] = {kShared};
+        if (::setgroups(1, groups) != 0 || ::setgid(kTester) != 0 || ::setuid(kTester) != 0) {
+            return 100;
+        }
+        SingleInstance instance(mHistory);
+        const PreviousInstance previous = instance.previousInstance();
+        return instance.problem() ? 101 : asStatus(previous);
+    });
+    QCOMPARE(found, asStatus(PreviousInstance::None));
+    // Taken over, and made as the history is: its group and mode.
+    struct stat status {};
+    QVERIFY(::stat(lock.constData(), &status) == 0);
+    QCOMPARE(status.st_uid, kTester);
+    QCOMPARE(status.st_gid, kShared);
+    QCOMPARE(status.st_mode & 0777U, 0664U);
 }
 
 void TestDesktop::lockHeldByAnotherUser_data()

@@ -13,10 +13,10 @@ int main(int argc, char* argv[])
     const QString path = QString::fromLocal8Bit(argv[1]);
     const history::HistoryLines lines = samples::numberedLines(history::kMaxLines);
     for (;;) {
-        if (history::saveHistory(path, lines).failure) {
+        if (history::clearHistory(path, history::readStoredCount(path).value)) {
             return 1;
         }
-        if (history::clearHistory(path, history::readStoredCount(path).value)) {
+        if (history::saveHistory(path, lines, 0).failure) {
             return 1;
         }
     }

@@ -79,7 +79,8 @@ private slots:
     void fourRuns();
     void closingWithoutChanges();
     void missingLineKey();
-    void storedCountAboveListCount();
+    void saveAddsToTheFileAsItIsNow_data();
+    void saveAddsToTheFileAsItIsNow();
     void negativeStoredCount();
     void damagedCountChangesNothing_data();
     void damagedCountChangesNothing();
@@ -141,7 +142,7 @@ void TestHistoryFile::fourRuns()
     // First run: three lines kept; the file is created.
     QVERIFY(history::loadHistory(mPath).lines.isEmpty());
     QVERIFY(!QFile::exists(mPath));
-    QVERIFY(!history::saveHistory(mPath, lines({1, 2, 3})).failure);
+    QVERIFY(!history::saveHistory(mPath, lines({1, 2, 3}), 0).failure);
     QCOMPARE(readFile(mPath), "[History]\r\nData=3\r\nHis1=" + bytes(1) + "\r\nHis2=" + bytes(2) +
                                   "\r\nHis3=" + bytes(3) + "\r\n");
 
@@ -149,7 +150,7 @@ void TestHistoryFile::fourRuns()
     history::LoadResult loaded = history::loadHistory(mPath);
     QCOMPARE(loaded.lines, lines({1, 2, 3}));
     QVERIFY(writeFile(mPath, QByteArray(readFile(mPath)).replace(bytes(2), "kept as it is")));
-    QVERIFY(!history::saveHistory(mPath, loaded.lines + lines({4, 5})).failure);
+    QVERIFY(!history::saveHistory(mPath, loaded.lines + lines({4, 5}), 3).failure);
     const QByteArray five = "[History]\r\nData=5\r\nHis1=" + bytes(1) + "\r\nHis2=kept as it is" +
                             "\r\nHis3=" + bytes(3) + "\r\nHis4=" + bytes(4) +
                             "\r\nHis5=" + bytes(5) + "\r\n";
@@ -161,7 +162,7 @@ void TestHistoryFile::fourRuns()
     QVERIFY(!history::clearHistory(mPath, 5));
     QCOMPARE(readFile(mPath),
              QByteArray("[History]\r\nData=0\r\nHis1=\r\nHis2=\r\nHis3=\r\nHis4=\r\nHis5=\r\n"));
-    const history::SaveResult saved = history::saveHistory(mPath, lines({6}));
+    const history::SaveResult saved = history::saveHistory(mPath, lines({6}), 0);
     QCOMPARE(saved.storedCount, 0);
     QCOMPARE(readFile(mPath), "[History]\r\nData=1\r\nHis1=" + bytes(6) +
                                   "\r\nHis2=\r\nHis3=\r\nHis4=\r\nHis5=\r\n");
@@ -172,11 +173,11 @@ void TestHistoryFile::fourRuns()
 
 void TestHistoryFile::closingWithoutChanges()
 {
-    QVERIFY(!history::saveHistory(mPath, history::HistoryLines()).failure);
+    QVERIFY(!history::saveHistory(mPath, history::HistoryLines(), 0).failure);
     QCOMPARE(readFile(mPath), QByteArray("[History]\r\nData=0\r\n"));
     const QByteArray file = "; mine\r\n[History]\r\nData=2\r\nHis1=a\r\nHis2=b\r\n[Other]\r\nx=1";
     QVERIFY(writeFile(mPath, file));
-    QVERIFY(!history::saveHistory(mPath, linesOf({u"a"_s, u"b"_s})).failure);
+    QVERIFY(!history::saveHistory(mPath, linesOf({u"a"_s, u"b"_s}), 2).failure);
     QCOMPARE(readFile(mPath), file);
     // A clear of a stored count of 0 writes nothing at all.
     QVERIFY(writeFile(mPath, "[History]\nData=0"));
@@ -191,26 +192,66 @@ void TestHistoryFile::missingLineKey()
         mPath, "[History]\r\nData=5\r\nHis1=a\r\nHis2=b\r\nHis03=c\r\nHis4=d\r\nHis5=e\r\n"));
     const history::LoadResult loaded = history::loadHistory(mPath);
     QCOMPARE(loaded.lines, linesOf({u"a"_s, u"b"_s, QString(), u"d"_s, u"e"_s}));
-    QVERIFY(!history::saveHistory(mPath, loaded.lines + linesOf({u"f"_s, u"g"_s})).failure);
+    QVERIFY(!history::saveHistory(mPath, loaded.lines + linesOf({u"f"_s, u"g"_s}), 5).failure);
     QCOMPARE(readFile(mPath),
              QByteArray("[History]\r\nData=7\r\nHis1=a\r\nHis2=b\r\nHis03=c\r\nHis4=d\r\nHis5=e\r\n"
                         "His6=f\r\nHis7=g\r\n"));
 }
 
-void TestHistoryFile::storedCountAboveListCount()
+void TestHistoryFile::saveAddsToTheFileAsItIsNow_data()
 {
-    QVERIFY(writeFile(mPath,
-                      "[History]\r\nData=5\r\nHis1=a\r\nHis2=b\r\nHis3=c\r\nHis4=d\r\nHis5=e\r\n"));
-    QVERIFY(!history::saveHistory(mPath, linesOf({u"x"_s, u"y"_s, u"z"_s})).failure);
-    QCOMPARE(readFile(mPath),
-             QByteArray("[History]\r\nData=3\r\nHis1=a\r\nHis2=b\r\nHis3=c\r\nHis4=\r\nHis5=\r\n"));
+    QTest::addColumn<QByteArray>("now");
+    QTest::addColumn<QStringList>("own");
+    QTest::addColumn<QByteArray>("saved"); // empty: too many to add
+    // The run loaded "a" and "b" and drew "x"; meanwhile another program may have saved.
+    const QByteArray head = "[History]\r\nData=";
+    const QByteArray two = "\r\nHis1=a\r\nHis2=b\r\n";
+    QTest::newRow("unchanged") << head + '2' + two << QStringList{u"x"_s}
+                               << head + '3' + two + "His3=x\r\n";
+    QTest::newRow("lines added meanwhile")
+        << head + '4' + two + "His3=c\r\nHis4=d\r\n"
+        << QStringList{u"x"_s} << head + '5' + two + "His3=c\r\nHis4=d\r\nHis5=x\r\n";
+    QTest::newRow("cleared meanwhile")
+        << QByteArray("[History]\r\nData=0\r\nHis1=\r\nHis2=\r\n") << QStringList{u"x"_s}
+        << QByteArray("[History]\r\nData=1\r\nHis1=x\r\nHis2=\r\n");
+    // What used to blank the keys above the run's count.
+    const QByteArray five = "[History]\r\nData=5\r\nHis1=a\r\nHis2=b\r\nHis3=c\r\nHis4=d\r\n"
+                            "His5=e\r\n";
+    QTest::newRow("more stored than the run knows, nothing drawn") << five << QStringList() << five;
+    QTest::newRow("count negative now")
+        << QByteArray("[History]\r\nData=-2\r\n") << QStringList{u"x"_s, u"y"_s}
+        << QByteArray("[History]\r\nData=2\r\nHis1=x\r\nHis2=y\r\n");
+    QTest::newRow("full meanwhile")
+        << samples::historyFile(history::kMaxLines) << QStringList{u"x"_s} << QByteArray();
+}
+
+void TestHistoryFile::saveAddsToTheFileAsItIsNow()
+{
+    QFETCH(QByteArray, now);
+    QFETCH(QStringList, own);
+    QFETCH(QByteArray, saved);
+    QVERIFY(writeFile(mPath, now));
+    const history::HistoryLines loaded = linesOf({u"a"_s, u"b"_s});
+    std::optional<qint32> told;
+    const history::SaveResult result = history::saveHistory(
+        mPath, loaded + linesOf(own), loaded.size(), [&told](qint32 after) { told = after; });
+    if (saved.isEmpty()) {
+        QCOMPARE(result.failure->kind, history::Failure::Kind::Full);
+        QCOMPARE(readFile(mPath), now);
+        return;
+    }
+    QVERIFY(!result.failure);
+    QCOMPARE(readFile(mPath), saved);
+    // The count the lines went after, as a journal needs it; nothing to tell without lines.
+    const qint32 after = history::readStoredCount(mPath).value - static_cast<qint32>(own.size());
+    QCOMPARE(told, own.isEmpty() ? std::nullopt : std::optional(after));
 }
 
 void TestHistoryFile::negativeStoredCount()
 {
     QVERIFY(writeFile(mPath, "[History]\r\nData=-2\r\nHis1=old\r\n"));
     QVERIFY(history::loadHistory(mPath).lines.isEmpty());
-    QVERIFY(!history::saveHistory(mPath, linesOf({u"a"_s, u"b"_s})).failure);
+    QVERIFY(!history::saveHistory(mPath, linesOf({u"a"_s, u"b"_s}), 0).failure);
     QCOMPARE(readFile(mPath), QByteArray("[History]\r\nData=2\r\nHis1=a\r\nHis2=b\r\n"));
 
     QVERIFY(writeFile(mPath, "[History]\r\nData=-2\r\nHis1=old\r\n"));
@@ -241,7 +282,7 @@ void TestHistoryFile::damagedCountChangesNothing()
     QCOMPARE(loaded.failure->path, mPath);
     QVERIFY(loaded.lines.isEmpty());
 
-    const history::SaveResult saved = history::saveHistory(mPath, linesOf({u"a"_s, u"b"_s}));
+    const history::SaveResult saved = history::saveHistory(mPath, linesOf({u"a"_s, u"b"_s}), 0);
     QVERIFY(saved.failure);
     QCOMPARE(saved.failure->kind, history::Failure::Kind::DamagedCount);
     QCOMPARE(readFile(mPath), file);
@@ -256,7 +297,7 @@ void TestHistoryFile::longValueReadAs255Bytes()
 void TestHistoryFile::writeIntoMissingFolderFails()
 {
     const QString path = mDir.filePath(u"missing/qelvo.ini"_s);
-    const history::SaveResult saved = history::saveHistory(path, linesOf({u"a"_s}));
+    const history::SaveResult saved = history::saveHistory(path, linesOf({u"a"_s}), 0);
     QVERIFY(saved.failure);
     QCOMPARE(saved.failure->kind, history::Failure::Kind::Unwritable);
     QCOMPARE(saved.failure->reason.code, ENOENT);
@@ -267,7 +308,7 @@ void TestHistoryFile::killDuringSaveLeavesAWholeFile()
 {
     // The two states the child alternates between: a full history, and the same cleared.
     const history::HistoryLines full = samples::numberedLines(history::kMaxLines);
-    QVERIFY(!history::saveHistory(mPath, full).failure);
+    QVERIFY(!history::saveHistory(mPath, full, 0).failure);
     const QByteArray saved = readFile(mPath);
     QVERIFY(!history::clearHistory(mPath, history::kMaxLines));
     const QByteArray cleared = readFile(mPath);
@@ -290,7 +331,8 @@ void TestHistoryFile::killDuringSaveLeavesAWholeFile()
         QVERIFY2(stray.isEmpty() || stray == QStringList{u".qelvo.ini.saving"_s},
                  qPrintable(stray.join(u' ')));
     }
-    QVERIFY(!history::saveHistory(mPath, full).failure);
+    QVERIFY(writeFile(mPath, cleared));
+    QVERIFY(!history::saveHistory(mPath, full, 0).failure);
     QCOMPARE(samples::strayFiles(mDir.path()), QStringList());
 }
 
@@ -317,7 +359,7 @@ void TestHistoryFile::fullDiskKeepsTheOldFile()
     const history::HistoryLines more = samples::numberedLines(stored + 10);
     const auto operate = [&] {
         return clear ? history::clearHistory(mPath, stored)
-                     : history::saveHistory(mPath, more).failure;
+                     : history::saveHistory(mPath, more, stored).failure;
     };
     // The new file's size, from the same operation with room enough.
     QVERIFY(writeFile(mPath, old));
@@ -372,7 +414,7 @@ void TestHistoryFile::onlyRegularFilesOfBoundedSize()
     QVERIFY(loaded.failure);
     QCOMPARE(loaded.failure->kind, history::Failure::Kind::Unreadable);
     QCOMPARE(int(loaded.failure->reason.kind), reason);
-    QVERIFY(history::saveHistory(mPath, lines({1})).failure);
+    QVERIFY(history::saveHistory(mPath, lines({1}), 0).failure);
     QVERIFY(history::clearHistory(mPath, 1));
     QCOMPARE(samples::strayFiles(mDir.path()), QStringList());
     QFile::remove(mPath);
@@ -385,13 +427,13 @@ void TestHistoryFile::linkStaysALink()
     QVERIFY(writeFile(target, samples::historyFile(1)));
     QVERIFY(QFile::link(target, mPath));
     QCOMPARE(history::loadHistory(mPath).lines, lines({1}));
-    QVERIFY(!history::saveHistory(mPath, lines({1, 2})).failure);
+    QVERIFY(!history::saveHistory(mPath, lines({1, 2}), 1).failure);
     QVERIFY(QFileInfo(mPath).isSymLink());
     QCOMPARE(readFile(target), samples::historyFile(2));
     // A link to a file not made yet: the save makes it.
     QFile::remove(target);
     QVERIFY(history::loadHistory(mPath).lines.isEmpty());
-    QVERIFY(!history::saveHistory(mPath, lines({1})).failure);
+    QVERIFY(!history::saveHistory(mPath, lines({1}), 0).failure);
     QVERIFY(QFileInfo(mPath).isSymLink());
     QCOMPARE(readFile(target), samples::historyFile(1));
     QFile::remove(mPath);
@@ -400,7 +442,7 @@ void TestHistoryFile::linkStaysALink()
     // A relative link names a file beside the link.
     QVERIFY(QDir(mDir.path()).mkpath(u"sub"_s));
     QCOMPARE(::symlink("sub/h.ini", QFile::encodeName(mPath).constData()), 0);
-    QVERIFY(!history::saveHistory(mPath, lines({1})).failure);
+    QVERIFY(!history::saveHistory(mPath, lines({1}), 0).failure);
     QCOMPARE(readFile(mDir.filePath(u"sub/h.ini"_s)), samples::historyFile(1));
     QFile::remove(mPath);
     QDir(mDir.filePath(u"sub"_s)).removeRecursively();
@@ -419,14 +461,14 @@ void TestHistoryFile::filesOfWindowsTools()
     QVERIFY(writeFile(mPath, utf16("[History]\r\nData=1\r\nHis1=" + bytes(1) + "\r\n")));
     const history::LoadResult loaded = history::loadHistory(mPath);
     QCOMPARE(loaded.lines, lines({1}));
-    QVERIFY(!history::saveHistory(mPath, lines({1, 2})).failure);
+    QVERIFY(!history::saveHistory(mPath, lines({1, 2}), 1).failure);
     QCOMPARE(readFile(mPath), utf16(samples::historyFile(2)));
 
     // A byte order that Windows tools do not write back is refused and left alone.
     const QByteArray bigEndian = "\xFE\xFF\0[\0H";
     QVERIFY(writeFile(mPath, bigEndian));
     QCOMPARE(history::loadHistory(mPath).failure->kind, history::Failure::Kind::UnknownEncoding);
-    QCOMPARE(history::saveHistory(mPath, lines({1})).failure->kind,
+    QCOMPARE(history::saveHistory(mPath, lines({1}), 0).failure->kind,
              history::Failure::Kind::UnknownEncoding);
     QVERIFY(history::clearHistory(mPath, 1));
     QCOMPARE(readFile(mPath), bigEndian);
@@ -441,7 +483,7 @@ void TestHistoryFile::historyAtTheReadLimit()
     QVERIFY(writeFile(mPath, padded));
     const history::LoadResult loaded = history::loadHistory(mPath);
     QVERIFY(!loaded.failure);
-    const history::SaveResult saved = history::saveHistory(mPath, lines({1, 2}));
+    const history::SaveResult saved = history::saveHistory(mPath, lines({1, 2}), 1);
     QVERIFY(saved.failure);
     QCOMPARE(saved.failure->kind, history::Failure::Kind::Unwritable);
     QCOMPARE(saved.failure->reason.kind, filestore::FileError::Kind::TooLarge);
@@ -458,7 +500,7 @@ void TestHistoryFile::withoutPermission()
 
     // A read-only folder: the save fails with the system's reason and the old file stays.
     QVERIFY(QFile::setPermissions(mDir.path(), QFile::ReadOwner | QFile::ExeOwner));
-    const history::SaveResult saved = history::saveHistory(mPath, linesOf({u"a"_s, u"b"_s}));
+    const history::SaveResult saved = history::saveHistory(mPath, linesOf({u"a"_s, u"b"_s}), 1);
     QVERIFY(
         QFile::setPermissions(mDir.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
     QVERIFY(saved.failure);
@@ -467,7 +509,7 @@ void TestHistoryFile::withoutPermission()
     QCOMPARE(readFile(mPath), file);
     // A close that changes no byte writes nothing and so does not fail.
     QVERIFY(QFile::setPermissions(mDir.path(), QFile::ReadOwner | QFile::ExeOwner));
-    const history::SaveResult unchanged = history::saveHistory(mPath, linesOf({u"a"_s}));
+    const history::SaveResult unchanged = history::saveHistory(mPath, linesOf({u"a"_s}), 1);
     QVERIFY(
         QFile::setPermissions(mDir.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
     QVERIFY(!unchanged.failure);
@@ -483,7 +525,8 @@ void TestHistoryFile::withoutPermission()
 
     // A read-only file in a writable folder is not replaced behind the user's back.
     QVERIFY(QFile::setPermissions(mPath, QFile::ReadOwner));
-    QCOMPARE(history::saveHistory(mPath, linesOf({u"a"_s, u"b"_s})).failure->reason.code, EACCES);
+    QCOMPARE(history::saveHistory(mPath, linesOf({u"a"_s, u"b"_s}), 1).failure->reason.code,
+             EACCES);
     QCOMPARE(readFile(mPath), file);
 
     // An unreadable file is never overwritten: its lines could not have been loaded.
@@ -491,7 +534,7 @@ void TestHistoryFile::withoutPermission()
     const history::LoadResult loaded = history::loadHistory(mPath);
     QVERIFY(loaded.failure);
     QCOMPARE(loaded.failure->kind, history::Failure::Kind::Unreadable);
-    QVERIFY(history::saveHistory(mPath, linesOf({u"z"_s})).failure);
+    QVERIFY(history::saveHistory(mPath, linesOf({u"z"_s}), 0).failure);
     QVERIFY(QFile::setPermissions(mPath, QFile::ReadOwner | QFile::WriteOwner));
     QCOMPARE(readFile(mPath), file);
 }

@@ -1,0 +1,146 @@
+#include "history/journal.h"
+#include "support/samples.h"
+
+#include <QDir>
+#include <QScopeGuard>
+#include <QTemporaryDir>
+#include <QTest>
+#include <sys/wait.h>
+#include <unistd.h>
+
+using namespace Qt::Literals::StringLiterals;
+
+namespace {
+
+QByteArray bytes(int n)
+{
+    return samples::line(n).toLatin1();
+}
+
+// The journals beside the history.
+QStringList journals(const QString& folder)
+{
+    return QDir(folder).entryList({u".qelvo.ini.*.journal"_s}, QDir::Hidden | QDir::Files);
+}
+
+} // namespace
+
+class TestJournal : public QObject {
+    Q_OBJECT
+
+private slots:
+    void unsavedLines_data();
+    void unsavedLines();
+    void takesOverWhatEndedRunsLeft();
+};
+
+void TestJournal::unsavedLines_data()
+{
+    QTest::addColumn<QByteArray>("records");
+    QTest::addColumn<QList<QByteArray>>("unsaved");
+    const QByteArray a = '+' + bytes(1) + '\n';
+    const QByteArray b = '+' + bytes(2) + '\n';
+    // The history as the next start loads it: 3 lines, then the two the run saved.
+    QTest::newRow("shown, never saved") << a + b << QList{bytes(1), bytes(2)};
+    QTest::newRow("taken back after a No") << a + b + "-\n" << QList{bytes(1)};
+    QTest::newRow("saved") << a + b + "s3\n=\n" << QList<QByteArray>();
+    QTest::newRow("saved, then one more") << a + "s3\n=\n" + b << QList{bytes(2)};
+    // The end came between the file's replacement and the journal's last record.
+    QTest::newRow("save done, not recorded") << a + b + "s3\n" << QList<QByteArray>();
+    QTest::newRow("save not done") << a + b + "s4\n" << QList{bytes(1), bytes(2)};
+    QTest::newRow("save failed, then one more") << a + "s3\n" + b << QList{bytes(1), bytes(2)};
+    QTest::newRow("cleared") << a + "c\n=\n" << QList<QByteArray>();
+    QTest::newRow("clear confirmed, end before its outcome") << a + "c\n" << QList<QByteArray>();
+    QTest::newRow("clear failed") << a + "c\n!\n" + b << QList{bytes(1), bytes(2)};
+    // What an end in the middle of a write, or a hostile hand, leaves.
+    QTest::newRow("last record cut short") << a + b.chopped(5) << QList{bytes(1)};
+    QTest::newRow("not a line") << a + "+\x01\x02\n+" + QByteArray(300, 'x') + '\n'
+                                << QList{bytes(1)};
+    QTest::newRow("unknown records") << "?\n" + a + "s\n=x\n" << QList{bytes(1)};
+    QTest::newRow("no journal") << QByteArray("[History]\r\n") << QList<QByteArray>();
+}
+
+void TestJournal::unsavedLines()
+{
+    QFETCH(QByteArray, records);
+    QFETCH(QList<QByteArray>, unsaved);
+    // Line 1 stands earlier in the history too: a repeat is no sign of a save.
+    history::HistoryLines stored = samples::linesOf({samples::line(1), samples::line(8)});
+    stored.append(bytes(9));
+    stored.append(bytes(1));
+    stored.append(bytes(2));
+    QCOMPARE(history::unsavedLines("qelvo journal 1\n" + records, stored), unsaved);
+}
+
+void TestJournal::takesOverWhatEndedRunsLeft()
+{
+    QTemporaryDir dir;
+    const QString history = dir.filePath(u"qelvo.ini"_s);
+    // A run that ends without a word, as kill -9 ends it, after showing two lines and taking
+    // one back; and one that is still running.
+    const auto run = [&history](int line, bool ends) {
+        std::array<int, 2> ready{};
+        if (::pipe(ready.data()) != 0) {
+            return pid_t{-1};
+        }
+        const pid_t child = ::fork();
+        if (child == 0) {
+            history::Journal journal;
+            const bool written = !journal.open(history) && !journal.shown(bytes(line)) &&
+                                 !journal.shown(bytes(99)) && !journal.takenBack();
+            [[maybe_unused]] const ssize_t told = ::write(ready[1], &written, 1);
+            if (!ends) {
+                ::pause();
+            }
+            ::_exit(0);
+        }
+        bool written = false;
+        [[maybe_unused]] const ssize_t got = ::read(ready[0], &written, 1);
+        ::close(ready[0]);
+        ::close(ready[1]);
+        return written ? child : pid_t{-1};
+    };
+    const pid_t ended = run(1, true);
+    QVERIFY(ended > 0);
+    ::waitpid(ended, nullptr, 0);
+    pid_t running = run(2, false);
+    QVERIFY(running > 0);
+    const auto endRunning = [&running] {
+        if (running > 0) {
+            ::kill(running, SIGKILL);
+            ::waitpid(running, nullptr, 0);
+            running = -1;
+        }
+    };
+    const auto atEnd = qScopeGuard(endRunning);
+    // A journal of another machine: whether its run lives cannot be told here.
+    QVERIFY(samples::writeFile(dir.filePath(u".qelvo.ini.0abc0def-00000000-1-1-0.journal"_s),
+                               "qelvo journal 1\n+" + bytes(3) + '\n'));
+    QCOMPARE(journals(dir.path()).size(), 3);
+
+    history::Journal mine;
+    QVERIFY(!mine.open(history));
+    // No room for the line: the journal stays for a later start.
+    QVERIFY(mine.takeOver({}, 0).isEmpty());
+    QCOMPARE(mine.takeOver({}, 1), QList{bytes(1)});
+    // Once taken over, no other start takes the lines again.
+    history::Journal other;
+    QVERIFY(!other.open(history));
+    QVERIFY(other.takeOver({}, 1).isEmpty());
+    other.close();
+
+    QVERIFY(!mine.settled());
+    mine.close();
+    endRunning();
+    // What is left: the running run's journal, now of an ended one, and the other machine's.
+    QCOMPARE(journals(dir.path()).size(), 2);
+    history::Journal next;
+    QVERIFY(!next.open(history));
+    QCOMPARE(next.takeOver({}, 10), QList{bytes(2)});
+    // Kept until the lines are saved: an end before leaves them for the start after.
+    next.close();
+    QCOMPARE(journals(dir.path()).size(), 3);
+}
+
+QTEST_GUILESS_MAIN(TestJournal)
+#include "tst_journal.moc"

@@ -502,9 +502,18 @@ void frmQelvo::saveForSessionEnd()
     }
 }
 
-void frmQelvo::bringToFront()
+void frmQelvo::bringToFront(const QByteArray& token)
 {
+    // On Wayland a window takes the focus only with a token from the desktop: Qt's Wayland
+    // plugin activates with the one in XDG_ACTIVATION_TOKEN, once.
+    if (!token.isEmpty() && QGuiApplication::platformName().startsWith(u"wayland"_s)) {
+        qputenv("XDG_ACTIVATION_TOKEN", token);
+    }
     showNormal();
     raise();
     activateWindow();
+    if (token.isEmpty()) {
+        // Where the desktop does not let the window take the focus, it shows that it asks.
+        QApplication::alert(this);
+    }
 }

@@ -80,8 +80,9 @@ public:
     // The desktop session is ending: saves as the unload does, without a box, and leaves the
     // ending to the session manager.
     void saveForSessionEnd();
-    // Brings the window to the front when another start of the program is attempted.
-    void bringToFront();
+    // Brings the window to the front when another start of the program is attempted, with the
+    // activation token that the desktop gave that start, if any.
+    void bringToFront(const QByteArray& token);
 
 protected:
     void closeEvent(QCloseEvent* event) override;

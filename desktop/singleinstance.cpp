@@ -6,10 +6,12 @@
 #include <QScopeGuard>
 #include <QSocketNotifier>
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -34,6 +36,9 @@ constexpr int kKnockLongestMs = 1000;
 // A copy that has just taken the lock opens its socket once its toolkit has started.
 constexpr int kKnockAttempts = 50;
 constexpr useconds_t kKnockRetryUs = 20000;
+// An activation token is a short text; a start that knocks sends it at once.
+constexpr qsizetype kLongestToken = 255;
+constexpr int kTokenWaitMs = 50;
 // Tries to take the lock again when its holder ended while it was being looked at.
 constexpr int kLockAttempts = 3;
 
@@ -75,9 +80,17 @@ void warn(const char* what, const QByteArray& path, int code)
     qCWarning(lcDesktop, "qelvo: %s %s: %s", what, path.constData(), std::strerror(code));
 }
 
-// Asks the copy listening on the socket to come to the front; false when none listens. A copy
-// too busy to take the knock at once has knocks waiting already: it comes when it can.
-bool knockOn(const QByteArray& socketPath)
+// Whether the text can be an activation token: printable ASCII without blanks, not too long.
+bool isToken(QByteArrayView text)
+{
+    return text.size() <= kLongestToken &&
+           std::all_of(text.begin(), text.end(), [](char c) { return c > ' ' && c <= '~'; });
+}
+
+// Asks the copy listening on the socket to come to the front, handing it the activation token
+// that the desktop gave this start, if any; false when none listens. A copy too busy to take the
+// knock at once has knocks waiting already: it comes when it can.
+bool knockOn(const QByteArray& socketPath, const QByteArray& token)
 {
     sockaddr_un address{};
     if (!socketAddress(socketPath, address)) {
@@ -90,11 +103,11 @@ bool knockOn(const QByteArray& socketPath)
     const bool answered =
         ::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof(address)) == 0 ||
         errno == EAGAIN;
-    if (answered) {
-        // The connection is the request. The running copy may close it at once: a send must not
-        // end this process with SIGPIPE.
-        const char request = 'r';
-        [[maybe_unused]] const ssize_t sent = ::send(fd, &request, 1, MSG_NOSIGNAL);
+    if (answered && isToken(token)) {
+        // The connection is the request, and the token all it says. The running copy may close
+        // it at once: a send must not end this process with SIGPIPE.
+        [[maybe_unused]] const ssize_t sent =
+            ::send(fd, token.constData(), static_cast<std::size_t>(token.size()), MSG_NOSIGNAL);
     }
     ::close(fd);
     return answered;
@@ -208,7 +221,8 @@ SingleInstance::SingleInstance(QByteArray historyFile, QObject* parent)
     , mHistoryFile(std::move(historyFile))
 {
     mRaise.setSingleShot(true);
-    connect(&mRaise, &QTimer::timeout, this, &SingleInstance::activationRequested);
+    connect(&mRaise, &QTimer::timeout, this,
+            [this] { emit activationRequested(std::exchange(mToken, {})); });
 }
 
 SingleInstance::~SingleInstance()
@@ -328,10 +342,11 @@ PreviousInstance SingleInstance::previousInstance()
     }
     mSocketPath = socketPath(lock);
     if (!isThisUsers(*holder)) {
-        return knockOn(mSocketPath) ? PreviousInstance::Activated : PreviousInstance::InUse;
+        return knockOn(mSocketPath, qgetenv("XDG_ACTIVATION_TOKEN")) ? PreviousInstance::Activated
+                                                                     : PreviousInstance::InUse;
     }
     for (int attempt = 0; attempt < kKnockAttempts; ++attempt) {
-        if (knockOn(mSocketPath)) {
+        if (knockOn(mSocketPath, qgetenv("XDG_ACTIVATION_TOKEN"))) {
             return PreviousInstance::Activated;
         }
         ::usleep(kKnockRetryUs);
@@ -385,6 +400,7 @@ void SingleInstance::listen()
         int peer = -1;
         while (knocks < kMostKnocksAtOnce &&
                (peer = ::accept4(mListener, nullptr, nullptr, SOCK_CLOEXEC)) >= 0) {
+            readToken(peer);
             ::close(peer);
             ++knocks;
         }
@@ -392,6 +408,25 @@ void SingleInstance::listen()
             knock();
         }
     });
+}
+
+void SingleInstance::readToken(int peer)
+{
+    std::array<char, kLongestToken + 1> text{};
+    qsizetype got = 0;
+    pollfd waiting{peer, POLLIN, 0};
+    // Until the start closes its end; one that says nothing soon is heard without a token.
+    while (got < static_cast<qsizetype>(text.size()) && ::poll(&waiting, 1, kTokenWaitMs) > 0) {
+        const ssize_t read = ::recv(peer, text.data() + got, text.size() - got, MSG_DONTWAIT);
+        if (read <= 0) {
+            break;
+        }
+        got += read;
+    }
+    const QByteArrayView token(text.data(), got);
+    if (!token.isEmpty() && isToken(token)) {
+        mToken = token.toByteArray();
+    }
 }
 
 void SingleInstance::knock()

@@ -34,8 +34,9 @@ struct LockProblem {
 // history, so only someone who may write the history can hold it.
 //
 // The running copy is asked to come to the front through a socket in a folder that only the
-// user can write to. A plain Unix socket, not QLocalServer: Qt Network would cost every start
-// its loading, and the socket only carries a knock on the door.
+// user can write to, with the activation token that lets a window take the focus on Wayland. A
+// plain Unix socket, not QLocalServer: Qt Network would cost every start its loading, and the
+// socket only carries a knock on the door.
 class SingleInstance final : public QObject {
     Q_OBJECT
 
@@ -63,11 +64,14 @@ public:
     static QByteArray lockFile(const QByteArray& historyFile);
 
 signals:
-    // Another start asked for the window; a burst of knocks asks once.
-    void activationRequested();
+    // Another start asked for the window, with the activation token that the desktop gave it
+    // (empty without one); a burst of knocks asks once, with the last token.
+    void activationRequested(const QByteArray& token);
 
 private:
     void knock();
+    // Keeps the activation token that a start sent, if it sends one.
+    void readToken(int peer);
 
     PreviousInstance unguarded(LockProblem problem, const QByteArray& path);
 
@@ -79,6 +83,7 @@ private:
     QSocketNotifier* mNotifier = nullptr;
     QTimer mRaise;
     QElapsedTimer mFirstKnock;
+    QByteArray mToken;
 };
 
 // The folder for the socket: $XDG_RUNTIME_DIR, else /tmp/qelvo-UID, made if missing; only one

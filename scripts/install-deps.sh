@@ -17,7 +17,8 @@ test_only_packages=(xvfb x11-utils x11-xserver-utils openbox xdotool wmctrl imag
                     libxdamage-dev acl attr e2fsprogs
                     cups cups-client cups-bsd poppler-utils
                     clang libclang-rt-dev clang-format clang-tidy libbenchmark-dev
-                    desktop-file-utils appstream util-linux procps)
+                    desktop-file-utils appstream util-linux procps
+                    sway wtype qt6-wayland libwayland-dev wayland-protocols passwd)
 
 list=false
 if [ "${1:-}" = --list ]; then

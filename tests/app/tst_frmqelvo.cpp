@@ -18,6 +18,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <memory>
+#include <sys/wait.h>
 #include <unistd.h>
 
 using namespace Qt::Literals::StringLiterals;
@@ -155,6 +156,7 @@ private slots:
     void secondInstanceEndsUntouched_data();
     void secondInstanceEndsUntouched();
     void closeSavesOnce();
+    void linesOfAnEndedRunComeBack();
     void closeWithFailedSave_data();
     void closeWithFailedSave();
     void damagedFileAtStart();
@@ -415,6 +417,25 @@ void TestFrmQelvo::closeSavesOnce()
     h.window->endNow();
     QCOMPARE(h.ini(), QByteArray("changed"));
     QCOMPARE(h.window->exitStatus(), 0);
+}
+
+void TestFrmQelvo::linesOfAnEndedRunComeBack()
+{
+    Harness h;
+    QVERIFY(h.writeIni(exampleFile()));
+    // A run on the same history that drew a line and ended without a word, as kill -9 ends it.
+    const pid_t run = ::fork();
+    if (run == 0) {
+        history::Journal journal;
+        ::_exit(journal.open(h.iniPath()) || journal.shown(samples::line(5).toLatin1()) ? 1 : 0);
+    }
+    int status = -1;
+    ::waitpid(run, &status, 0);
+    QCOMPARE(status, 0);
+    QVERIFY(h.start());
+    const QStringList lines{samples::exampleLine(), samples::line(5)};
+    QCOMPARE(h.history(), lines);
+    QCOMPARE(h.ini(), samples::historyFile(lines));
 }
 
 void TestFrmQelvo::closeWithFailedSave_data()

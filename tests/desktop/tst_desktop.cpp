@@ -114,29 +114,46 @@ void TestDesktop::programFolder()
 
 void TestDesktop::secondStartBringsTheFirstForwardOnce()
 {
-    // A lock is a process's own: the second start is another process.
-    const auto secondStart = [this] {
-        return inChild([this] { return asStatus(SingleInstance(mHistory).previousInstance()); });
+    // A lock is a process's own: the second start is another process, launched by the desktop
+    // with an activation token or without one.
+    const auto secondStart = [this](const QByteArray& token = {}) {
+        return inChild([this, token] {
+            token.isEmpty() ? qunsetenv("XDG_ACTIVATION_TOKEN")
+                            : qputenv("XDG_ACTIVATION_TOKEN", token);
+            return asStatus(SingleInstance(mHistory).previousInstance());
+        });
     };
     SingleInstance first(mHistory);
     QSignalSpy raised(&first, &SingleInstance::activationRequested);
     QCOMPARE(first.previousInstance(), PreviousInstance::None);
     QCOMPARE(first.previousInstance(), PreviousInstance::None); // asking again changes nothing
     first.listen();
-    QCOMPARE(secondStart(), asStatus(PreviousInstance::Activated));
+    QCOMPARE(secondStart("launcher-token_1"), asStatus(PreviousInstance::Activated));
     QVERIFY(raised.wait(5000));
+    QCOMPARE(raised.takeFirst().at(0).toByteArray(), QByteArray("launcher-token_1"));
 
-    // A burst of starts (or of anyone's knocks) brings the window forward once, and leaves no
-    // descriptor open.
-    raised.clear();
+    // A burst of starts (or of anyone's knocks) brings the window forward once, with a token
+    // that one of them sent, and leaves no descriptor open.
     const auto openDescriptors = [] { return QDir(u"/proc/self/fd"_s).count(); };
     const uint descriptors = openDescriptors();
     for (int knock = 0; knock < 50; ++knock) {
-        QCOMPARE(secondStart(), asStatus(PreviousInstance::Activated));
+        QCOMPARE(secondStart("t" + QByteArray::number(knock)),
+                 asStatus(PreviousInstance::Activated));
     }
     QTest::qWait(1200);
     QVERIFY2(!raised.isEmpty() && raised.size() <= 3, qPrintable(QString::number(raised.size())));
+    QVERIFY(raised.last().at(0).toByteArray().startsWith('t'));
     QCOMPARE(openDescriptors(), descriptors);
+
+    // Starts that keep coming bring it forward all the same, once a second; one without a token
+    // asks without one.
+    raised.clear();
+    for (int knock = 0; knock < 20; ++knock) {
+        QCOMPARE(secondStart(), asStatus(PreviousInstance::Activated));
+        QTest::qWait(100);
+    }
+    QVERIFY(!raised.isEmpty());
+    QCOMPARE(raised.first().at(0).toByteArray(), QByteArray());
 
     // Given up, the history is free for a new start at once.
     first.release();

@@ -36,6 +36,23 @@ appstreamcli validate --no-net \
     fail "metainfo does not validate"
 run_and_close "$prefix"
 
+# Removal while the program runs leaves its lock alone and says so: a start from a new install
+# brings the running window forward instead of opening a second one.
+start_window "$prefix/qelvo"
+first=$PID
+draw "$WIN"
+"$source_dir/scripts/uninstall-user.sh" "$prefix" >"$WORK/uninstall.log"
+grep -q "is running" "$WORK/uninstall.log" || fail "removal did not say that the program runs"
+[ -f "$prefix/.qelvo.ini.lock" ] || fail "removal took the running program's lock"
+cmake --install "$build" --prefix "$prefix" >/dev/null
+start_app "$prefix/qelvo"
+wait_gone "$PID" || fail "a start after the reinstall did not end"
+[ "$(wmctrl -l | grep -c 'Six Random Numbers$')" = 1 ] || fail "a second window after the reinstall"
+PID=$first
+wmctrl -i -c "$WIN"
+wait_gone "$PID" || fail "the first program did not end"
+grep -q $'^Data=1\r$' "$prefix/qelvo.ini" || fail "the line drawn before the removal was lost"
+
 # The package, unpacked anywhere writable, runs and keeps its history beside itself.
 (cd "$build" && cpack -B "$WORK/package" >/dev/null)
 mkdir -p "$WORK/unpacked"

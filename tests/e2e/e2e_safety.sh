@@ -30,6 +30,17 @@ close_window() {
     wmctrl -i -c "$WIN"
     wait_gone "$PID" || fail "$1: did not end"
 }
+# journalled: the lines that the journals beside the history hold, one a line.
+journalled() { cat "$app"/.qelvo.ini.*.journal 2>/dev/null | sed -n 's/^+//p'; }
+# saved_once WHAT LINES: each of the lines stands in the history exactly once, and no journal is
+# left beside it.
+saved_once() {
+    local line
+    while read -r line; do
+        [ "$(grep -c "=$line"$'\r$' "$ini")" = 1 ] || fail "$1: '$line' saved $(grep -c "=$line" "$ini") times"
+    done <<<"$2"
+    ! ls -A "$app" | grep -q journal || fail "$1: left $(ls -A "$app")"
+}
 
 # A full disk: the save fails as a whole, the old file stays byte for byte, and it is said.
 full_disk() {
@@ -41,8 +52,15 @@ full_disk() {
     ends_on_term "$PID" "full disk"
     told_on_stderr "full disk"
     kept_as_it_was "full disk"
-    [ -z "$(ls -A "$app" | grep -v -x -e qelvo -e qelvo.ini -e .qelvo.ini.lock)" ] ||
+    [ -z "$(ls -A "$app" | grep -v -x -e qelvo -e qelvo.ini -e .qelvo.ini.lock -e '.*\.journal')" ] ||
         fail "full disk: left $(ls -A "$app")"
+    # The line drawn waits in the journal, and the next start with room saves it.
+    local kept
+    kept=$(journalled)
+    [ "$(wc -l <<<"$kept")" = 1 ] || fail "full disk: the journal holds '$kept'"
+    start_window "$app/qelvo"
+    close_window "after the full disk"
+    saved_once "after the full disk" "$kept"
 
     # The same without a display; no draw there, so the count is one that every save rewrites.
     history_of 100 | sed 's/^Data=100/Data=-2/' >"$ini"
@@ -123,7 +141,7 @@ runtime_folders() {
     first=$PID
     start_app "$app/qelvo"
     local box
-    box=$(window_of "$PID") || fail "unreachable: no box"
+    box=$(box_of "$PID") || fail "unreachable: no box"
     xdotool windowactivate --sync "$box" key Return
     wait_gone "$PID" || fail "unreachable: did not end after the box"
     [ "$STATUS" = 1 ] || fail "unreachable: ended with $STATUS"
@@ -131,6 +149,60 @@ runtime_folders() {
     close_window "unreachable"
     rm -rf "$socket_folder"
     mv "$WORK/own-runtime" "$socket_folder"
+}
+
+# An end that the program cannot catch: the next start puts the lines back and saves them, once.
+killed() {
+    history_of 2 >"$ini"
+    start_window "$app/qelvo"
+    draw "$WIN" 3
+    local kept
+    kept=$(journalled)
+    [ "$(wc -l <<<"$kept")" = 3 ] || fail "kill -9: the journal holds '$kept'"
+    kill -KILL "$PID"
+    wait_gone "$PID" || fail "kill -9: did not end"
+    [ "$(kept_lines "$ini")" = 2 ] || fail "kill -9: the history changed"
+    start_window "$app/qelvo"
+    grep -q $'^Data=5\r$' "$ini" || fail "kill -9: the lines were not saved at the start"
+    draw "$WIN"
+    close_window "after kill -9"
+    grep -q $'^Data=6\r$' "$ini" || fail "kill -9: $(head -2 "$ini")"
+    saved_once "kill -9" "$kept"
+}
+
+# Two programs on one history when no lock can be had (a folder in its place), one of them
+# started with its standard streams closed: every line of both is saved once, whichever closes
+# first.
+two_programs() {
+    local first second a b order
+    rm -f "$app/.qelvo.ini.lock"
+    mkdir "$app/.qelvo.ini.lock"
+    for order in "a b" "b a"; do
+        history_of 1 >"$ini"
+        (cd / && exec "$app/qelvo" 0<&- 1>&- 2>&-) &
+        a=$!
+        E2E_PIDS+=($a)
+        start_app "$app/qelvo"
+        b=$PID
+        for PID in $a $b; do
+            # Told once that no lock could be had, then the window.
+            WIN=$(box_of "$PID") || fail "no lock: no box"
+            xdotool windowactivate --sync "$WIN" key Return
+            WIN=$(window_of "$PID") || fail "no lock: no window"
+            [ "$PID" = "$a" ] && draw "$WIN" 2 || draw "$WIN" 3
+        done
+        local kept
+        kept=$(journalled)
+        [ "$(wc -l <<<"$kept")" = 5 ] || fail "two programs: the journals hold '$kept'"
+        read -r first second <<<"$order"
+        for PID in ${!first} ${!second}; do
+            WIN=$(window_of "$PID")
+            close_window "two programs"
+        done
+        grep -q $'^Data=6\r$' "$ini" || fail "two programs, $order: $(head -2 "$ini")"
+        saved_once "two programs, $order" "$kept"
+    done
+    rmdir "$app/.qelvo.ini.lock"
 }
 
 # Special files: told like an unreadable file, no hang, memory bounded, the file untouched.
@@ -143,7 +215,7 @@ special_files() {
         wait_windows "$PID" 1 || fail "$special: no message"
         peak=$(awk '/^VmHWM:/ { print $2 }' "/proc/$PID/status")
         [ "$peak" -lt 200000 ] || fail "$special: $peak kB of memory"
-        box=$(window_of "$PID") || fail "$special: no box"
+        box=$(box_of "$PID") || fail "$special: no box"
         xdotool windowactivate --sync "$box" key Return
         wait_gone "$PID" || fail "$special: did not end after the message"
         [ "$STATUS" = 1 ] || fail "$special: ended with $STATUS"
@@ -176,6 +248,11 @@ signal_with_a_box_open() {
     ends_on_term "$PID" "close-without-saving question"
     told_on_stderr "close-without-saving question"
     kept_as_it_was "close-without-saving question"
+    local kept
+    kept=$(journalled)
+    start_window "$app/qelvo"
+    close_window "after the close-without-saving question"
+    saved_once "after the close-without-saving question" "$kept"
 
     # The full-history message: the history stays as it is.
     history_of 32767 >"$ini"
@@ -219,6 +296,13 @@ read_limit() {
     told_on_stderr "read limit"
     grep -q '16 MB' "$WORK/err" || fail "read limit: the reason is not given: $(cat "$WORK/err")"
     kept_as_it_was "read limit"
+    # The line waits in the journal for a history with room.
+    local kept
+    kept=$(journalled)
+    history_of 1 >"$ini"
+    start_window "$app/qelvo"
+    close_window "read limit, then room"
+    saved_once "read limit, then room" "$kept"
 }
 
 # What an earlier save left, and what cannot be removed, blocks no later save.
@@ -231,7 +315,8 @@ leftovers() {
     grep -q $'^Data=2\r$' "$ini" || fail "a folder in the way: not saved: $(cat "$WORK/err")"
     rm -rf "$app/.qelvo.ini.saving"
 
-    # An append-only folder lets nothing be replaced: told, and no later save is blocked.
+    # An append-only folder lets nothing be replaced: told, and no later save is blocked. The
+    # line drawn meanwhile waits in the journal and is saved by the next start.
     chattr +a "$app" 2>/dev/null || return 0
     start_window "$app/qelvo"
     draw "$WIN"
@@ -239,10 +324,13 @@ leftovers() {
     chattr -a "$app"
     told_on_stderr "append-only"
     grep -q "エラー 17" "$WORK/err" && fail "append-only: blamed on what the last save left"
+    local kept
+    kept=$(journalled)
     start_window "$app/qelvo"
     draw "$WIN"
     close_window "after append-only"
-    grep -q $'^Data=3\r$' "$ini" || fail "after append-only: not saved: $(cat "$WORK/err")"
+    grep -q $'^Data=4\r$' "$ini" || fail "after append-only: not saved: $(cat "$WORK/err")"
+    saved_once "after append-only" "$kept"
     [ -z "$(ls -A "$app" | grep saving)" ] || fail "after append-only: left $(ls -A "$app")"
 }
 
@@ -293,6 +381,8 @@ nohup_start() {
 
 start_x
 full_disk
+killed
+two_programs
 one_program_per_file
 runtime_folders
 special_files

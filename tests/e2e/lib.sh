@@ -77,17 +77,22 @@ start_window() {
     WIN=$(window_of "$PID") || fail "$1: no window: $(cat "$WORK/err")"
 }
 
-# window_of PID [TITLE]: waits for a managed window of the process and prints its id.
+# window_of PID [TYPE]: waits for a managed window of the process with the program's title and
+# prints its id: its main window, or with DIALOG a box, which carries the same title.
 window_of() {
-    local pid=$1 title=${2:-Six Random Numbers} id
+    local pid=$1 type=${2:-NORMAL} id
     for _ in $(seq 100); do
-        id=$(wmctrl -lp | awk -v pid="$pid" -v title="$title" \
-            '$3 == pid { line = $0; for (i = 0; i < 4; i++) sub(/^[^ ]+ +/, "", line); if (line == title) { print $1; exit } }')
-        [ -n "$id" ] && { echo "$id"; return 0; }
+        for id in $(wmctrl -lp | awk -v pid="$pid" '$3 == pid {
+                line = $0; for (i = 0; i < 4; i++) sub(/^[^ ]+ +/, "", line)
+                if (line == "Six Random Numbers") print $1 }'); do
+            xprop -id "$id" _NET_WM_WINDOW_TYPE | grep -q "_NET_WM_WINDOW_TYPE_$type" &&
+                { echo "$id"; return 0; }
+        done
         sleep 0.1
     done
     return 1
 }
+box_of() { window_of "$1" DIALOG; }
 
 # windows PID: how many managed windows the process has (a box is one more).
 windows() { wmctrl -lp | awk -v pid="$1" '$3 == pid' | wc -l; }

@@ -221,15 +221,15 @@ void TestDesktop::lockFileInTheWay()
     QFETCH(QString, inTheWay);
     QFETCH(bool, locked);
     QByteArray history = mHistory;
-    QList<QByteArray> folders; // made for the long path, removed deepest first at the end
+    QList<QByteArray> folders; // made for the long path, the deepest first, removed at the end
     const auto removeFolders = qScopeGuard([&folders] {
-        for (auto folder = folders.crbegin(); folder != folders.crend(); ++folder) {
-            const int fd = ::open(folder->constData(), O_RDONLY | O_DIRECTORY);
+        for (const QByteArray& folder : folders) {
+            const int fd = ::open(folder.constData(), O_RDONLY | O_DIRECTORY);
             for (const char* name : {".qelvo.ini.lock", "qelvo.ini"}) {
                 ::unlinkat(fd, name, 0);
             }
             ::close(fd);
-            ::rmdir(folder->constData());
+            ::rmdir(folder.constData());
         }
     });
     const QByteArray other = QFile::encodeName(mDir->filePath(u"private"_s));
@@ -239,12 +239,12 @@ void TestDesktop::lockFileInTheWay()
         // Folders of 200 characters down to a history path 4,090 bytes long.
         QByteArray folder = QFile::encodeName(mDir->path());
         while (folder.size() + 201 + 10 <= 4090) {
-            folders << folder + '/' + QByteArray(200, 'd');
-            folder = folders.last();
+            folders.prepend(folder + '/' + QByteArray(200, 'd'));
+            folder = folders.first();
             QVERIFY(::mkdir(folder.constData(), 0700) == 0);
         }
-        folders << folder + '/' + QByteArray(4090 - 10 - folder.size() - 1, 'e');
-        folder = folders.last();
+        folders.prepend(folder + '/' + QByteArray(4090 - 10 - folder.size() - 1, 'e'));
+        folder = folders.first();
         QVERIFY(::mkdir(folder.constData(), 0700) == 0);
         history = folder + "/qelvo.ini";
         QCOMPARE(history.size(), 4090);

@@ -1,5 +1,7 @@
 #include "history/filestore.h"
 
+#include "history/descriptor.h"
+
 #include <QFile>
 #include <QList>
 #include <QRandomGenerator>
@@ -36,29 +38,6 @@ int openAt(int folder, const char* name, int flags, mode_t mode)
 }
 
 SystemCalls gCalls{openAt, ::write, ::fdatasync, ::fsync, ::linkat, ::renameat, ::fsetxattr};
-
-// A descriptor closed when it goes out of scope.
-class Descriptor {
-public:
-    explicit Descriptor(int fd)
-        : mFd(fd)
-    {
-    }
-    ~Descriptor()
-    {
-        if (mFd >= 0) {
-            ::close(mFd);
-        }
-    }
-    Descriptor(const Descriptor&) = delete;
-    Descriptor& operator=(const Descriptor&) = delete;
-
-    [[nodiscard]] int get() const { return mFd; }
-    [[nodiscard]] bool isOpen() const { return mFd >= 0; }
-
-private:
-    int mFd;
-};
 
 FileError systemError(int code = errno)
 {

@@ -1,5 +1,7 @@
 #include "history/journal.h"
 
+#include "history/descriptor.h"
+
 #include <QFile>
 #include <algorithm>
 #include <array>
@@ -41,27 +43,6 @@ constexpr mode_t kGroupBits = 070;
 // Runs started in this process: each journal it opens has a name of its own.
 std::atomic<int> gRuns{0};
 
-// A descriptor closed when it goes out of scope.
-class Descriptor {
-public:
-    explicit Descriptor(int fd)
-        : mFd(fd)
-    {
-    }
-    ~Descriptor()
-    {
-        if (mFd >= 0) {
-            ::close(mFd);
-        }
-    }
-    Descriptor(const Descriptor&) = delete;
-    Descriptor& operator=(const Descriptor&) = delete;
-    [[nodiscard]] int get() const { return mFd; }
-
-private:
-    int mFd;
-};
-
 filestore::FileError systemError(int code = errno)
 {
     return {filestore::FileError::Kind::System, code};
@@ -70,7 +51,7 @@ filestore::FileError systemError(int code = errno)
 // The first line of a small file of the system's, such as /proc/self/stat.
 QByteArray firstLine(const char* path)
 {
-    const Descriptor file(::open(path, O_RDONLY | O_CLOEXEC));
+    const filestore::Descriptor file(::open(path, O_RDONLY | O_CLOEXEC));
     std::array<char, 512> text{};
     const ssize_t got = file.get() < 0 ? -1 : ::read(file.get(), text.data(), text.size());
     if (got <= 0) {
@@ -158,7 +139,7 @@ bool leftByEndedRun(const Run& run, const Run& self, int folder, const char* nam
     }
     // A run that lives holds a lock on its journal; a lock cannot tell across every file system,
     // the process's own start time can.
-    const Descriptor journal(::openat(folder, name, O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
+    const filestore::Descriptor journal(::openat(folder, name, O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
     struct flock lock {};
     lock.l_type = F_WRLCK;
     lock.l_whence = SEEK_SET;

@@ -1,16 +1,14 @@
 #include "app/texts.h"
 
 #include "desktop/singleinstance.h"
+#include "history/codepage.h"
 #include "history/filestore.h"
 #include "history/historyfile.h"
 #include "print/handover.h"
 
 #include <QDir>
-#include <QStringDecoder>
 #include <cerrno>
-#include <cstdint>
 #include <cstring>
-#include <iconv.h>
 #include <langinfo.h>
 #include <limits>
 
@@ -29,7 +27,7 @@ QString shownPath(const QString& path)
 QString systemWords(int code)
 {
     const QByteArray words = std::strerror(code);
-    if (std::optional<QString> text = decodedText(words, ::nl_langinfo(CODESET))) {
+    if (std::optional<QString> text = codepage::decoded(words, ::nl_langinfo(CODESET))) {
         return *text;
     }
     const char* name = ::strerrorname_np(code);
@@ -66,7 +64,7 @@ QString describe(const history::Failure& failure)
     case history::Failure::Kind::DamagedCount:
         return QStringLiteral("履歴ファイル「%1」の件数 Data の値「%2」が正しくありません。"
                               "件数は %3 から %4 までの整数でなければなりません。")
-            .arg(shownPath(failure.path), fileText(failure.storedCount))
+            .arg(shownPath(failure.path), codepage::fileText(failure.storedCount))
             .arg(std::numeric_limits<qint32>::min())
             .arg(history::kMaxLines);
     case history::Failure::Kind::Unreadable:
@@ -135,37 +133,6 @@ QString reason(const filestore::FileError& error)
         break;
     }
     return QStringLiteral("%1（%2）").arg(systemReason(error.code), systemWords(error.code));
-}
-
-std::optional<QString> decodedText(const QByteArray& bytes, const char* codeset)
-{
-    const iconv_t converter = ::iconv_open("UTF-8", codeset);
-    if (reinterpret_cast<std::intptr_t>(converter) == -1) {
-        return std::nullopt;
-    }
-    // Every character takes at most four bytes of UTF-8.
-    QByteArray utf8(bytes.size() * 4, Qt::Uninitialized);
-    char* in = const_cast<char*>(bytes.constData());
-    std::size_t inLeft = static_cast<std::size_t>(bytes.size());
-    char* out = utf8.data();
-    std::size_t outLeft = static_cast<std::size_t>(utf8.size());
-    const std::size_t converted = ::iconv(converter, &in, &inLeft, &out, &outLeft);
-    ::iconv_close(converter);
-    if (converted == static_cast<std::size_t>(-1) || inLeft != 0) {
-        return std::nullopt;
-    }
-    utf8.truncate(utf8.size() - static_cast<qsizetype>(outLeft));
-    return QString::fromUtf8(utf8);
-}
-
-QString fileText(const QByteArray& bytes)
-{
-    QStringDecoder utf8(QStringDecoder::Utf8);
-    QString text = utf8(bytes);
-    if (!utf8.hasError()) {
-        return text;
-    }
-    return decodedText(bytes, "CP932").value_or(QString::fromLatin1(bytes));
 }
 
 QString loadFailedMessage(const history::Failure& failure)

@@ -44,12 +44,6 @@ QString repeatQuestion(int count);
 QString historyFullMessage();
 QString clearQuestion();
 
-// Bytes in the given encoding (an iconv name) as text; nothing when they are not of it.
-std::optional<QString> decodedText(const QByteArray& bytes, const char* codeset);
-// Bytes from a file as the user wrote them: UTF-8, or else code page 932 as Japanese Windows
-// writes it; bytes of neither show one character each.
-QString fileText(const QByteArray& bytes);
-
 // Why a file could not be read or written, in words.
 QString reason(const filestore::FileError& error);
 QString loadFailedMessage(const history::Failure& failure);

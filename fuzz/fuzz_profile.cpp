@@ -7,22 +7,23 @@
 
 #include <cstdint>
 #include <cstdlib>
+#include <optional>
 #include <vector>
 
 namespace {
 
-// The numbered values as a list, a missing key as a null view.
-std::vector<QByteArrayView> numberedValues(const history::ProfileDocument& document, qint32 count,
-                                           qsizetype capacity)
+// The numbered values as a list, a missing key as nothing.
+std::vector<std::optional<QByteArray>> numberedValues(const history::ProfileDocument& document,
+                                                      qint32 count, qsizetype capacity)
 {
-    std::vector<QByteArrayView> values(static_cast<std::size_t>(count));
+    std::vector<std::optional<QByteArray>> values(static_cast<std::size_t>(count));
     document.numberedValues("history", "HIS", count, capacity,
                             [&values](qint32 number, QByteArrayView value) {
                                 if (number < 1 || number > static_cast<qint32>(values.size()) ||
-                                    !values[static_cast<std::size_t>(number - 1)].isNull()) {
+                                    values[static_cast<std::size_t>(number - 1)]) {
                                     std::abort();
                                 }
-                                values[static_cast<std::size_t>(number - 1)] = value;
+                                values[static_cast<std::size_t>(number - 1)] = value.toByteArray();
                             });
     return values;
 }
@@ -39,13 +40,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         std::abort();
     }
     history::parseCount(document.value("History", "Data", "0", kCapacity));
-    const std::vector<QByteArrayView> lines = numberedValues(document, kLines, kCapacity);
+    const std::vector<std::optional<QByteArray>> lines =
+        numberedValues(document, kLines, kCapacity);
     for (qint32 k = 1; k <= kLines; ++k) {
-        const QByteArrayView line = lines[static_cast<std::size_t>(k - 1)];
+        const std::optional<QByteArray>& line = lines[static_cast<std::size_t>(k - 1)];
         const QByteArray one =
             document.value("History", "His" + QByteArray::number(k), "\x01", kCapacity);
-        if ((line.isNull() ? QByteArray("\x01") : line.toByteArray()) != one ||
-            one.size() >= kCapacity) {
+        if (line.value_or("\x01") != one || one.size() >= kCapacity) {
             std::abort();
         }
     }

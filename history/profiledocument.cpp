@@ -1,5 +1,7 @@
 #include "history/profiledocument.h"
 
+#include "history/codepage.h"
+
 #include <QChar>
 #include <algorithm>
 #include <array>
@@ -53,23 +55,25 @@ std::optional<QByteArrayView> sectionName(QByteArrayView line)
     return trimmed(text.sliced(1, (close < 0 ? text.size() : close) - 1));
 }
 
-// A "key=value" line taken apart: the key, trimmed, and the text after the first "=".
+// A key line taken apart: the key, trimmed, and the text after the first "=". A line without "="
+// that is no comment names its key without a value, as the Windows profile functions take it:
+// read, it gives the default; written, it gets the value.
 struct KeyLine {
     QByteArrayView key;
-    QByteArrayView rest;
+    std::optional<QByteArrayView> rest;
 };
 
-// The parts of a key line, or nothing for comments and lines without "=".
+// The parts of a key line, or nothing for section headers, comments and blank lines.
 std::optional<KeyLine> splitKeyLine(QByteArrayView line)
 {
     const QByteArrayView text = trimmed(line);
-    if (text.startsWith(';')) {
+    if (text.isEmpty() || text.startsWith(';') || text.startsWith('[')) {
         return std::nullopt;
     }
     // Keys are short: the "=" is found sooner by a look at each byte than by a library call.
     const auto equals = std::find(text.begin(), text.end(), '=');
     if (equals == text.end()) {
-        return std::nullopt;
+        return KeyLine{text, std::nullopt};
     }
     const qsizetype split = equals - text.begin();
     return KeyLine{trimmed(text.first(split)), text.sliced(split + 1)};
@@ -191,47 +195,38 @@ QByteArray toUtf16Le(QByteArrayView text)
     return bytes;
 }
 
-bool isLeadByte(char c)
-{
-    const auto byte = static_cast<unsigned char>(c);
-    return (byte >= 0x81U && byte <= 0x9FU) || (byte >= 0xE0U && byte <= 0xFCU);
-}
-
 // The longest start of value that fits a receive buffer of capacity bytes and ends between two
-// characters: of code page 932 (Japanese Windows), or of UTF-8 in a Unicode file.
-QByteArrayView cut(QByteArrayView value, qsizetype capacity, ProfileDocument::Encoding encoding)
+// characters of code page 932 (Japanese Windows).
+QByteArrayView cut(QByteArrayView value, qsizetype capacity)
 {
     const qsizetype limit = capacity > 0 ? capacity - 1 : 0;
     if (value.size() <= limit) {
         return value;
     }
-    qsizetype end = 0;
-    if (encoding == ProfileDocument::Encoding::Utf16) {
-        end = limit;
-        while (end > 0 && (static_cast<unsigned char>(value[end]) & 0xC0U) == 0x80U) {
-            --end;
-        }
-        return value.first(end);
-    }
     // A trail byte can look like a lead byte: the characters are counted from the start.
-    for (qsizetype next = 0; next <= limit; next += isLeadByte(value[next]) ? 2 : 1) {
+    qsizetype end = 0;
+    for (qsizetype next = 0; next <= limit; next += codepage::isLeadByte(value[next]) ? 2 : 1) {
         end = next;
     }
     return value.first(end);
 }
 
 // The value of a key line, from the text after its "=", as the program reads it: trimmed, one
-// pair of outer quotes removed, cut like a receive buffer, and ended at its first NUL as text
-// read from a buffer is.
+// pair of outer quotes removed, in code page 932 (a Unicode file's value converted into storage),
+// cut like a receive buffer, and ended at its first NUL as text read from a buffer is.
 QByteArrayView readValue(QByteArrayView rest, qsizetype capacity,
-                         ProfileDocument::Encoding encoding)
+                         ProfileDocument::Encoding encoding, QByteArray& storage)
 {
     QByteArrayView value = trimmed(rest);
     if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') &&
         value.back() == value.front()) {
         value = value.sliced(1, value.size() - 2);
     }
-    value = cut(value, capacity, encoding);
+    if (encoding == ProfileDocument::Encoding::Utf16) {
+        storage = codepage::toCodePage932(value);
+        value = storage;
+    }
+    value = cut(value, capacity);
     const auto* nul = value.isEmpty()
                           ? nullptr
                           : static_cast<const char*>(std::memchr(
@@ -492,27 +487,28 @@ void ProfileDocument::indexKeys(Section& section)
 QByteArray ProfileDocument::value(QByteArrayView section, QByteArrayView key,
                                   QByteArrayView fallback, qsizetype capacity) const
 {
+    std::optional<KeyLine> found;
     if (!mParsed) {
         // Until the first write the bytes read are all there is: no table of lines is needed.
-        std::optional<QByteArrayView> found;
         forEachReadLineOf(section, [&](QByteArrayView text) {
             const std::optional<KeyLine> parts = splitKeyLine(text);
             if (parts && sameName(parts->key, key)) {
-                found = parts->rest;
+                found = parts;
                 return false;
             }
             return true;
         });
-        return (found ? readValue(*found, capacity, mEncoding) : cut(fallback, capacity, mEncoding))
-            .toByteArray();
+    } else if (const Section* lines = findSection(section)) {
+        const qsizetype line = findKey(*lines, key);
+        if (line >= 0) {
+            found = splitKeyLine(textOf(lines->at(line)));
+        }
     }
-    const Section* found = findSection(section);
-    const qsizetype line = found != nullptr ? findKey(*found, key) : -1;
-    if (line < 0) {
-        return cut(fallback, capacity, mEncoding).toByteArray();
+    if (!found || !found->rest) {
+        return cut(fallback, capacity).toByteArray();
     }
-    return readValue(splitKeyLine(textOf(found->at(line)))->rest, capacity, mEncoding)
-        .toByteArray();
+    QByteArray storage;
+    return readValue(*found->rest, capacity, mEncoding, storage).toByteArray();
 }
 
 void ProfileDocument::numberedValues(QByteArrayView section, QByteArrayView prefix, qint32 count,
@@ -522,9 +518,10 @@ void ProfileDocument::numberedValues(QByteArrayView section, QByteArrayView pref
     // The first line of a key is its value; later lines of the same key are not read.
     std::vector<bool> seen(static_cast<std::size_t>(std::max(count, 0)));
     const bool plain = plainPrefix(prefix);
+    QByteArray storage;
     const auto take = [&](QByteArrayView text) {
         qint32 number = 0;
-        QByteArrayView rest;
+        std::optional<QByteArrayView> rest;
         if (const auto line = plain ? plainNumberedLine(text, prefix, count) : std::nullopt) {
             std::tie(number, rest) = *line;
         } else if (const std::optional<KeyLine> parts = splitKeyLine(text)) {
@@ -533,9 +530,11 @@ void ProfileDocument::numberedValues(QByteArrayView section, QByteArrayView pref
         }
         if (number > 0 && !seen[static_cast<std::size_t>(number - 1)]) {
             seen[static_cast<std::size_t>(number - 1)] = true;
-            const QByteArrayView value = readValue(rest, capacity, mEncoding);
-            // An empty value is a value all the same, not a missing key.
-            found(number, value.isNull() ? QByteArrayView("") : value);
+            // A key without a value reads as a missing one; an empty value is a value.
+            if (rest) {
+                const QByteArrayView value = readValue(*rest, capacity, mEncoding, storage);
+                found(number, value.isNull() ? QByteArrayView("") : value);
+            }
         }
         return true;
     };

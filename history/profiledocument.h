@@ -11,8 +11,9 @@ namespace history {
 
 // An INI file of the Windows profile format held in memory. Values are read and written the way
 // the Windows profile functions do it; every byte that a write does not touch stays as it was.
-// A file that starts with the UTF-16LE byte-order mark is a Unicode file, as on Windows: its
-// names and values are handled as UTF-8 and it is written back in UTF-16LE.
+// A file that starts with the UTF-16LE byte-order mark is a Unicode file, as on Windows: it is
+// held as UTF-8 and written back in UTF-16LE, and its values are read in code page 932, as
+// Windows hands them to a program of that code page.
 class ProfileDocument {
 public:
     enum class Encoding { Bytes, Utf16 };
@@ -20,21 +21,21 @@ public:
     ProfileDocument() = default;
     explicit ProfileDocument(const QByteArray& bytes);
 
-    // The value of key in section, or fallback when either is missing. Like a receive buffer of
-    // capacity bytes, the value is cut to capacity - 1 bytes, never inside a character of code
-    // page 932 (of UTF-8 in a Unicode file), and ends before its first NUL.
+    // The value of key in section, or fallback when either is missing or the key's line has no
+    // "=". Like a receive buffer of capacity bytes, the value is cut to capacity - 1 bytes, never
+    // inside a character of code page 932, and ends before its first NUL.
     [[nodiscard]] QByteArray value(QByteArrayView section, QByteArrayView key,
                                    QByteArrayView fallback, qsizetype capacity) const;
 
     // The values of the keys prefix1 up to prefix<count> in one pass, as value() reads them one
-    // by one: found(n, value) is called once for each key that is there. The views live as long
-    // as the document is unchanged.
+    // by one: found(n, value) is called once for each key that has a value. A view is valid
+    // during its call.
     void numberedValues(QByteArrayView section, QByteArrayView prefix, qint32 count,
                         qsizetype capacity,
                         const std::function<void(qint32, QByteArrayView)>& found) const;
 
-    // Replaces the value of an existing key in place, or adds the key after the last key of its
-    // section, or adds the section at the end of the document.
+    // Replaces the value of an existing key in place (also of a key line without "="), or adds
+    // the key after the last key of its section, or adds the section at the end of the document.
     void setValue(QByteArrayView section, QByteArrayView key, QByteArrayView value);
 
     [[nodiscard]] QByteArray toBytes() const;

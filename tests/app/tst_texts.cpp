@@ -1,5 +1,6 @@
 #include "app/texts.h"
 #include "desktop/singleinstance.h"
+#include "history/codepage.h"
 #include "history/historyfile.h"
 #include "print/handover.h"
 
@@ -100,8 +101,8 @@ void TestTexts::messages_data()
            u"終了します。ファイルを修復するか別の場所へ移してから、もう一度起動してください。"_s;
     // The system's words come in the encoding of the user's locale.
     QTest::newRow("system words in EUC-JP")
-        << texts::decodedText("\xB5\xF6\xB2\xC4\xA4\xAC\xA4\xA2\xA4\xEA\xA4\xDE\xA4\xBB\xA4\xF3",
-                              "EUC-JP")
+        << codepage::decoded("\xB5\xF6\xB2\xC4\xA4\xAC\xA4\xA2\xA4\xEA\xA4\xDE\xA4\xBB\xA4\xF3",
+                             "EUC-JP")
                .value_or(QString())
         << u"許可がありません"_s;
     QTest::newRow("print job refused")

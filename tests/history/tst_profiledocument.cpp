@@ -94,6 +94,9 @@ void TestProfileDocument::reading_data()
         << QByteArray("j") << 256 << QByteArray("d");
     QTest::newRow("line without equals")
         << names << QByteArray("s") << QByteArray("name3") << 256 << QByteArray("d");
+    QTest::newRow("line without equals before the key's line")
+        << QByteArray("[S]\r\nData\r\nData=5\r\n") << QByteArray("S") << QByteArray("Data") << 256
+        << QByteArray("d");
     QTest::newRow("CRLF") << names << QByteArray("s") << QByteArray("name4") << 256
                           << QByteArray("val4");
     QTest::newRow("LF") << QByteArray(names).replace("\r\n", "\n") << QByteArray("s")
@@ -115,6 +118,9 @@ void TestProfileDocument::reading_data()
     QTest::newRow("no cut inside a two-byte character")
         << QByteArray("[S]\r\nk=" + QByteArray("\x93\xfa").repeated(150) + "\r\n")
         << QByteArray("S") << QByteArray("k") << 256 << QByteArray("\x93\xfa").repeated(127);
+    QTest::newRow("lead byte of the upper range at the cut")
+        << QByteArray("[S]\r\nk=" + QByteArray(254, 'a') + "\xe0\x40\r\n") << QByteArray("S")
+        << QByteArray("k") << 256 << QByteArray(254, 'a');
     QTest::newRow("trail bytes that look like lead bytes")
         << QByteArray("[S]\r\nk=x" + QByteArray("\x81\x81").repeated(150) + "\r\n")
         << QByteArray("S") << QByteArray("k") << 256
@@ -122,9 +128,16 @@ void TestProfileDocument::reading_data()
     QTest::newRow("text in front of the first NUL")
         << QByteArray("[S]\r\nk=\"a\0b\"\r\n", 14) << QByteArray("S") << QByteArray("k") << 256
         << QByteArray("a");
+    // A Unicode file's values come in code page 932, as Windows converts them, and are cut there.
     QTest::newRow("UTF-16LE file")
         << utf16(u"[History]\r\nHis1=\u3042 ;\r\n"_s) << QByteArray("HISTORY") << QByteArray("his1")
-        << 256 << QByteArray("\xE3\x81\x82 ;");
+        << 256 << QByteArray("\x82\xa0 ;");
+    QTest::newRow("UTF-16LE value cut in code page 932")
+        << utf16(u"[S]\r\nk="_s + QString(254, u'a') + u"\u3042\r\n"_s) << QByteArray("S")
+        << QByteArray("k") << 256 << QByteArray(254, 'a');
+    QTest::newRow("UTF-16LE character that code page 932 does not hold")
+        << utf16(u"[S]\r\nk=\U0001F600\u00e9x\r\n"_s) << QByteArray("S") << QByteArray("k") << 256
+        << QByteArray("??x");
     QTest::newRow("UTF-16LE file with a lone surrogate and an odd last byte")
         << utf16(u"[S]\r\nk=v\r\n;"_s) + QByteArray("\x00\xD8\x41", 3) << QByteArray("S")
         << QByteArray("k") << 256 << QByteArray("v");
@@ -233,10 +246,15 @@ void TestProfileDocument::writing_data()
     QTest::newRow("first of duplicate sections gets the key")
         << QByteArray("[S]\r\na=1\r\n[S]\r\nb=2\r\n") << QList<Write>{{"S", "b", "3"}}
         << QByteArray("[S]\r\na=1\r\nb=3\r\n[S]\r\nb=2\r\n");
+    // A lone surrogate in the first line is kept as it is.
+    const QByteArray surrogate = utf16(u"\u5c65\u6b74"_s) + QByteArray("\x00\xD8", 2);
     QTest::newRow("UTF-16LE file stays UTF-16LE")
-        << utf16(u"\u5c65\u6b74\r\n[S]\r\nk=v\r\n"_s) + QByteArray("\x00\xD8", 2)
+        << surrogate + utf16(u"\r\n[S]\r\nk=v\r\n"_s).sliced(2)
         << QList<Write>{{"S", "k", "w"}, {"S", "j", ""}}
-        << utf16(u"\u5c65\u6b74\r\n[S]\r\nk=w\r\nj=\r\n"_s) + QByteArray("\x00\xD8", 2);
+        << surrogate + utf16(u"\r\n[S]\r\nk=w\r\nj=\r\n"_s).sliced(2);
+    QTest::newRow("key line without equals gets the value")
+        << QByteArray("[History]\r\nData\r\nHis1=x\r\n") << QList<Write>{{"History", "Data", "1"}}
+        << QByteArray("[History]\r\nData=1\r\nHis1=x\r\n");
     QTest::newRow("empty value keeps the key")
         << QByteArray("[S]\r\nk=v\r\n") << QList<Write>{{"S", "k", ""}}
         << QByteArray("[S]\r\nk=\r\n");

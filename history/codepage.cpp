@@ -1,0 +1,108 @@
+#include "history/codepage.h"
+
+#include <QStringDecoder>
+#include <algorithm>
+#include <cstdint>
+#include <iconv.h>
+
+namespace codepage {
+
+namespace {
+
+constexpr auto kCodePage932 = "CP932";
+// Every character takes at most four bytes of UTF-8, and at most two of code page 932.
+constexpr qsizetype kMostUtf8Bytes = 4;
+
+// A converter between two encodings of iconv, closed when it goes out of scope.
+class Converter {
+public:
+    Converter(const char* to, const char* from)
+        : mConverter(::iconv_open(to, from))
+    {
+    }
+    ~Converter()
+    {
+        if (isOpen()) {
+            ::iconv_close(mConverter);
+        }
+    }
+    Converter(const Converter&) = delete;
+    Converter& operator=(const Converter&) = delete;
+
+    [[nodiscard]] bool isOpen() const { return reinterpret_cast<std::intptr_t>(mConverter) != -1; }
+    // Converts all of in onto the end of out; false when any of it does not convert.
+    bool convert(QByteArrayView in, QByteArray& out) const
+    {
+        const qsizetype start = out.size();
+        out.resize(start + in.size() * kMostUtf8Bytes);
+        char* from = const_cast<char*>(in.data());
+        std::size_t fromLeft = static_cast<std::size_t>(in.size());
+        char* to = out.data() + start;
+        std::size_t toLeft = static_cast<std::size_t>(in.size() * kMostUtf8Bytes);
+        const std::size_t done = ::iconv(mConverter, &from, &fromLeft, &to, &toLeft);
+        out.truncate(to - out.constData());
+        return done != static_cast<std::size_t>(-1) && fromLeft == 0;
+    }
+
+private:
+    iconv_t mConverter;
+};
+
+// The length in bytes of the UTF-8 character that starts with this byte.
+qsizetype characterLength(char c)
+{
+    const auto byte = static_cast<unsigned char>(c);
+    return byte < 0xC0U ? 1 : byte < 0xE0U ? 2 : byte < 0xF0U ? 3 : 4;
+}
+
+} // namespace
+
+std::optional<QString> decoded(const QByteArray& bytes, const char* codeset)
+{
+    const Converter converter("UTF-8", codeset);
+    QByteArray utf8;
+    if (!converter.isOpen() || !converter.convert(bytes, utf8)) {
+        return std::nullopt;
+    }
+    return QString::fromUtf8(utf8);
+}
+
+QString fileText(const QByteArray& bytes)
+{
+    QStringDecoder utf8(QStringDecoder::Utf8);
+    QString text = utf8(bytes);
+    if (!utf8.hasError()) {
+        return text;
+    }
+    return decoded(bytes, kCodePage932).value_or(QString::fromLatin1(bytes));
+}
+
+QByteArray toCodePage932(QByteArrayView utf8)
+{
+    if (std::all_of(utf8.begin(), utf8.end(),
+                    [](char c) { return static_cast<unsigned char>(c) < 0x80U; })) {
+        return utf8.toByteArray();
+    }
+    const Converter converter(kCodePage932, "UTF-8");
+    QByteArray text;
+    text.reserve(utf8.size());
+    // A character at a time, so that one that does not convert takes only its own place.
+    for (qsizetype at = 0; at < utf8.size();) {
+        const qsizetype length = std::min(characterLength(utf8[at]), utf8.size() - at);
+        const qsizetype before = text.size();
+        if (!converter.isOpen() || !converter.convert(utf8.sliced(at, length), text)) {
+            text.truncate(before);
+            text += '?';
+        }
+        at += length;
+    }
+    return text;
+}
+
+bool isLeadByte(char c)
+{
+    const auto byte = static_cast<unsigned char>(c);
+    return (byte >= 0x81U && byte <= 0x9FU) || (byte >= 0xE0U && byte <= 0xFCU);
+}
+
+} // namespace codepage

@@ -192,10 +192,10 @@ void frmQelvo::Form_Load()
         return;
     }
     mstrMyPath = startup::dataFolder(mServices.programFolder.path);
-    mstrFullPathFileName = mstrMyPath + text(history::kFileName);
+    mstrFullPathFileName = startup::historyFile(mstrMyPath);
     mstrReturned = QString(history::kReceiveBufferSize, QChar(0));
 
-    history::LoadResult loaded = mServices.loadHistory(mstrFullPathFileName);
+    history::LoadResult loaded = history::loadHistory(mstrFullPathFileName);
     if (loaded.failure) {
         // A damaged or unreadable file is left exactly as it is, for the user to repair: a
         // save would replace lines that were never loaded.
@@ -205,7 +205,7 @@ void frmQelvo::Form_Load()
     }
     mlngDataCount = loaded.storedCount;
     List1->setLines(std::move(loaded.lines));
-    // The counter stands where the load loop left it: one past the last key read.
+    // The counter ends one past the last key, as a load of one key at a time would leave it.
     mlngIndex = qMax(mlngDataCount, 0) + 1;
     mPhase = Phase::Open;
     keepRunOnDisk();
@@ -226,15 +226,20 @@ void frmQelvo::keepRunOnDisk()
     if (!warnings.isEmpty()) {
         mServices.questions->tell(warnings.join(u"\n\n"_s));
     }
-    // The lines that runs which ended without saving them left: shown and saved now.
-    const QList<QByteArray> left =
-        mServices.journal->takeOver(List1->lines(), history::kMaxLines - List1->count());
-    for (const QByteArray& line : left) {
-        List1->addItem(QString::fromLatin1(line));
-    }
-    if (!left.isEmpty()) {
+    // The lines that runs which ended without saving them left, a run at a time: shown and
+    // saved now.
+    for (;;) {
+        const QList<QByteArray> left =
+            mServices.journal->takeOver(List1->lines(), history::kMaxLines - List1->count());
+        if (left.isEmpty()) {
+            return;
+        }
+        for (const QByteArray& line : left) {
+            List1->addItem(QString::fromLatin1(line));
+        }
         if (const std::optional<history::Failure> failure = save().failure) {
             mServices.questions->tell(texts::leftLinesNotSavedMessage(*failure, left.size()));
+            return;
         }
     }
 }
@@ -358,7 +363,9 @@ void frmQelvo::Command2_Click()
     }
     mPrinting = true;
     QApplication::setOverrideCursor(Qt::WaitCursor);
-    mlngIndex = print::printLines(*mServices.printer, List1->lines());
+    print::printLines(*mServices.printer, List1->lines());
+    // The counter ends past the last position, as a print of one line at a time would leave it.
+    mlngIndex = List1->count();
     QApplication::restoreOverrideCursor();
     mPrinting = false;
 }
@@ -410,7 +417,7 @@ history::SaveResult frmQelvo::save()
 void frmQelvo::reportNotSaved(const history::Failure& failure)
 {
     mExitStatus = 1;
-    mServices.reportError(texts::notSavedMessage(failure, mServices.journal->isOpen()));
+    mServices.reportError(texts::notSavedMessage(failure, mServices.journal->isKept()));
 }
 
 void frmQelvo::Form_Unload(qint16& Cancel)
@@ -426,7 +433,7 @@ void frmQelvo::Form_Unload(qint16& Cancel)
     mPhase = Phase::AskingToClose;
     mUnsaved = saved.failure;
     mintAnswer = mServices.questions->ask(
-        texts::saveFailedQuestion(*saved.failure, mServices.journal->isOpen()), QuestionBox::kNo);
+        texts::saveFailedQuestion(*saved.failure, mServices.journal->isKept()), QuestionBox::kNo);
     // A signal that came while the question was open has ended the program already.
     if (mPhase == Phase::Ended) {
         return;

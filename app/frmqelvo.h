@@ -49,8 +49,6 @@ public:
         std::function<void()> quit;
         // The frame the window manager will draw around the window, before it is shown.
         std::function<QMargins(WId, qreal)> frameExtents = [](WId, qreal) { return QMargins(); };
-        // Reads the history file; main() may have started reading it already.
-        std::function<history::LoadResult(const QString&)> loadHistory = history::loadHistory;
         // Where the lines drawn are kept until they are saved; opened by the load.
         history::Journal* journal = nullptr;
         // Why the history could not be locked against a second start, if it could not.

@@ -11,6 +11,7 @@
 #include "draw/randomsource.h"
 #include "history/filestore.h"
 #include "history/journal.h"
+#include "print/cups.h"
 #include "print/handover.h"
 #include "print/lineprinter.h"
 
@@ -20,8 +21,6 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <future>
-#include <system_error>
 
 namespace {
 
@@ -37,33 +36,6 @@ void reportError(const QString& text)
     std::fprintf(stderr, "qelvo: %s\n", qUtf8Printable(text));
 }
 
-// The history file read and indexed on a thread of its own while the toolkit starts, for the
-// window's load; a file that the window names otherwise is read then.
-class EarlyLoad {
-public:
-    explicit EarlyLoad(QString path)
-        : mPath(std::move(path))
-    {
-        try {
-            mLoad = std::async(std::launch::async, history::loadHistory, mPath);
-        } catch (const std::system_error&) {
-            // No thread: the window reads the file itself.
-        }
-    }
-
-    history::LoadResult operator()(const QString& path)
-    {
-        if (path == mPath && mLoad.valid()) {
-            return mLoad.get();
-        }
-        return history::loadHistory(path);
-    }
-
-private:
-    QString mPath;
-    std::future<history::LoadResult> mLoad;
-};
-
 } // namespace
 
 int main(int argc, char* argv[])
@@ -73,13 +45,9 @@ int main(int argc, char* argv[])
     const desktop::ProgramFolder folder =
         desktop::programFolder(QFileInfo(QFile::decodeName(argv[0])).absolutePath());
     // One program per history file: the file that the history's links lead to.
-    desktop::SingleInstance instance(
-        filestore::resolvedFile(startup::historyFile(folder.bytes)).path);
+    const QString history = startup::historyFile(startup::dataFolder(folder.path));
+    desktop::SingleInstance instance(filestore::resolvedFile(QFile::encodeName(history)).path);
     const desktop::PreviousInstance previous = instance.previousInstance();
-    std::optional<EarlyLoad> early;
-    if (previous == desktop::PreviousInstance::None && folder.named) {
-        early.emplace(startup::dataFolder(folder.path) + QString::fromUtf16(history::kFileName));
-    }
 
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("qelvo"));
@@ -103,9 +71,6 @@ int main(int argc, char* argv[])
                                 desktop::frameExtents};
     services.lockProblem = instance.problem();
     services.journal = &journal;
-    if (early) {
-        services.loadHistory = [&early](const QString& path) { return (*early)(path); };
-    }
     frmQelvo window(std::move(services));
     questions.setParentWindow(&window);
     window.Form_Load();

@@ -19,10 +19,9 @@ QString dataFolder(const QString& programFolder)
     return programFolder.endsWith(u'/') ? programFolder : programFolder + u'/';
 }
 
-QByteArray historyFile(const QByteArray& programFolder)
+QString historyFile(const QString& dataFolder)
 {
-    const QByteArray name = QString::fromUtf16(history::kFileName).toUtf8();
-    return programFolder.endsWith('/') ? programFolder + name : programFolder + '/' + name;
+    return dataFolder + QString::fromUtf16(history::kFileName);
 }
 
 } // namespace startup

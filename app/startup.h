@@ -1,6 +1,5 @@
 #pragma once
 
-#include <QByteArray>
 #include <QPointF>
 #include <QRectF>
 #include <QSizeF>
@@ -16,7 +15,7 @@ QPointF centredTopLeft(QRectF monitorTwips, QSizeF windowTwips);
 
 // The program's folder with exactly one separator at its end (the root folder keeps its own).
 QString dataFolder(const QString& programFolder);
-// The history file in the program's folder, named as the file system names the folder.
-QByteArray historyFile(const QByteArray& programFolder);
+// The history file in the data folder: the one name of it that the program uses.
+QString historyFile(const QString& dataFolder);
 
 } // namespace startup

@@ -8,7 +8,8 @@ namespace desktop {
 
 namespace {
 
-// The handler may only write to a descriptor: the number travels to the event loop by a pipe.
+// The handler may only write to a descriptor: the number travels to the event loop through a
+// pair of connected sockets.
 std::array<int, 2> gPipe{-1, -1};
 constexpr std::array kSignals{SIGTERM, SIGINT, SIGHUP};
 

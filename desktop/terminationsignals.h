@@ -8,9 +8,10 @@ class QSocketNotifier;
 
 namespace desktop {
 
-// Brings SIGTERM, SIGINT and SIGHUP into the event loop, so that they end the program through
-// the window's ordinary close and nothing is lost. A signal that the program was started with
-// ignored (as nohup starts it with SIGHUP) stays ignored.
+// Brings SIGTERM, SIGINT and SIGHUP into the event loop, where the window ends the program at
+// once, saving on the way and asking nothing, instead of the system's ending it with nothing
+// saved. A signal that the program was started with ignored (as nohup starts it with SIGHUP)
+// stays ignored.
 class TerminationSignals final : public QObject {
     Q_OBJECT
 

@@ -10,9 +10,6 @@ class HistoryLines;
 // The history line made from a draw, and the count of earlier lines equal to the newest one.
 namespace draw {
 
-// The length of every line a draw makes; the tests hold the lines to it.
-inline constexpr qsizetype kHistoryLineLength = 37;
-
 // "07" for 7, "23" for 23.
 QString twoDigitText(int n);
 

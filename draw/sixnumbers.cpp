@@ -10,10 +10,8 @@ namespace draw {
 int numberFromUnit(double r)
 {
     assert(r >= 0.0 && r < 1.0);
-    // The constants are single-precision values; the product and the sum are formed in double.
-    constexpr auto kRange = static_cast<float>(kHighestNumber);
-    constexpr float kOffset = 1.0F;
-    return static_cast<int>(std::floor(r * double{kRange} + double{kOffset}));
+    // Formed in double, which keeps every bit of r: the largest value below 1 gives 43, never 44.
+    return static_cast<int>(std::floor(r * kHighestNumber + 1.0));
 }
 
 Numbers drawPass(RandomSource& source)

@@ -9,8 +9,9 @@
 // the reason, never as a file cut short.
 //
 // Not QSaveFile: below about 16 KB it buffers the writes, and when the flush inside commit()
-// fails (a full disk) it still renames the short file over the old one and reports success. It
-// also drops the old file's extended attributes and access list.
+// fails (a full disk) it still renames the short file over the old one and reports success
+// (QTBUG-75077, seen with Qt 6.4). It also drops the old file's extended attributes and access
+// list.
 namespace filestore {
 
 // The largest file read: a full history with the longest values is under 9 MB, and a larger

@@ -7,8 +7,8 @@
 
 namespace history {
 
-// A list box counts its items in 16 bits: the history holds at most this many lines, and a
-// larger stored count is a damaged file.
+// The history holds at most this many lines, the largest count of 16 bits with a sign; a larger
+// stored count is a damaged file.
 inline constexpr qint32 kMaxLines = 32767;
 
 // The history's lines, oldest first, as slices of bytes: the lines read from the file stay in

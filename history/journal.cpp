@@ -266,38 +266,52 @@ std::optional<filestore::FileError> Journal::open(const QString& historyPath)
     if (mFolder < 0) {
         return systemError();
     }
+    mKept = true;
+    return std::nullopt;
+}
+
+bool Journal::isKept() const
+{
+    return mKept;
+}
+
+std::optional<filestore::FileError> Journal::create()
+{
+    if (!mKept || mFd >= 0) {
+        return std::nullopt;
+    }
     mFd = ::openat(mFolder, mName.constData(),
                    O_WRONLY | O_CREAT | O_EXCL | O_APPEND | O_NOFOLLOW | O_CLOEXEC, kReadWriteBits);
     if (mFd < 0) {
+        mKept = false;
         return systemError();
     }
-    madeLikeHistory(mFd, mFolder, parts.name);
+    madeLikeHistory(mFd, mFolder, mPrefix.sliced(1, mPrefix.size() - 2));
+    watch();
+    return record(kHeader);
+}
+
+void Journal::watch()
+{
     // Held while the run lives, for a start that looks for the journals of ended runs.
     struct flock lock {};
     lock.l_type = F_WRLCK;
     lock.l_whence = SEEK_SET;
     ::fcntl(mFd, F_SETLK, &lock);
-    if (std::optional<filestore::FileError> error = record(kHeader)) {
-        return error;
-    }
     try {
         mFlusher = std::make_unique<Flusher>(mFd, ::dup(mFolder));
     } catch (const std::system_error&) {
         // No thread: the records reach the storage as the system writes its pages back.
     }
-    return std::nullopt;
-}
-
-bool Journal::isOpen() const
-{
-    return mFd >= 0;
 }
 
 QList<QByteArray> Journal::takeOver(const HistoryLines& stored, qsizetype room)
 {
+    if (!mKept || mUnsaved) {
+        return {};
+    }
     // A descriptor of its own: one made by dup() would share the place reached in the folder.
-    const int listed =
-        mFolder >= 0 ? ::openat(mFolder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC) : -1;
+    const int listed = ::openat(mFolder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     DIR* entries = listed >= 0 ? ::fdopendir(listed) : nullptr;
     if (entries == nullptr) {
         if (listed >= 0) {
@@ -332,31 +346,37 @@ QList<QByteArray> Journal::takeOver(const HistoryLines& stored, qsizetype room)
                std::tie(b.modified.tv_sec, b.modified.tv_nsec, b.name);
     });
 
-    QList<QByteArray> lines;
     for (const Left& journal : left) {
         const filestore::ReadResult read =
             filestore::readWhole(QFile::decodeName(mFolderPath + '/' + journal.name));
         if (read.error) {
             continue;
         }
-        const QList<QByteArray> unsaved = unsavedLines(read.bytes, stored);
+        QList<QByteArray> unsaved = unsavedLines(read.bytes, stored);
         if (unsaved.isEmpty()) {
             ::unlinkat(mFolder, journal.name.constData(), 0);
             continue;
         }
-        if (unsaved.size() > room - lines.size()) {
+        if (unsaved.size() > room) {
             continue;
         }
-        // Renamed to a name of this run's: of two starts that find it, one takes it over.
-        const QByteArray taken = mPrefix + self.name(gRuns++) + kSuffix.toByteArray();
-        if (::renameat(mFolder, journal.name.constData(), mFolder, taken.constData()) != 0) {
+        // It becomes this run's journal under this run's name, in place of a file that holds
+        // nothing unsaved: of two starts that find it, one takes it over.
+        if (::renameat(mFolder, journal.name.constData(), mFolder, mName.constData()) != 0) {
             continue;
         }
-        mTakenOver << taken;
+        end(false);
+        mFd = ::openat(mFolder, mName.constData(), O_WRONLY | O_APPEND | O_NOFOLLOW | O_CLOEXEC);
+        if (mFd < 0) {
+            // One that this user cannot write stays for another start.
+            ::renameat(mFolder, mName.constData(), mFolder, journal.name.constData());
+            continue;
+        }
+        watch();
         mUnsaved = true;
-        lines += unsaved;
+        return unsaved;
     }
-    return lines;
+    return {};
 }
 
 std::optional<filestore::FileError> Journal::record(QByteArrayView text)
@@ -371,10 +391,15 @@ std::optional<filestore::FileError> Journal::record(QByteArrayView text)
         }
         return std::nullopt;
     }
-    // A record cut short would be read wrongly, and a journal without every record could bring
-    // back a line taken back or save one twice: the journal goes.
-    const filestore::FileError error = systemError(written < 0 ? errno : ENOSPC);
+    // A record cut short would be read wrongly.
+    return lost(systemError(written < 0 ? errno : ENOSPC));
+}
+
+filestore::FileError Journal::lost(filestore::FileError error)
+{
+    // A journal without every record could bring back a line taken back or save one twice.
     end(true);
+    mKept = false;
     return error;
 }
 
@@ -392,6 +417,9 @@ void Journal::end(bool remove)
 
 std::optional<filestore::FileError> Journal::shown(QByteArrayView line)
 {
+    if (std::optional<filestore::FileError> error = create()) {
+        return error;
+    }
     mUnsaved = true;
     QByteArray text;
     text.reserve(line.size() + 2);
@@ -421,9 +449,7 @@ std::optional<filestore::FileError> Journal::saving(qint32 after)
         return error;
     }
     if (mFd >= 0 && ::fdatasync(mFd) != 0) {
-        const filestore::FileError error = systemError();
-        end(true);
-        return error;
+        return lost(systemError());
     }
     return std::nullopt;
 }
@@ -431,9 +457,6 @@ std::optional<filestore::FileError> Journal::saving(qint32 after)
 std::optional<filestore::FileError> Journal::settled()
 {
     mUnsaved = false;
-    for (const QByteArray& taken : std::exchange(mTakenOver, {})) {
-        ::unlinkat(mFolder, taken.constData(), 0);
-    }
     return record(QByteArray(1, kSettled) + '\n');
 }
 

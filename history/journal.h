@@ -25,15 +25,18 @@ public:
     Journal(const Journal&) = delete;
     Journal& operator=(const Journal&) = delete;
 
-    // Makes this run's journal beside the file that a save of the history at path writes.
+    // Prepares this run's journal beside the file that a save of the history at path writes; the
+    // journal's file is made with the first line shown.
     std::optional<filestore::FileError> open(const QString& historyPath);
-    // Kept, and every record written, since open(): the lines shown are on disk.
-    [[nodiscard]] bool isOpen() const;
+    // Opened, and every record written since: the lines shown are on disk.
+    [[nodiscard]] bool isKept() const;
 
-    // Takes over the journals that runs which have ended left beside the history, and gives the
-    // lines they showed and never saved, in the order they were shown: this run's to save now.
-    // stored holds the history's lines as just loaded, where a save that a run made in its last
-    // instant is found. A journal whose lines do not fit in room is left for a later start.
+    // Takes over the journal that a run which has ended left beside the history with lines that
+    // it showed and never saved, and gives those lines in the order they were shown: this run's
+    // now, to be saved before the next journal is taken over. Nothing when no journal is left,
+    // when this run has lines unsaved itself, or when the lines do not fit in room. stored holds
+    // the history's lines as the file has them, where a save that a run made in its last instant
+    // is found.
     QList<QByteArray> takeOver(const HistoryLines& stored, qsizetype room);
 
     // The records, in the order they happen. Each is with the system when it returns, so that
@@ -48,25 +51,31 @@ public:
     // file: on the storage before the file is replaced, so that the next start can tell whether
     // the save was done.
     std::optional<filestore::FileError> saving(qint32 after);
-    // Everything shown so far is saved or cleared; the journals taken over go.
+    // Everything shown so far is saved or cleared.
     std::optional<filestore::FileError> settled();
 
-    // The run ends: its journal files go when they hold nothing unsaved.
+    // The run ends: its journal's file goes when it holds nothing unsaved.
     void close();
 
 private:
     class Flusher;
+    // Makes the journal's file, when it has none yet.
+    std::optional<filestore::FileError> create();
+    // Locks the file now open and flushes it from now on.
+    void watch();
     std::optional<filestore::FileError> record(QByteArrayView text);
+    // The journal cannot be kept: it ends, and its file goes.
+    filestore::FileError lost(filestore::FileError error);
     // Stops writing the journal; its file goes with remove.
     void end(bool remove);
 
-    QByteArray mFolderPath; // the history's folder
-    int mFolder = -1;
+    int mFolder = -1; // the history's folder
+    QByteArray mFolderPath;
     QByteArray mPrefix; // ".<history file's name>."
     QByteArray mName;   // this run's journal, in mFolder
     int mFd = -1;
+    bool mKept = false;
     bool mUnsaved = false;
-    QList<QByteArray> mTakenOver; // names of the journals taken over, removed once settled
     std::unique_ptr<Flusher> mFlusher;
 };
 

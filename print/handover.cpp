@@ -1,7 +1,5 @@
 #include "print/handover.h"
 
-#include "print/cups.h"
-
 #include <QtGlobal>
 #include <algorithm>
 #include <array>
@@ -18,9 +16,6 @@
 namespace print {
 
 namespace {
-
-constexpr auto kDocumentName = "history.pdf";
-constexpr auto kNoCups = "libcups.so.2 cannot be loaded";
 
 // The answer, shared by the waiting end and the thread that submits, which may outlive it.
 struct Answer {
@@ -40,11 +35,6 @@ struct Answer {
     Answer(const Answer&) = delete;
     Answer& operator=(const Answer&) = delete;
 };
-
-Submission refused(const char* reason)
-{
-    return {false, QString::fromUtf8(reason)};
-}
 
 } // namespace
 
@@ -94,44 +84,6 @@ HandOver handOver(std::optional<Document> document, const Submit& submit,
         result.outcome = HandOver::Outcome::Interrupted;
         return result;
     }
-}
-
-Submission submitToCups(const Document& document)
-{
-    const Cups& cups = print::cups();
-    if (!cups.loaded) {
-        return refused(kNoCups);
-    }
-    const QByteArray queue = document.queue.toUtf8();
-    const QByteArray media = document.media.toUtf8();
-    cups_option_t* options = nullptr;
-    const int count = media.isEmpty() ? 0 : cups.addOption("media", media.constData(), 0, &options);
-    const int job =
-        cups.createJob(CUPS_HTTP_DEFAULT, queue.constData(), kDocumentTitle, count, options);
-    cups.freeOptions(count, options);
-    if (job == 0) {
-        Submission failed = refused(cups.lastErrorString());
-        // For a queue that is gone, the job's creation tells only of an internal error; asking
-        // for the queue gives the print system's own words.
-        if (cups_dest_t* destination =
-                cups.getNamedDest(CUPS_HTTP_DEFAULT, queue.constData(), nullptr)) {
-            cups.freeDests(1, destination);
-        } else {
-            failed = refused(cups.lastErrorString());
-        }
-        return failed;
-    }
-    if (cups.startDocument(CUPS_HTTP_DEFAULT, queue.constData(), job, kDocumentName,
-                           CUPS_FORMAT_PDF, 1) != HTTP_STATUS_CONTINUE ||
-        cups.writeRequestData(CUPS_HTTP_DEFAULT, document.pdf.constData(),
-                              static_cast<std::size_t>(document.pdf.size())) !=
-            HTTP_STATUS_CONTINUE ||
-        cups.finishDocument(CUPS_HTTP_DEFAULT, queue.constData()) != IPP_STATUS_OK) {
-        Submission failed = refused(cups.lastErrorString());
-        cups.cancelJob(CUPS_HTTP_DEFAULT, queue.constData(), job, 0);
-        return failed;
-    }
-    return {true, {}};
 }
 
 } // namespace print

@@ -45,7 +45,4 @@ struct HandOver {
 HandOver handOver(std::optional<Document> document, const Submit& submit,
                   std::chrono::milliseconds timeout, int interrupt);
 
-// Submits a PDF document to a CUPS queue, as the job "Six Random Numbers".
-Submission submitToCups(const Document& document);
-
 } // namespace print

@@ -1,11 +1,8 @@
 #include "print/lineprinter.h"
 
-#include "print/cups.h"
-
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFontMetrics>
-#include <QLocale>
 #include <QTimer>
 #include <mutex>
 #include <system_error>
@@ -16,16 +13,6 @@ namespace print {
 namespace {
 
 constexpr int kAnswerPollMs = 10;
-// The print system gives paper sizes in hundredths of a millimetre.
-constexpr qreal kHundredthsPerMillimetre = 100;
-
-// The paper of a queue that does not tell its own: Letter where the system's locale measures in
-// the US system, else A4.
-QPageSize::PageSizeId defaultPageSize()
-{
-    return QLocale::system().measurementSystem() == QLocale::ImperialUSSystem ? QPageSize::Letter
-                                                                              : QPageSize::A4;
-}
 
 } // namespace
 
@@ -37,20 +24,15 @@ LinePlace placeLine(int nextTop, int lineHeight, int pageHeight)
     return {false, nextTop};
 }
 
-int printLines(LinePrinter& printer, const history::HistoryLines& lines)
+void printLines(LinePrinter& printer, const history::HistoryLines& lines)
 {
-    if (lines.isEmpty()) {
-        return 0;
+    if (lines.isEmpty() || !printer.open()) {
+        return;
     }
-    const bool open = printer.open();
-    int position = 0;
-    for (; position < lines.size(); ++position) {
-        // A line that cannot be printed is skipped without a word; the next one is tried.
-        if (open) {
-            printer.printLine(lines.text(position));
-        }
+    // A line that cannot be printed is skipped without a word; the next one is tried.
+    for (qsizetype position = 0; position < lines.size(); ++position) {
+        printer.printLine(lines.text(position));
     }
-    return position;
 }
 
 DocumentPrinter::DocumentPrinter(DestinationLookup lookup)
@@ -158,30 +140,6 @@ std::optional<Destination> lookUpWithin(const DocumentPrinter::DestinationLookup
     const std::lock_guard guard(answer->lock);
     // A destination found after the timeout is never used.
     return answer->done ? std::move(answer->destination) : std::nullopt;
-}
-
-std::optional<Destination> defaultDestination()
-{
-    const Cups& cups = print::cups();
-    // Without a default queue nothing is printed at all, not even on another queue.
-    cups_dest_t* queue =
-        cups.loaded ? cups.getNamedDest(CUPS_HTTP_DEFAULT, nullptr, nullptr) : nullptr;
-    if (queue == nullptr) {
-        return std::nullopt;
-    }
-    Destination destination{QString::fromUtf8(queue->name), QPageSize(defaultPageSize()), {}};
-    cups_size_t paper{};
-    if (cups_dinfo_t* info = cups.copyDestInfo(CUPS_HTTP_DEFAULT, queue)) {
-        if (cups.getDestMediaDefault(CUPS_HTTP_DEFAULT, queue, info, 0, &paper) != 0) {
-            destination.media = QString::fromUtf8(paper.media);
-            destination.pageSize =
-                QPageSize(QSizeF(paper.width, paper.length) / kHundredthsPerMillimetre,
-                          QPageSize::Millimeter, QString(), QPageSize::FuzzyMatch);
-        }
-        cups.freeDestInfo(info);
-    }
-    cups.freeDests(1, queue);
-    return destination;
 }
 
 } // namespace print

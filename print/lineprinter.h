@@ -43,8 +43,7 @@ LinePlace placeLine(int nextTop, int lineHeight, int pageHeight);
 // Prints each line on its own; a line that fails is skipped. The printer is looked for once per
 // call: without one, every line is skipped at once instead of after a lookup of its own, which
 // with a print system that has queues but no default one costs about a millisecond a line.
-// Returns the positions gone through.
-int printLines(LinePrinter& printer, const history::HistoryLines& lines);
+void printLines(LinePrinter& printer, const history::HistoryLines& lines);
 
 // The print queue that a document goes to, and its paper.
 struct Destination {
@@ -56,6 +55,11 @@ struct Destination {
 // Lines on the pages of one PDF document for a destination's paper, with the default margins and
 // font; a new page when a line no longer fits. The document is made in memory, and finish()
 // completes it for the hand-over to the print system.
+//
+// Not QPrinter: it asks the print system for its printers on the window's thread, without a
+// limit on the wait, so a print system that does not answer would freeze the window; and it
+// spools to a file and submits at the end of each painting, where all presses of a run make one
+// job here, handed over when the program ends, also by a signal.
 class DocumentPrinter final : public LinePrinter {
 public:
     // Gives the destination to open a document for, or nothing when there is none; asked again
@@ -91,8 +95,5 @@ private:
 // the timeout there is no destination, as without a print system.
 std::optional<Destination> lookUpWithin(const DocumentPrinter::DestinationLookup& lookup,
                                         std::chrono::milliseconds timeout);
-
-// The system's default print queue, or nothing when there is no default queue.
-std::optional<Destination> defaultDestination();
 
 } // namespace print

@@ -398,7 +398,6 @@ void TestFrmQelvo::secondInstanceEndsUntouched()
     QCOMPARE(h.questions.told, told.isEmpty() ? QStringList() : QStringList{told});
     QVERIFY(!h.window->isVisible());
     QVERIFY(h.history().isEmpty());
-    QVERIFY(h.window->myPath().isEmpty());
     QCOMPARE(h.ini(), QByteArray("[History]\r\nData=1\r\nHis1=x\r\n"));
 }
 
@@ -408,7 +407,6 @@ void TestFrmQelvo::closeSavesOnce()
     QVERIFY(h.start());
     h.click(u"Command1"_s, kExampleDraw);
     QVERIFY(h.window->close());
-    QCOMPARE(h.window->property("mstrFullPathFileName").toString(), h.iniPath());
     QCOMPARE(h.ini(), exampleFile());
     // The unload runs once: a later close, signal or session end writes nothing more.
     QVERIFY(h.writeIni("changed"));
@@ -717,7 +715,6 @@ void TestFrmQelvo::folderNameNotUtf8()
     QVERIFY(h.start());
     QCOMPARE(h.window->endCode(), std::optional<int>(1));
     QCOMPARE(h.questions.told, QStringList{texts::unnamedFolderMessage(h.folder)});
-    QVERIFY(h.window->fullPathFileName().isEmpty());
 }
 
 void TestFrmQelvo::clearKeepsWhatChangedDuringItsQuestion()

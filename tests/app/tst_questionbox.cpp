@@ -8,13 +8,14 @@
 #include <QTest>
 #include <QTimer>
 #include <functional>
+#include <memory>
 
 using namespace Qt::Literals::StringLiterals;
 
 namespace {
 
-// Runs action on the next modal box once it is open.
-void whenBoxOpens(std::function<void(QMessageBox*)> action)
+// Runs action on the next modal box once it is open; the watch ends with the timer returned.
+QTimer* whenBoxOpens(std::function<void(QMessageBox*)> action)
 {
     auto* timer = new QTimer;
     timer->setInterval(10);
@@ -26,6 +27,7 @@ void whenBoxOpens(std::function<void(QMessageBox*)> action)
         }
     });
     timer->start();
+    return timer;
 }
 
 } // namespace
@@ -91,8 +93,15 @@ void TestQuestionBox::abandonedBoxesCloseAtOnce()
     // Even a question whose default is Yes counts as unanswered.
     QCOMPARE(questions.ask(u"?"_s, QuestionBox::kYes), QuestionBox::kNo);
     // Later boxes are not shown at all: no one is there to close them.
+    bool shown = false;
+    const std::unique_ptr<QTimer> watch(whenBoxOpens([&shown](QMessageBox* box) {
+        shown = true;
+        box->done(QMessageBox::Ok);
+    }));
     QCOMPARE(questions.ask(u"?"_s, QuestionBox::kYes), QuestionBox::kNo);
     questions.tell(u"!"_s);
+    QTest::qWait(50);
+    QVERIFY(!shown);
 }
 
 void TestQuestionBox::boxBelongsToTheWindow()

@@ -123,11 +123,16 @@ void TestDesktop::secondStartBringsTheFirstForwardOnce()
             return asStatus(SingleInstance(mHistory).previousInstance());
         });
     };
+    const QString runtime = mDir->filePath(u"run"_s);
+    QVERIFY(QDir().mkpath(runtime));
+    QVERIFY(QFile::setPermissions(runtime, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+    qputenv("XDG_RUNTIME_DIR", QFile::encodeName(runtime));
     SingleInstance first(mHistory);
     QSignalSpy raised(&first, &SingleInstance::activationRequested);
     QCOMPARE(first.previousInstance(), PreviousInstance::None);
     QCOMPARE(first.previousInstance(), PreviousInstance::None); // asking again changes nothing
     first.listen();
+    QCOMPARE(QDir(runtime).entryList(QDir::System).size(), 1);
     QCOMPARE(secondStart("launcher-token_1"), asStatus(PreviousInstance::Activated));
     QVERIFY(raised.wait(5000));
     QCOMPARE(raised.takeFirst().at(0).toByteArray(), QByteArray("launcher-token_1"));
@@ -155,8 +160,9 @@ void TestDesktop::secondStartBringsTheFirstForwardOnce()
     QVERIFY(!raised.isEmpty());
     QCOMPARE(raised.first().at(0).toByteArray(), QByteArray());
 
-    // Given up, the history is free for a new start at once.
+    // Given up, the history is free for a new start at once, and the socket is gone.
     first.release();
+    QCOMPARE(QDir(runtime).entryList(QDir::System), QStringList());
     QCOMPARE(secondStart(), asStatus(PreviousInstance::None));
 }
 

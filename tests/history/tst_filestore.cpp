@@ -7,7 +7,9 @@
 #include <QTest>
 #include <cerrno>
 #include <fcntl.h>
+#include <grp.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <sys/xattr.h>
 #include <unistd.h>
 
@@ -114,6 +116,7 @@ private slots:
     void failedCallKeepsTheOldFile();
     void leftoversNeverBlockASave_data();
     void leftoversNeverBlockASave();
+    void groupNotKeptLosesItsAccess();
     void attributesCarriedOver();
     void readLimit();
 
@@ -216,31 +219,81 @@ void TestFileStore::failedCallKeepsTheOldFile()
 void TestFileStore::leftoversNeverBlockASave_data()
 {
     QTest::addColumn<QString>("leftover");
-    QTest::addColumn<bool>("folder");
-    QTest::newRow("file under the usual name") << u".qelvo.ini.saving"_s << false;
-    QTest::newRow("file under another name") << u".qelvo.ini.saving.1f2e"_s << false;
-    QTest::newRow("folder that cannot be removed") << u".qelvo.ini.saving"_s << true;
+    QTest::addColumn<QString>("kind");
+    QTest::newRow("file under the usual name") << u".qelvo.ini.saving"_s << u"file"_s;
+    QTest::newRow("file under another name") << u".qelvo.ini.saving.1f2e"_s << u"file"_s;
+    // Only a regular file of this user's is what a save left: anything else stays.
+    QTest::newRow("folder") << u".qelvo.ini.saving"_s << u"folder"_s;
+    QTest::newRow("link") << u".qelvo.ini.saving.3"_s << u"link"_s;
+    QTest::newRow("FIFO") << u".qelvo.ini.saving"_s << u"fifo"_s;
+    QTest::newRow("another user's file") << u".qelvo.ini.saving.4"_s << u"another user's"_s;
 }
 
 void TestFileStore::leftoversNeverBlockASave()
 {
     QFETCH(QString, leftover);
-    QFETCH(bool, folder);
+    QFETCH(QString, kind);
     const QString path = mDir.filePath(leftover);
-    if (folder) {
+    const QByteArray name = QFile::encodeName(path);
+    if (kind == u"folder"_s) {
         QVERIFY(QDir().mkpath(path + u"/inside"_s));
+    } else if (kind == u"link"_s) {
+        QCOMPARE(::symlink("/nonexistent", name.constData()), 0);
+    } else if (kind == u"fifo"_s) {
+        QCOMPARE(::mkfifo(name.constData(), 0600), 0);
     } else {
         QVERIFY(samples::writeFile(path, "left by a killed save"));
     }
+    if (kind == u"another user's"_s) {
+        if (::geteuid() != 0) {
+            QSKIP("needs root to make a file of another user");
+        }
+        QCOMPARE(::chown(name.constData(), 65534, 65534), 0);
+    }
+    const bool kept = kind != u"file"_s;
     // With no unnamed files the new file is named at once: the name in the way matters most.
     for (const QString& unnamed : {u"openat unnamed"_s, QString()}) {
         gFailing = unnamed;
         gFailure = EOPNOTSUPP;
         QVERIFY(!filestore::replaceAtomically(mPath, newFile()));
         QCOMPARE(samples::readFile(mPath), newFile());
-        QCOMPARE(samples::strayFiles(mDir.path()), folder ? QStringList{leftover} : QStringList());
+        QCOMPARE(samples::strayFiles(mDir.path()), kept ? QStringList{leftover} : QStringList());
         QVERIFY(samples::writeFile(mPath, oldFile()));
     }
+    QDir(path).removeRecursively();
+    QFile::remove(path);
+}
+
+void TestFileStore::groupNotKeptLosesItsAccess()
+{
+    if (::geteuid() != 0) {
+        QSKIP("needs root to give a file a group that its owner is not in");
+    }
+    // The owner's file, of a group that the owner is not in, readable and writable by the group.
+    constexpr uid_t kOwner = 65534;
+    constexpr gid_t kGroup = 65532;
+    const QByteArray folder = QFile::encodeName(mDir.path());
+    const QByteArray file = QFile::encodeName(mPath);
+    QCOMPARE(::chown(folder.constData(), kOwner, kOwner), 0);
+    QCOMPARE(::chown(file.constData(), kOwner, kGroup), 0);
+    QCOMPARE(::chmod(file.constData(), 0660), 0);
+    const pid_t owner = ::fork();
+    if (owner == 0) {
+        const bool replaced = ::setgroups(0, nullptr) == 0 && ::setgid(kOwner) == 0 &&
+                              ::setuid(kOwner) == 0 &&
+                              !filestore::replaceAtomically(mPath, newFile());
+        ::_exit(replaced ? 0 : 1);
+    }
+    int status = -1;
+    ::waitpid(owner, &status, 0);
+    QCOMPARE(::chown(folder.constData(), 0, 0), 0);
+    QCOMPARE(status, 0);
+    QCOMPARE(samples::readFile(mPath), newFile());
+    // The new file's group is the owner's own: its group may not read what the old group could.
+    struct stat after {};
+    QCOMPARE(::stat(file.constData(), &after), 0);
+    QCOMPARE(after.st_gid, gid_t{kOwner});
+    QCOMPARE(after.st_mode & 07777U, 0600U);
 }
 
 void TestFileStore::attributesCarriedOver()

@@ -83,7 +83,7 @@ void TestLinePrinter::init()
 void TestLinePrinter::emptyHistoryOpensNothing()
 {
     print::DocumentPrinter printer(lookup());
-    QCOMPARE(print::printLines(printer, history::HistoryLines()), 0);
+    print::printLines(printer, history::HistoryLines());
     QVERIFY(!printer.finish());
     QCOMPARE(mLookups, 0);
 }
@@ -92,8 +92,8 @@ void TestLinePrinter::oneDocumentForEveryPress()
 {
     const history::HistoryLines lines = linesOf({line(1), line(2), line(3)});
     print::DocumentPrinter printer(lookup());
-    QCOMPARE(print::printLines(printer, lines), 3);
-    QCOMPARE(print::printLines(printer, lines), 3);
+    print::printLines(printer, lines);
+    print::printLines(printer, lines);
     QCOMPARE(mLookups, 1);
     const std::optional<print::Document> document = printer.finish();
     QVERIFY(document);
@@ -167,10 +167,10 @@ void TestLinePrinter::noPrinterPrintsNothingAndGoesOn()
         ++lookups;
         return std::optional<print::Destination>();
     });
-    QCOMPARE(print::printLines(printer, linesOf({line(1), line(2)})), 2);
+    print::printLines(printer, linesOf({line(1), line(2)}));
     QCOMPARE(lookups, 1);
     // Every press looks for a printer again.
-    QCOMPARE(print::printLines(printer, linesOf({line(1), line(2)})), 2);
+    print::printLines(printer, linesOf({line(1), line(2)}));
     QCOMPARE(lookups, 2);
     QVERIFY(!printer.finish());
 }

@@ -107,8 +107,10 @@ struct Run {
     static Run thisOne()
     {
         const qint64 pid = ::getpid();
+        // Without /proc the start is not known: the lock alone then tells that the run lives.
+        const QByteArray start = processStart(pid);
         return {machineIdentity(), hexDigits(firstLine("/proc/sys/kernel/random/boot_id")), pid,
-                processStart(pid)};
+                start.isEmpty() ? QByteArray("0") : start};
     }
     [[nodiscard]] QByteArray name(int run) const
     {

@@ -5,13 +5,8 @@
 #include <QChar>
 #include <algorithm>
 #include <array>
-#include <bit>
 #include <cstring>
 #include <optional>
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
-#include <tuple>
 
 namespace history {
 
@@ -85,23 +80,9 @@ std::optional<QByteArrayView> keyName(QByteArrayView line)
     return parts ? std::optional(parts->key) : std::nullopt;
 }
 
-// The first line end ("\n" or "\r") in [from, end), or end. Lines are short and files long:
-// sixteen bytes are looked at together, the way the C library's string functions do it.
+// The first line end ("\n" or "\r") in [from, end), or end.
 const char* lineEnd(const char* from, const char* end)
 {
-#if defined(__SSE2__)
-    const __m128i lineFeeds = _mm_set1_epi8('\n');
-    const __m128i returns = _mm_set1_epi8('\r');
-    while (end - from >= 16) {
-        const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(from));
-        const auto marks = static_cast<unsigned>(_mm_movemask_epi8(
-            _mm_or_si128(_mm_cmpeq_epi8(bytes, lineFeeds), _mm_cmpeq_epi8(bytes, returns))));
-        if (marks != 0) {
-            return from + std::countr_zero(marks);
-        }
-        from += 16;
-    }
-#endif
     while (from < end && *from != '\n' && *from != '\r') {
         ++from;
     }
@@ -261,30 +242,6 @@ qint32 keyNumber(QByteArrayView key, QByteArrayView prefix, qint32 highest)
     const QByteArrayView digits = key.sliced(prefix.size());
     const auto [number, used] = leadingNumber(digits, highest);
     return used == digits.size() ? number : 0;
-}
-
-// The number and value of a line that starts "<prefix>n=", where nothing needs trimming: the
-// line as the program writes it. The prefix is one that plainPrefix() allows.
-std::optional<std::pair<qint32, QByteArrayView>>
-plainNumberedLine(QByteArrayView line, QByteArrayView prefix, qint32 highest)
-{
-    if (line.size() <= prefix.size() || !sameName(line.first(prefix.size()), prefix)) {
-        return std::nullopt;
-    }
-    const auto [number, used] = leadingNumber(line.sliced(prefix.size()), highest);
-    const qsizetype equals = prefix.size() + used;
-    if (number == 0 || equals == line.size() || line[equals] != '=') {
-        return std::nullopt;
-    }
-    return std::pair{number, line.sliced(equals + 1)};
-}
-
-// Whether a line that starts with prefix and digits is a key line whose key is exactly that:
-// not a header, a comment or a key with blanks around it, and "=" comes after the digits.
-bool plainPrefix(QByteArrayView prefix)
-{
-    return !prefix.isEmpty() && !isBlank(prefix.front()) && prefix.front() != '[' &&
-           prefix.front() != ';' && !prefix.contains('=');
 }
 
 QByteArray keyLine(QByteArrayView key, QByteArrayView value)
@@ -517,14 +474,11 @@ void ProfileDocument::numberedValues(QByteArrayView section, QByteArrayView pref
 {
     // The first line of a key is its value; later lines of the same key are not read.
     std::vector<bool> seen(static_cast<std::size_t>(std::max(count, 0)));
-    const bool plain = plainPrefix(prefix);
     QByteArray storage;
     const auto take = [&](QByteArrayView text) {
         qint32 number = 0;
         std::optional<QByteArrayView> rest;
-        if (const auto line = plain ? plainNumberedLine(text, prefix, count) : std::nullopt) {
-            std::tie(number, rest) = *line;
-        } else if (const std::optional<KeyLine> parts = splitKeyLine(text)) {
+        if (const std::optional<KeyLine> parts = splitKeyLine(text)) {
             number = keyNumber(parts->key, prefix, count);
             rest = parts->rest;
         }

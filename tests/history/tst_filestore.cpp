@@ -6,6 +6,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <cerrno>
+#include <cstdint>
 #include <fcntl.h>
 #include <grp.h>
 #include <sys/stat.h>
@@ -342,7 +343,7 @@ void TestFileStore::readLimit()
     QCOMPARE(samples::readFile(mPath).size(), filestore::kMaxFileSize);
     QVERIFY(samples::writeFile(mPath, limit + ';'));
     QCOMPARE(filestore::readWhole(mPath).error->kind, filestore::FileError::Kind::TooLarge);
-    // Large files are read into memory of another kind, placed apart from where its block starts.
+    // Large files are read into huge pages, placed apart from where their block starts.
     constexpr qsizetype kMiB = qsizetype{1024} * 1024;
     for (const qsizetype size : {kMiB - 1, kMiB, 2 * kMiB - 1, 2 * kMiB, 2 * kMiB + 1}) {
         QByteArray bytes(size, Qt::Uninitialized);
@@ -350,7 +351,11 @@ void TestFileStore::readLimit()
             bytes[i] = static_cast<char>(i % 251);
         }
         QVERIFY(samples::writeFile(mPath, bytes));
-        QCOMPARE(filestore::readWhole(mPath).bytes, bytes);
+        const QByteArray read = filestore::readWhole(mPath).bytes;
+        QCOMPARE(read, bytes);
+        // Starting on a huge page's boundary shows that moving the block's start copied nothing.
+        const auto address = reinterpret_cast<std::uintptr_t>(read.constData());
+        QVERIFY(size < kMiB || address % (2 * kMiB) == 0);
     }
     // A file may hold more than its size says when it is read (the kernel's own files say 0).
     QCOMPARE(filestore::readWhole(u"/proc/self/mountinfo"_s).bytes,

@@ -156,7 +156,8 @@ void TestProfileDocument::reading_data()
         << QByteArray("[S]\r\nk=v") << QByteArray("S") << QByteArray("k") << 256 << QByteArray("v");
     QTest::newRow("empty file") << QByteArray() << QByteArray("S") << QByteArray("k") << 256
                                 << QByteArray("d");
-    // Numbered keys as the program writes them are read the short way; others the general way.
+    // A numbered key with a leading zero, text after the number or a number beyond 32 bits is
+    // another key, not the one its digits seem to name.
     QTest::newRow("numbered key with a leading zero is another key")
         << QByteArray("[S]\r\nHis02=z\r\n") << QByteArray("S") << QByteArray("His2") << 256
         << QByteArray("d");

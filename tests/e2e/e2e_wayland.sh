@@ -6,7 +6,6 @@
 # Usage: e2e_wayland.sh QELVO ACTIVATION_TOKEN
 source "$(dirname "$0")/lib.sh"
 binary=$1
-token_helper=$2
 skip() {
     echo "e2e_wayland: skipped: $*"
     exit 77
@@ -21,6 +20,9 @@ mkdir -m 0700 "$runtime"
 mkdir "$WORK/a" "$WORK/b"
 cp "$binary" "$WORK/a/qelvo"
 cp "$binary" "$WORK/b/qelvo"
+# Copied, as the program is, where the test user can run it: a build in /root is closed to it.
+token_helper="$WORK/activation_token"
+cp "$2" "$token_helper"
 printf 'output HEADLESS-1 resolution 1280x1024\nfocus_on_window_activation focus\n' \
     >"$WORK/sway.conf"
 user=$(id -un)

@@ -62,6 +62,23 @@ start_client() {
     wait_focus "$PID" "$1"
 }
 
+# launch PROGRAM: started by the compositor, as a desktop's launcher starts it, with the
+# activation token that sway (1.8 on) gives what it starts; an older sway gives none, and the
+# helper asks for one as a launcher would. Waits for the end; its status in STATUS. (A newer sway
+# gives the focus for no token that a client asked for on its own.)
+launch() {
+    rm -f "$runtime/status"
+    as swaymsg -q exec "$WORK/launcher $1"
+    for _ in $(seq 100); do
+        [ -s "$runtime/status" ] && break
+        sleep 0.1
+    done
+    STATUS=$(cat "$runtime/status" 2>/dev/null) || fail "$1 started by the compositor did not end"
+}
+printf '#!/bin/sh\n[ -n "${XDG_ACTIVATION_TOKEN:-}" ] || export XDG_ACTIVATION_TOKEN="$(%s)"\n"$@"\necho $? >%s\n' \
+    "$token_helper" "$runtime/status" >"$WORK/launcher"
+chmod 0755 "$WORK/launcher"
+
 as_background env WLR_BACKENDS=headless WLR_LIBINPUT_NO_DEVICES=1 WLR_RENDERER=pixman \
     sway -c "$WORK/sway.conf"
 compositor=$PID
@@ -79,8 +96,8 @@ other=$PID
 as "$WORK/a/qelvo" || fail "a start without a token ended with $?"
 sleep 1
 [ "$(focused)" = "$other" ] || fail "without a token the focus moved to $(focused)"
-token=$(as "$token_helper") || fail "no activation token"
-as env XDG_ACTIVATION_TOKEN="$token" "$WORK/a/qelvo" || fail "the second start ended with $?"
+launch "$WORK/a/qelvo"
+[ "$STATUS" = 0 ] || fail "the second start ended with $STATUS"
 wait_focus "$first" "a second start with a token"
 
 # The compositor ends: the program ends with it, but the lines drawn come back at the next start.
@@ -89,7 +106,8 @@ kept=$(sed -n 's/^+//p' "$WORK/a"/.qelvo.ini.*.journal)
 [ "$(wc -l <<<"$kept")" = 2 ] || fail "the journal holds '$kept'"
 kill "$compositor"
 wait_gone "$first" || fail "the program outlived the compositor"
-[ "$STATUS" = 1 ] || fail "the compositor's end: status $STATUS"
+# Qt ends it with _exit(): status 1 from Qt 6.4, 255 from Qt 6.8.
+[ "$STATUS" != 0 ] || fail "the compositor's end: status 0"
 [ -e "$WORK/a/qelvo.ini" ] && fail "something saved after the compositor's end"
 as_background env QT_QPA_PLATFORM=offscreen "$WORK/a/qelvo"
 for _ in $(seq 50); do

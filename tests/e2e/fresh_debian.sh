@@ -29,7 +29,9 @@ mirror=$(awk '/^URIs:/ { print $2; exit }' /etc/apt/sources.list.d/debian.source
 debootstrap --variant=minbase "$release" "$root" ${mirror:+"$mirror"} >"$WORK/debootstrap.log" ||
     fail "debootstrap: $(tail -n 5 "$WORK/debootstrap.log")"
 cp /etc/resolv.conf "$root/etc/resolv.conf"
-for fs in proc sys dev dev/pts tmp/.X11-unix; do
+# /dev/shm too: a bind of /dev leaves out its own mounts, and without it sway cannot share a
+# keymap (it crashed on the first key of the Wayland test).
+for fs in proc sys dev dev/pts dev/shm tmp/.X11-unix; do
     mkdir -p "$root/$fs"
     mount --bind "/$fs" "$root/$fs"
     mounts+=("$root/$fs")

@@ -218,8 +218,7 @@ void frmQelvo::keepRunOnDisk()
     if (mServices.lockProblem) {
         warnings << texts::unguardedMessage(*mServices.lockProblem);
     }
-    if (const std::optional<filestore::FileError> error =
-            mServices.journal->open(mstrFullPathFileName)) {
+    if (const std::optional<posix::Error> error = mServices.journal->open(mstrFullPathFileName)) {
         mJournalLost = true;
         warnings << texts::journalLostMessage(*error);
     }
@@ -244,7 +243,7 @@ void frmQelvo::keepRunOnDisk()
     }
 }
 
-void frmQelvo::journalled(const std::optional<filestore::FileError>& error)
+void frmQelvo::journalled(const std::optional<posix::Error>& error)
 {
     if (!error || mJournalLost) {
         return;
@@ -404,7 +403,7 @@ history::SaveResult frmQelvo::save()
     history::SaveResult saved = history::saveHistory(
         mstrFullPathFileName, List1->lines(), mFirstUnsaved,
         [this](qint32 after) { journalled(mServices.journal->saving(after)); });
-    mlngDataCount = saved.storedCount;
+    mlngDataCount = saved.countBefore;
     mlngApiResult = saved.failure ? 0 : 1;
     if (!saved.failure) {
         mFirstUnsaved = List1->count();
@@ -431,7 +430,7 @@ void frmQelvo::Form_Unload(qint16& Cancel)
         return;
     }
     mPhase = Phase::AskingToClose;
-    mUnsaved = saved.failure;
+    mCloseFailure = saved.failure;
     mintAnswer = mServices.questions->ask(
         texts::saveFailedQuestion(*saved.failure, mServices.journal->isKept()), QuestionBox::kNo);
     // A signal that came while the question was open has ended the program already.
@@ -439,7 +438,7 @@ void frmQelvo::Form_Unload(qint16& Cancel)
         return;
     }
     mPhase = Phase::Open;
-    mUnsaved.reset();
+    mCloseFailure.reset();
     if (mintAnswer != QuestionBox::kYes) {
         Cancel = 1;
     }
@@ -472,7 +471,7 @@ bool frmQelvo::end()
     }
     case Phase::AskingToClose:
         // The user was asking whether to close without saving: nothing new is saved.
-        reportNotSaved(*mUnsaved);
+        reportNotSaved(*mCloseFailure);
         break;
     case Phase::Loading:
     case Phase::Closed:

@@ -99,7 +99,7 @@ private:
     void Form_Unload(qint16& Cancel);
 
     void keepRunOnDisk();
-    void journalled(const std::optional<filestore::FileError>& error);
+    void journalled(const std::optional<posix::Error>& error);
 
     void setTileColours(const layout::Gradient& gradient);
     void setTileCaption(std::size_t tile, const QString& caption);
@@ -131,7 +131,7 @@ private:
     std::optional<int> mEndCode;
     int mExitStatus = 0;
     // AskingToClose: the failure of the save, reported if the program ends meanwhile.
-    std::optional<history::Failure> mUnsaved;
+    std::optional<history::Failure> mCloseFailure;
     // The print button's press is under way.
     bool mPrinting = false;
     // The first line of the list that this run has shown and not saved: the save adds it and

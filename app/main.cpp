@@ -9,8 +9,8 @@
 #include "desktop/standardstreams.h"
 #include "desktop/terminationsignals.h"
 #include "draw/randomsource.h"
-#include "history/filestore.h"
 #include "history/journal.h"
+#include "posix/files.h"
 #include "print/cups.h"
 #include "print/handover.h"
 #include "print/lineprinter.h"
@@ -46,7 +46,7 @@ int main(int argc, char* argv[])
         desktop::programFolder(QFileInfo(QFile::decodeName(argv[0])).absolutePath());
     // One program per history file: the file that the history's links lead to.
     const QString history = startup::historyFile(startup::dataFolder(folder.path));
-    desktop::SingleInstance instance(filestore::resolvedFile(QFile::encodeName(history)).path);
+    desktop::SingleInstance instance(posix::resolvedFile(QFile::encodeName(history)).path);
     const desktop::PreviousInstance previous = instance.previousInstance();
 
     QApplication app(argc, argv);

@@ -121,15 +121,15 @@ QString clearQuestion()
     return QStringLiteral("全ての履歴を削除します。よろしいですか？");
 }
 
-QString reason(const filestore::FileError& error)
+QString reason(const posix::Error& error)
 {
     switch (error.kind) {
-    case filestore::FileError::Kind::NotRegularFile:
+    case posix::Error::Kind::NotRegularFile:
         return QStringLiteral("通常のファイルではありません（FIFO やデバイスなど）");
-    case filestore::FileError::Kind::TooLarge:
+    case posix::Error::Kind::TooLarge:
         return QStringLiteral("ファイルが %1 MB を超えています")
             .arg(filestore::kMaxFileSize / kBytesPerMegabyte);
-    case filestore::FileError::Kind::System:
+    case posix::Error::Kind::System:
         break;
     }
     return QStringLiteral("%1（%2）").arg(systemReason(error.code), systemWords(error.code));
@@ -221,7 +221,7 @@ QString unguardedMessage(const desktop::LockProblem& problem)
             QStringLiteral("このファイルシステム（FUSE）のロックは、別のマウントからは見えません");
         break;
     case desktop::LockProblem::Kind::System:
-        why = reason({filestore::FileError::Kind::System, problem.code});
+        why = reason({posix::Error::Kind::System, problem.code});
         break;
     }
     return QStringLiteral("この履歴ファイルを使用中であることを示すロックを取れませんでした。\n"
@@ -230,7 +230,7 @@ QString unguardedMessage(const desktop::LockProblem& problem)
         .arg(why);
 }
 
-QString journalLostMessage(const filestore::FileError& error)
+QString journalLostMessage(const posix::Error& error)
 {
     return QStringLiteral("引いた数字を、その場で控えのファイルに書き込めません。\n理由: %1\n\n"
                           "今回の数字は、ウィンドウを閉じるときに保存されます。それまでに"

@@ -10,11 +10,11 @@
 namespace desktop {
 struct LockProblem;
 }
-namespace filestore {
-struct FileError;
-}
 namespace history {
 struct Failure;
+}
+namespace posix {
+struct Error;
 }
 namespace print {
 struct HandOver;
@@ -45,7 +45,7 @@ QString historyFullMessage();
 QString clearQuestion();
 
 // Why a file could not be read or written, in words.
-QString reason(const filestore::FileError& error);
+QString reason(const posix::Error& error);
 QString loadFailedMessage(const history::Failure& failure);
 // kept: the lines drawn are in the journal, which the next start saves.
 QString saveFailedQuestion(const history::Failure& failure, bool kept);
@@ -63,7 +63,7 @@ QString unnamedFolderMessage(const QString& folder);
 // The history could not be locked: a second start may open a second window on it.
 QString unguardedMessage(const desktop::LockProblem& problem);
 // The lines drawn cannot be kept on disk as they are drawn, only saved at the close.
-QString journalLostMessage(const filestore::FileError& error);
+QString journalLostMessage(const posix::Error& error);
 // Lines that an earlier run left unsaved were put back in the list but could not be saved yet.
 QString leftLinesNotSavedMessage(const history::Failure& failure, qsizetype count);
 

@@ -2,7 +2,6 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <unistd.h>
 #include <utility>
 
 namespace desktop {
@@ -24,7 +23,7 @@ void runTask()
     std::fflush(stdout);
     std::fflush(stderr);
     // The toolkit's own teardown, with its display gone, is skipped.
-    ::_exit(status);
+    std::_Exit(status);
 }
 
 } // namespace

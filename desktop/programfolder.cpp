@@ -1,9 +1,10 @@
 #include "desktop/programfolder.h"
 
+#include "posix/systemcalls.h"
+
 #include <QFile>
 #include <array>
 #include <climits>
-#include <unistd.h>
 
 namespace desktop {
 
@@ -19,7 +20,7 @@ ProgramFolder folderOfExecutable(const QByteArray& executable)
 ProgramFolder programFolder(const QString& fallback)
 {
     std::array<char, PATH_MAX> name{};
-    const ssize_t length = ::readlink("/proc/self/exe", name.data(), name.size());
+    const ssize_t length = posix::calls().readlink("/proc/self/exe", name.data(), name.size());
     if (length <= 0 || static_cast<std::size_t>(length) >= name.size()) {
         return {QFile::encodeName(fallback), fallback, true};
     }

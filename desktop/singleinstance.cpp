@@ -1,31 +1,30 @@
 #include "desktop/singleinstance.h"
 
 #include "desktop/logging.h"
+#include "posix/files.h"
+#include "posix/locks.h"
+#include "posix/process.h"
+#include "posix/systemcalls.h"
 
-#include <QRandomGenerator>
-#include <QScopeGuard>
 #include <QSocketNotifier>
 #include <algorithm>
 #include <array>
 #include <cerrno>
-#include <cstdio>
+#include <chrono>
 #include <cstring>
 #include <fcntl.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <sys/stat.h>
 #include <sys/un.h>
-#include <sys/vfs.h>
-#include <unistd.h>
+#include <thread>
 
 namespace desktop {
 
 namespace {
 
+using posix::calls;
+
 constexpr int kBacklog = 4;
 constexpr mode_t kPrivateFolderMode = 0700;
-constexpr mode_t kReadWriteBits = 0666;
-constexpr mode_t kGroupBits = 070;
+constexpr mode_t kNewFileMode = 0666; // narrowed by the umask, as for any new file
 // The file systems of FUSE keep a lock to the mount it was taken through.
 constexpr __fsword_t kFuseMagic = 0x65735546;
 // A flood of knocks must leave the event loop time for the window.
@@ -35,7 +34,7 @@ constexpr int kKnockQuietMs = 250;
 constexpr int kKnockLongestMs = 1000;
 // A copy that has just taken the lock opens its socket once its toolkit has started.
 constexpr int kKnockAttempts = 50;
-constexpr useconds_t kKnockRetryUs = 20000;
+constexpr std::chrono::milliseconds kKnockRetry{20};
 // An activation token is a short text; a start that knocks sends it at once.
 constexpr qsizetype kLongestToken = 255;
 constexpr int kTokenWaitMs = 50;
@@ -69,8 +68,9 @@ QByteArray socketPath(const struct stat& lock)
 bool isPrivateFolder(const QByteArray& path)
 {
     struct stat status {};
-    return path.startsWith('/') && ::lstat(path.constData(), &status) == 0 &&
-           S_ISDIR(status.st_mode) && status.st_uid == ::getuid() &&
+    return path.startsWith('/') &&
+           calls().fstatat(AT_FDCWD, path.constData(), &status, AT_SYMLINK_NOFOLLOW) == 0 &&
+           S_ISDIR(status.st_mode) && status.st_uid == calls().getuid() &&
            (status.st_mode & (S_IRWXG | S_IRWXO)) == 0;
 }
 
@@ -96,114 +96,47 @@ bool knockOn(const QByteArray& socketPath, const QByteArray& token)
     if (!socketAddress(socketPath, address)) {
         return false;
     }
-    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-    if (fd < 0) {
+    const posix::Descriptor socket(
+        calls().socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
+    if (!socket.isOpen()) {
         return false;
     }
-    const bool answered =
-        ::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof(address)) == 0 ||
-        errno == EAGAIN;
+    const bool answered = calls().connect(socket.get(), reinterpret_cast<const sockaddr*>(&address),
+                                          sizeof(address)) == 0 ||
+                          errno == EAGAIN;
     if (answered && isToken(token)) {
-        // The connection is the request, and the token all it says. The running copy may close
-        // it at once: a send must not end this process with SIGPIPE.
-        [[maybe_unused]] const ssize_t sent =
-            ::send(fd, token.constData(), static_cast<std::size_t>(token.size()), MSG_NOSIGNAL);
+        // The connection is the request, and the token all it says: what the running copy does
+        // not read changes nothing. It may close at once: a send must not end this process
+        // with SIGPIPE.
+        calls().send(socket.get(), token.constData(), static_cast<std::size_t>(token.size()),
+                     MSG_NOSIGNAL);
     }
-    ::close(fd);
     return answered;
 }
 
-// Whether the process is this user's. A process that /proc does not show (hidden from other
-// users, or in another PID namespace) is not.
-bool isThisUsers(pid_t pid)
-{
-    struct stat process {};
-    return pid > 0 && ::stat(("/proc/" + QByteArray::number(pid)).constData(), &process) == 0 &&
-           process.st_uid == ::getuid();
-}
-
-struct flock wholeFile(short type)
-{
-    struct flock lock {};
-    lock.l_type = type;
-    lock.l_whence = SEEK_SET;
-    return lock;
-}
-
-// Who holds a write lock on the file, or nothing when no one does.
-std::optional<pid_t> lockHolder(int fd)
-{
-    struct flock holder = wholeFile(F_WRLCK);
-    if (::fcntl(fd, F_GETLK, &holder) != 0 || holder.l_type == F_UNLCK) {
-        return std::nullopt;
-    }
-    return holder.l_pid;
-}
-
-bool sameFile(const struct stat& a, const struct stat& b)
-{
-    return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
-}
-
-// The lock file at name in folder is the one open as fd.
-bool stillNamed(int folder, const char* name, int fd)
-{
-    struct stat named {};
-    struct stat open {};
-    return ::fstatat(folder, name, &named, AT_SYMLINK_NOFOLLOW) == 0 && ::fstat(fd, &open) == 0 &&
-           sameFile(named, open);
-}
-
-// A lock file just made: as writable as the history and of its group, so that whoever may write
-// the history may hold the lock, and no one else. Made by root (a sudo run), it is the history's
-// owner's. Without a history yet, it is made as a new history will be, by the umask.
-void madeLikeHistory(int fd, const struct stat* history)
-{
-    if (history == nullptr) {
-        return;
-    }
-    const uid_t owner = ::geteuid() == 0 ? history->st_uid : static_cast<uid_t>(-1);
-    const bool groupKept = ::fchown(fd, owner, history->st_gid) == 0;
-    ::fchmod(fd, history->st_mode & kReadWriteBits & (groupKept ? ~mode_t{0} : ~kGroupBits));
-}
-
-// Puts a new lock file, locked by this program, in the place of stale: a lock file that no one
-// holds and that this user cannot open for writing. Both are swapped in one step and swapped
-// back when the file found in the place is not the stale one, so a lock that another start has
-// taken meanwhile is never replaced. The new file's descriptor, or -1 with errno set.
-int replaceStale(int folder, const char* name, const struct stat& stale, const struct stat* history)
-{
-    const QByteArray spare =
-        name + ('.' + QByteArray::number(QRandomGenerator::global()->generate(), 16));
-    const int fd = ::openat(folder, spare.constData(),
-                            O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, kReadWriteBits);
-    if (fd < 0) {
-        return -1;
-    }
-    madeLikeHistory(fd, history);
-    struct flock lock = wholeFile(F_WRLCK);
-    struct stat swapped {};
-    if (::fcntl(fd, F_SETLK, &lock) != 0 ||
-        ::renameat2(folder, spare.constData(), folder, name, RENAME_EXCHANGE) != 0) {
-        const int code = errno;
-        ::unlinkat(folder, spare.constData(), 0);
-        ::close(fd);
-        errno = code;
-        return -1;
-    }
-    if (::fstatat(folder, spare.constData(), &swapped, AT_SYMLINK_NOFOLLOW) != 0 ||
-        !sameFile(swapped, stale)) {
-        ::renameat2(folder, spare.constData(), folder, name, RENAME_EXCHANGE);
-        ::unlinkat(folder, spare.constData(), 0);
-        ::close(fd);
-        errno = EAGAIN;
-        return -1;
-    }
-    ::unlinkat(folder, spare.constData(), 0);
-    return fd;
-}
-
 } // namespace
+
+// What a look at the lock file found: the file open, who holds it, or why no lock can be had.
+// Nothing of these: the file changed under this start's eyes; look again.
+struct SingleInstance::Found {
+    posix::Descriptor fd;
+    struct stat file {}; // with fd or holder
+    std::optional<pid_t> holder;
+    std::optional<LockProblem> problem;
+
+    static Found failed(int code)
+    {
+        Found found;
+        // A folder or a link in the lock file's place; ENOENT, EAGAIN: removed or replaced
+        // meanwhile.
+        if (code == EISDIR || code == ELOOP) {
+            found.problem = LockProblem{LockProblem::Kind::NotAPlainFile, 0};
+        } else if (code != ENOENT && code != EAGAIN) {
+            found.problem = LockProblem{LockProblem::Kind::System, code};
+        }
+        return found;
+    }
+};
 
 QByteArray privateRuntimeFolder()
 {
@@ -211,8 +144,9 @@ QByteArray privateRuntimeFolder()
     if (isPrivateFolder(runtime)) {
         return runtime;
     }
-    const QByteArray own = "/tmp/qelvo-" + QByteArray::number(::getuid());
-    ::mkdir(own.constData(), kPrivateFolderMode);
+    // Made if missing; whatever stands there is used only if it is private.
+    const QByteArray own = "/tmp/qelvo-" + QByteArray::number(calls().getuid());
+    calls().mkdir(own.constData(), kPrivateFolderMode);
     return isPrivateFolder(own) ? own : QByteArray();
 }
 
@@ -232,8 +166,8 @@ SingleInstance::~SingleInstance()
 
 QByteArray SingleInstance::lockFile(const QByteArray& historyFile)
 {
-    const qsizetype slash = historyFile.lastIndexOf('/');
-    return historyFile.left(slash + 1) + '.' + historyFile.mid(slash + 1) + ".lock";
+    const posix::PathParts history = posix::splitPath(historyFile);
+    return posix::joinedPath({history.folder, '.' + history.name + ".lock"});
 }
 
 std::optional<LockProblem> SingleInstance::problem() const
@@ -253,126 +187,138 @@ PreviousInstance SingleInstance::unguarded(LockProblem problem, const QByteArray
     return PreviousInstance::None;
 }
 
-PreviousInstance SingleInstance::previousInstance()
+SingleInstance::Found SingleInstance::openLockFile(int folder, const char* name,
+                                                   const struct stat* history)
 {
-    if (mLock >= 0) {
-        return PreviousInstance::None;
-    }
-    struct stat history {};
-    const bool historyExists = ::stat(mHistoryFile.constData(), &history) == 0;
-    const QByteArray path = lockFile(mHistoryFile);
-    const qsizetype slash = path.lastIndexOf('/');
-    const QByteArray name = path.mid(slash + 1);
-    // Opened in its folder, the lock file is reached however long the folder's path.
-    const int folder = ::open(slash < 0    ? "."
-                              : slash == 0 ? "/"
-                                           : path.left(slash).constData(),
-                              O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (folder < 0) {
-        return unguarded({LockProblem::Kind::System, errno}, path);
-    }
-    const auto closeFolder = qScopeGuard([folder] { ::close(folder); });
-    std::optional<pid_t> holder;
-    struct stat lock {};
-    for (int attempt = 0; attempt < kLockAttempts && !holder; ++attempt) {
-        int fd = ::openat(folder, name.constData(),
-                          O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, kReadWriteBits);
-        if (fd >= 0) {
-            madeLikeHistory(fd, historyExists ? &history : nullptr);
-        } else if (errno == EEXIST) {
-            fd = ::openat(folder, name.constData(), O_RDWR | O_NOFOLLOW | O_CLOEXEC);
+    Found found;
+    found.fd = posix::openAt(folder, name, O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+                             kNewFileMode);
+    if (found.fd.isOpen() && history != nullptr) {
+        if (const std::optional<posix::Error> error = posix::madeLike(found.fd.get(), *history)) {
+            calls().unlinkat(folder, name, 0);
+            return Found::failed(error->code);
         }
-        if (fd < 0 && errno == EACCES) {
+    } else if (!found.fd.isOpen() && errno == EEXIST) {
+        found.fd = posix::openAt(folder, name, O_RDWR | O_NOFOLLOW | O_CLOEXEC);
+        if (!found.fd.isOpen() && errno == EACCES) {
             // A lock file this user cannot write: one that another user's program holds, or one
-            // that a run of another user (sudo) left and no one holds.
-            const int stale = ::openat(folder, name.constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
-            if (stale < 0 || ::fstat(stale, &lock) != 0) {
-                const int code = errno;
-                if (stale >= 0) {
-                    ::close(stale);
-                }
-                return unguarded({LockProblem::Kind::System, code}, path);
+            // that a run of another user (sudo) left and no one holds, which is replaced.
+            const posix::Descriptor other =
+                posix::openAt(folder, name, O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+            if (!other.isOpen() || calls().fstat(other.get(), &found.file) != 0) {
+                return Found::failed(errno);
             }
-            holder = lockHolder(stale);
-            ::close(stale);
-            if (holder) {
-                break;
+            const posix::LockHolder holder = posix::lockHolder(other.get());
+            if (holder.error) {
+                return Found::failed(holder.error->code);
             }
-            fd = replaceStale(folder, name.constData(), lock, historyExists ? &history : nullptr);
+            if (holder.pid) {
+                found.holder = holder.pid;
+                return found;
+            }
+            found.fd = posix::replaceStale(folder, name, found.file, history);
         }
-        if (fd < 0) {
-            if (errno == ENOENT || errno == EAGAIN) {
-                continue; // the file changed under this start's eyes: look again
-            }
-            // A folder or a link in the lock file's place.
-            if (errno == EISDIR || errno == ELOOP) {
-                return unguarded({LockProblem::Kind::NotAPlainFile, 0}, path);
-            }
-            return unguarded({LockProblem::Kind::System, errno}, path);
-        }
-        if (::fstat(fd, &lock) != 0 || !S_ISREG(lock.st_mode) || lock.st_nlink != 1) {
-            ::close(fd);
-            return unguarded({LockProblem::Kind::NotAPlainFile, 0}, path);
-        }
-        struct flock whole = wholeFile(F_WRLCK);
-        if (::fcntl(fd, F_SETLK, &whole) == 0) {
-            // Locked, but the name may have been given to another file meanwhile.
-            if (!stillNamed(folder, name.constData(), fd)) {
-                ::close(fd);
-                continue;
-            }
-            mLock = fd;
-            mSocketPath = socketPath(lock);
-            struct statfs system {};
-            if (::fstatfs(fd, &system) == 0 && system.f_type == kFuseMagic) {
-                mProblem = LockProblem{LockProblem::Kind::LocalOnly, 0};
-            }
-            return PreviousInstance::None;
-        }
-        const int code = errno;
-        if (code != EACCES && code != EAGAIN) {
-            ::close(fd);
-            return unguarded({LockProblem::Kind::System, code}, path);
-        }
-        holder = lockHolder(fd);
-        ::close(fd);
     }
-    if (!holder) {
-        return unguarded({LockProblem::Kind::System, EAGAIN}, path);
+    if (!found.fd.isOpen() || calls().fstat(found.fd.get(), &found.file) != 0) {
+        return Found::failed(errno);
     }
-    mSocketPath = socketPath(lock);
-    if (!isThisUsers(*holder)) {
-        return knockOn(mSocketPath, qgetenv("XDG_ACTIVATION_TOKEN")) ? PreviousInstance::Activated
-                                                                     : PreviousInstance::InUse;
+    if (!S_ISREG(found.file.st_mode) || found.file.st_nlink != 1) {
+        found.fd.reset();
+        found.problem = LockProblem{LockProblem::Kind::NotAPlainFile, 0};
+    }
+    return found;
+}
+
+SingleInstance::Found SingleInstance::tryLock(int folder, const char* name, Found opened)
+{
+    const std::optional<posix::Error> error = posix::lockWhole(opened.fd.get());
+    if (!error) {
+        // Locked, but the name may have been given to another file meanwhile.
+        return posix::stillNamed(folder, name, opened.fd.get()) ? std::move(opened) : Found{};
+    }
+    if (error->code != EACCES && error->code != EAGAIN) {
+        return Found::failed(error->code);
+    }
+    const posix::LockHolder holder = posix::lockHolder(opened.fd.get());
+    if (holder.error) {
+        return Found::failed(holder.error->code);
+    }
+    opened.fd.reset();
+    opened.holder = holder.pid; // none: the holder ended meanwhile
+    return holder.pid ? std::move(opened) : Found{};
+}
+
+PreviousInstance SingleInstance::askHolderForward(pid_t holder) const
+{
+    const QByteArray token = qgetenv("XDG_ACTIVATION_TOKEN");
+    if (!posix::isThisUsers(holder)) {
+        return knockOn(mSocketPath, token) ? PreviousInstance::Activated : PreviousInstance::InUse;
     }
     for (int attempt = 0; attempt < kKnockAttempts; ++attempt) {
-        if (knockOn(mSocketPath, qgetenv("XDG_ACTIVATION_TOKEN"))) {
+        if (knockOn(mSocketPath, token)) {
             return PreviousInstance::Activated;
         }
-        ::usleep(kKnockRetryUs);
+        std::this_thread::sleep_for(kKnockRetry);
     }
     return PreviousInstance::Unreachable;
 }
 
+PreviousInstance SingleInstance::previousInstance()
+{
+    if (mLock.isOpen()) {
+        return PreviousInstance::None;
+    }
+    struct stat history {};
+    const bool historyExists =
+        calls().fstatat(AT_FDCWD, mHistoryFile.constData(), &history, 0) == 0;
+    const QByteArray path = lockFile(mHistoryFile);
+    const posix::PathParts parts = posix::splitPath(path);
+    // Opened in its folder, the lock file is reached however long the folder's path.
+    const posix::Descriptor folder = posix::openFolder(parts.folder);
+    if (!folder.isOpen()) {
+        return unguarded({LockProblem::Kind::System, errno}, path);
+    }
+    Found found;
+    for (int round = 0;
+         round < kLockAttempts && !found.fd.isOpen() && !found.holder && !found.problem; ++round) {
+        found =
+            openLockFile(folder.get(), parts.name.constData(), historyExists ? &history : nullptr);
+        if (found.fd.isOpen()) {
+            found = tryLock(folder.get(), parts.name.constData(), std::move(found));
+        }
+    }
+    if (found.problem || (!found.fd.isOpen() && !found.holder)) {
+        return unguarded(found.problem.value_or(LockProblem{LockProblem::Kind::System, EAGAIN}),
+                         path);
+    }
+    mSocketPath = socketPath(found.file);
+    if (found.holder) {
+        return askHolderForward(*found.holder);
+    }
+    mLock = std::move(found.fd);
+    struct statfs system {};
+    if (calls().fstatfs(mLock.get(), &system) == 0 && system.f_type == kFuseMagic) {
+        mProblem = LockProblem{LockProblem::Kind::LocalOnly, 0};
+    }
+    return PreviousInstance::None;
+}
+
 void SingleInstance::release()
 {
-    if (mListener >= 0) {
+    if (mListener.isOpen()) {
         delete mNotifier;
         mNotifier = nullptr;
-        ::close(mListener);
-        mListener = -1;
-        ::unlink(mSocketPath.constData());
+        mListener.reset();
+        // Gone with the lock: a socket left behind is replaced by the next holder.
+        calls().unlinkat(AT_FDCWD, mSocketPath.constData(), 0);
     }
-    if (mLock >= 0) {
-        ::close(mLock);
-        mLock = -1;
-    }
+    mLock.reset();
     mRaise.stop();
 }
 
 void SingleInstance::listen()
 {
-    if (mLock < 0 || mListener >= 0) {
+    if (!mLock.isOpen() || mListener.isOpen()) {
         return;
     }
     sockaddr_un address{};
@@ -381,28 +327,29 @@ void SingleInstance::listen()
                              "bring this window to the front");
         return;
     }
-    // Only the holder of the lock removes what a crashed copy, or anyone, left at the path.
-    ::unlink(mSocketPath.constData());
-    mListener = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-    if (mListener < 0 ||
-        ::bind(mListener, reinterpret_cast<const sockaddr*>(&address), sizeof(address)) != 0 ||
-        ::listen(mListener, kBacklog) != 0) {
+    // Only the holder of the lock removes what a crashed copy, or anyone, left at the path; what
+    // cannot be removed makes the bind fail, which is told.
+    calls().unlinkat(AT_FDCWD, mSocketPath.constData(), 0);
+    mListener =
+        posix::Descriptor(calls().socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
+    if (!mListener.isOpen() ||
+        calls().bind(mListener.get(), reinterpret_cast<const sockaddr*>(&address),
+                     sizeof(address)) != 0 ||
+        calls().listen(mListener.get(), kBacklog) != 0) {
         warn("cannot listen on", mSocketPath, errno);
-        if (mListener >= 0) {
-            ::close(mListener);
-            mListener = -1;
-        }
+        mListener.reset();
         return;
     }
-    mNotifier = new QSocketNotifier(mListener, QSocketNotifier::Read, this);
+    mNotifier = new QSocketNotifier(mListener.get(), QSocketNotifier::Read, this);
     connect(mNotifier, &QSocketNotifier::activated, this, [this] {
         int knocks = 0;
-        int peer = -1;
-        while (knocks < kMostKnocksAtOnce &&
-               (peer = ::accept4(mListener, nullptr, nullptr, SOCK_CLOEXEC)) >= 0) {
-            readToken(peer);
-            ::close(peer);
-            ++knocks;
+        for (; knocks < kMostKnocksAtOnce; ++knocks) {
+            const posix::Descriptor peer(
+                calls().accept4(mListener.get(), nullptr, nullptr, SOCK_CLOEXEC));
+            if (!peer.isOpen()) {
+                break;
+            }
+            readToken(peer.get());
         }
         if (knocks > 0) {
             knock();
@@ -416,8 +363,9 @@ void SingleInstance::readToken(int peer)
     qsizetype got = 0;
     pollfd waiting{peer, POLLIN, 0};
     // Until the start closes its end; one that says nothing soon is heard without a token.
-    while (got < static_cast<qsizetype>(text.size()) && ::poll(&waiting, 1, kTokenWaitMs) > 0) {
-        const ssize_t read = ::recv(peer, text.data() + got, text.size() - got, MSG_DONTWAIT);
+    while (got < static_cast<qsizetype>(text.size()) &&
+           calls().poll(&waiting, 1, kTokenWaitMs) > 0) {
+        const ssize_t read = calls().recv(peer, text.data() + got, text.size() - got, MSG_DONTWAIT);
         if (read <= 0) {
             break;
         }

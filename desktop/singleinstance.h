@@ -1,10 +1,13 @@
 #pragma once
 
+#include "posix/descriptor.h"
+
 #include <QByteArray>
 #include <QElapsedTimer>
 #include <QObject>
 #include <QTimer>
 #include <optional>
+#include <sys/stat.h>
 
 class QSocketNotifier;
 
@@ -69,17 +72,25 @@ signals:
     void activationRequested(const QByteArray& token);
 
 private:
+    struct Found;
+    // The lock file, opened for writing, made if missing; or who holds it, when this user
+    // cannot write it.
+    static Found openLockFile(int folder, const char* name, const struct stat* history);
+    // The lock on the lock file found open; or who holds it.
+    static Found tryLock(int folder, const char* name, Found opened);
+    // Asks the running copy to come to the front: the answer of previousInstance().
+    [[nodiscard]] PreviousInstance askHolderForward(pid_t holder) const;
+    PreviousInstance unguarded(LockProblem problem, const QByteArray& path);
+
     void knock();
     // Keeps the activation token that a start sent, if it sends one.
     void readToken(int peer);
 
-    PreviousInstance unguarded(LockProblem problem, const QByteArray& path);
-
     QByteArray mHistoryFile;
-    int mLock = -1;
+    posix::Descriptor mLock;
     std::optional<LockProblem> mProblem;
     QByteArray mSocketPath;
-    int mListener = -1;
+    posix::Descriptor mListener;
     QSocketNotifier* mNotifier = nullptr;
     QTimer mRaise;
     QElapsedTimer mFirstKnock;

@@ -1,5 +1,7 @@
 #include "desktop/standardstreams.h"
 
+#include "posix/systemcalls.h"
+
 #include <cerrno>
 #include <fcntl.h>
 #include <initializer_list>
@@ -10,9 +12,11 @@ namespace desktop {
 void openClosedStandardStreams()
 {
     for (const int stream : {STDIN_FILENO, STDOUT_FILENO, STDERR_FILENO}) {
-        // The system gives the lowest free number: the closed stream's own.
-        if (::fcntl(stream, F_GETFD) < 0 && errno == EBADF) {
-            ::open("/dev/null", O_RDWR);
+        struct stat status {};
+        // The system gives the lowest free number: the closed stream's own. Kept open for the
+        // whole run, as the stream it stands for.
+        if (posix::calls().fstat(stream, &status) != 0 && errno == EBADF) {
+            posix::calls().open("/dev/null", O_RDWR, 0);
         }
     }
 }

@@ -1,22 +1,26 @@
 #include "desktop/terminationsignals.h"
 
+#include "posix/descriptor.h"
+#include "posix/systemcalls.h"
+
 #include <QSocketNotifier>
-#include <sys/socket.h>
-#include <unistd.h>
 
 namespace desktop {
 
 namespace {
 
+using posix::calls;
+
 // The handler may only write to a descriptor: the number travels to the event loop through a
 // pair of connected sockets.
-std::array<int, 2> gPipe{-1, -1};
+std::array<posix::Descriptor, 2> gPipe;
 constexpr std::array kSignals{SIGTERM, SIGINT, SIGHUP};
 
 void onSignal(int signalNumber)
 {
     const auto byte = static_cast<unsigned char>(signalNumber);
-    [[maybe_unused]] const ssize_t written = ::write(gPipe[0], &byte, 1);
+    // A signal that finds the pipe full is one of many already waiting to be handled.
+    calls().write(gPipe[0].get(), &byte, 1);
 }
 
 } // namespace
@@ -26,15 +30,18 @@ TerminationSignals::TerminationSignals(QObject* parent)
     , mNotifier(nullptr)
 {
     for (std::size_t i = 0; i < kSignals.size(); ++i) {
-        ::sigaction(kSignals[i], nullptr, &mPrevious[i]);
+        calls().sigaction(kSignals[i], nullptr, &mPrevious[i]);
     }
-    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0, gPipe.data()) != 0) {
+    std::array<int, 2> ends{-1, -1};
+    if (calls().socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0, ends.data()) !=
+        0) {
         return;
     }
-    mNotifier = new QSocketNotifier(gPipe[1], QSocketNotifier::Read, this);
+    gPipe = {posix::Descriptor(ends[0]), posix::Descriptor(ends[1])};
+    mNotifier = new QSocketNotifier(gPipe[1].get(), QSocketNotifier::Read, this);
     connect(mNotifier, &QSocketNotifier::activated, this, [this] {
         unsigned char byte = 0;
-        if (::read(gPipe[1], &byte, 1) == 1) {
+        if (calls().read(gPipe[1].get(), &byte, 1) == 1) {
             emit received(byte);
         }
     });
@@ -44,7 +51,7 @@ TerminationSignals::TerminationSignals(QObject* parent)
     action.sa_flags = SA_RESTART;
     for (std::size_t i = 0; i < kSignals.size(); ++i) {
         if (mPrevious[i].sa_handler != SIG_IGN) {
-            ::sigaction(kSignals[i], &action, nullptr);
+            calls().sigaction(kSignals[i], &action, nullptr);
         }
     }
 }
@@ -52,19 +59,16 @@ TerminationSignals::TerminationSignals(QObject* parent)
 TerminationSignals::~TerminationSignals()
 {
     for (std::size_t i = 0; i < kSignals.size(); ++i) {
-        ::sigaction(kSignals[i], &mPrevious[i], nullptr);
+        calls().sigaction(kSignals[i], &mPrevious[i], nullptr);
     }
-    for (int& fd : gPipe) {
-        if (fd >= 0) {
-            ::close(fd);
-            fd = -1;
-        }
+    for (posix::Descriptor& end : gPipe) {
+        end.reset();
     }
 }
 
 int TerminationSignals::descriptor() const
 {
-    return gPipe[1];
+    return gPipe[1].get();
 }
 
 } // namespace desktop

@@ -1,24 +1,24 @@
 #include "history/filestore.h"
 
-#include "history/descriptor.h"
+#include "posix/files.h"
+#include "posix/systemcalls.h"
 
 #include <QFile>
 #include <QList>
 #include <QRandomGenerator>
-#include <array>
-#include <cerrno>
-#include <climits>
 #include <cstdint>
-#include <dirent.h>
 #include <fcntl.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
-#include <sys/xattr.h>
-#include <unistd.h>
 
 namespace filestore {
 
 namespace {
+
+using posix::calls;
+using posix::Descriptor;
+using posix::Error;
+using posix::systemError;
 
 constexpr qsizetype kReadChunk = qsizetype{64} * 1024;
 // A file of at least half a huge page is read into huge pages: a full history then costs the
@@ -31,18 +31,6 @@ constexpr mode_t kGroupBits = S_IRWXG;
 constexpr int kNameAttempts = 16;
 // Extended attributes that the system's security modules set on every new file themselves.
 constexpr QByteArrayView kSecurityNamespace = "security.";
-
-int openAt(int folder, const char* name, int flags, mode_t mode)
-{
-    return ::openat(folder, name, flags, mode);
-}
-
-SystemCalls gCalls{openAt, ::write, ::fdatasync, ::fsync, ::linkat, ::renameat, ::fsetxattr};
-
-FileError systemError(int code = errno)
-{
-    return {FileError::Kind::System, code};
-}
 
 // size bytes, not yet written, to read a file into.
 QByteArray readBuffer(qsizetype size)
@@ -57,29 +45,11 @@ QByteArray readBuffer(qsizetype size)
     const auto address = reinterpret_cast<std::uintptr_t>(block.constData());
     const auto skip = static_cast<qsizetype>((kHugePage - address % kHugePage) % kHugePage);
     // Advice only: a system without huge pages to give uses small ones, as for any block.
-    ::madvise(block.data() + skip, static_cast<std::size_t>(pages), MADV_HUGEPAGE);
+    calls().madvise(block.data() + skip, static_cast<std::size_t>(pages), MADV_HUGEPAGE);
     // Removing the start of a block moves where it begins and copies nothing.
     block.remove(0, skip);
     block.truncate(size);
     return block;
-}
-
-std::optional<FileError> writeAll(int fd, const QByteArray& bytes)
-{
-    const char* data = bytes.constData();
-    qsizetype left = bytes.size();
-    while (left > 0) {
-        const ssize_t written = gCalls.write(fd, data, static_cast<std::size_t>(left));
-        if (written < 0 && errno == EINTR) {
-            continue;
-        }
-        if (written <= 0) {
-            return systemError(written < 0 ? errno : EIO);
-        }
-        data += written;
-        left -= written;
-    }
-    return std::nullopt;
 }
 
 // The bytes that a list or get call of extended attributes gives: asked for the size, then
@@ -121,36 +91,35 @@ bool systemSet(const QByteArray& name)
 // Gives the new file fd what the old file had: its owner and group where the system lets us,
 // every extended attribute (the access list is one) and no other, and its permissions. Where the
 // group cannot be kept, the new group gets no access: no one gains access by a save.
-std::optional<FileError> takeOverAttributes(int fd, const QByteArray& oldPath,
-                                            const struct stat& old)
+std::optional<Error> takeOverAttributes(int fd, const QByteArray& oldPath, const struct stat& old)
 {
     struct stat now {};
-    if (::fstat(fd, &now) != 0) {
+    if (calls().fstat(fd, &now) != 0) {
         return systemError();
     }
     bool groupKept = now.st_gid == old.st_gid;
     if (now.st_uid != old.st_uid || !groupKept) {
-        groupKept = ::fchown(fd, old.st_uid, old.st_gid) == 0 ||
-                    ::fchown(fd, static_cast<uid_t>(-1), old.st_gid) == 0;
+        groupKept = calls().fchown(fd, old.st_uid, old.st_gid) == 0 ||
+                    calls().fchown(fd, static_cast<uid_t>(-1), old.st_gid) == 0;
     }
     const std::optional<QByteArray> oldList = attributeBytes([&](char* list, std::size_t size) {
-        return ::llistxattr(oldPath.constData(), list, size);
+        return calls().llistxattr(oldPath.constData(), list, size);
     });
-    const std::optional<QByteArray> newList =
-        attributeBytes([&](char* list, std::size_t size) { return ::flistxattr(fd, list, size); });
+    const std::optional<QByteArray> newList = attributeBytes(
+        [&](char* list, std::size_t size) { return calls().flistxattr(fd, list, size); });
     if (!oldList || !newList) {
         return systemError();
     }
     const QList<QByteArray> oldNames = attributeNames(*oldList);
     for (const QByteArray& name : oldNames) {
         const std::optional<QByteArray> value = attributeBytes([&](char* bytes, std::size_t size) {
-            return ::lgetxattr(oldPath.constData(), name.constData(), bytes, size);
+            return calls().lgetxattr(oldPath.constData(), name.constData(), bytes, size);
         });
         if (!value) {
             return systemError();
         }
-        if (gCalls.fsetxattr(fd, name.constData(), value->constData(),
-                             static_cast<std::size_t>(value->size()), 0) != 0 &&
+        if (calls().fsetxattr(fd, name.constData(), value->constData(),
+                              static_cast<std::size_t>(value->size()), 0) != 0 &&
             !systemSet(name)) {
             return systemError();
         }
@@ -158,13 +127,13 @@ std::optional<FileError> takeOverAttributes(int fd, const QByteArray& oldPath,
     // An access list that the folder gives every new file, which the old file did not have,
     // would widen the access.
     for (const QByteArray& name : attributeNames(*newList)) {
-        if (!oldNames.contains(name) && ::fremovexattr(fd, name.constData()) != 0 &&
+        if (!oldNames.contains(name) && calls().fremovexattr(fd, name.constData()) != 0 &&
             !systemSet(name)) {
             return systemError();
         }
     }
     const mode_t mode = (old.st_mode & 07777U) & (groupKept ? ~mode_t{0} : ~kGroupBits);
-    if (::fchmod(fd, mode) != 0) {
+    if (calls().fchmod(fd, mode) != 0) {
         return systemError();
     }
     return std::nullopt;
@@ -184,25 +153,15 @@ QByteArray temporaryName(const QByteArray& prefix, int attempt)
 // files, and only what the folder lets us remove.
 void removeLeftovers(int folder, const QByteArray& prefix)
 {
-    const int fd = ::openat(folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    DIR* entries = fd >= 0 ? ::fdopendir(fd) : nullptr;
-    if (entries == nullptr) {
-        if (fd >= 0) {
-            ::close(fd);
-        }
-        return;
-    }
     const QByteArray others = prefix + '.';
-    while (const dirent* entry = ::readdir(entries)) {
-        const QByteArrayView name(entry->d_name);
+    for (const QByteArray& name : posix::listFolder(folder)) {
         struct stat status {};
         if ((name == prefix || name.startsWith(others)) &&
-            ::fstatat(folder, entry->d_name, &status, AT_SYMLINK_NOFOLLOW) == 0 &&
-            S_ISREG(status.st_mode) && status.st_uid == ::geteuid()) {
-            ::unlinkat(folder, entry->d_name, 0);
+            calls().fstatat(folder, name.constData(), &status, AT_SYMLINK_NOFOLLOW) == 0 &&
+            S_ISREG(status.st_mode) && status.st_uid == calls().geteuid()) {
+            calls().unlinkat(folder, name.constData(), 0);
         }
     }
-    ::closedir(entries);
 }
 
 // What the old file is, when there is one: the new file takes over its attributes.
@@ -222,39 +181,38 @@ bool unsupported(int code)
 // name only when it is complete; Unsupported: the file system has no unnamed files, or there is
 // no /proc to name one through. On success, name holds the name it has in the folder.
 Outcome writeTemporary(int folder, const QByteArray& prefix, const QByteArray& bytes,
-                       const OldFile& old, bool unnamed, QByteArray& name, FileError& error)
+                       const OldFile& old, bool unnamed, QByteArray& name, Error& error)
 {
     int attempt = 0;
-    int fd = -1;
+    Descriptor file;
     if (unnamed) {
-        fd = gCalls.openat(folder, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, kNewFileMode);
+        file = posix::openAt(folder, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, kNewFileMode);
     } else {
         do {
             name = temporaryName(prefix, attempt);
-            fd = gCalls.openat(folder, name.constData(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC,
-                               kNewFileMode);
-        } while (fd < 0 && errno == EEXIST && ++attempt < kNameAttempts);
+            file = posix::openAt(folder, name.constData(),
+                                 O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, kNewFileMode);
+        } while (!file.isOpen() && errno == EEXIST && ++attempt < kNameAttempts);
     }
-    const Descriptor file(fd);
     if (!file.isOpen()) {
         error = systemError();
         return unnamed && unsupported(error.code) ? Outcome::Unsupported : Outcome::Failed;
     }
-    std::optional<FileError> failed;
+    std::optional<Error> failed;
     if (old.status) {
         failed = takeOverAttributes(file.get(), old.path, *old.status);
     }
     if (!failed) {
-        failed = writeAll(file.get(), bytes);
+        failed = posix::writeAll(file.get(), bytes);
     }
     // Flushed before it takes the old file's place, so a power cut never leaves a short file.
-    if (!failed && gCalls.fdatasync(file.get()) != 0) {
+    if (!failed && calls().fdatasync(file.get()) != 0) {
         failed = systemError();
     }
     if (failed) {
         error = *failed;
         if (!unnamed) {
-            ::unlinkat(folder, name.constData(), 0);
+            calls().unlinkat(folder, name.constData(), 0);
         }
         return Outcome::Failed;
     }
@@ -265,8 +223,8 @@ Outcome writeTemporary(int folder, const QByteArray& prefix, const QByteArray& b
     int linked = -1;
     do {
         name = temporaryName(prefix, attempt);
-        linked =
-            gCalls.linkat(AT_FDCWD, self.constData(), folder, name.constData(), AT_SYMLINK_FOLLOW);
+        linked = calls().linkat(AT_FDCWD, self.constData(), folder, name.constData(),
+                                AT_SYMLINK_FOLLOW);
     } while (linked != 0 && errno == EEXIST && ++attempt < kNameAttempts);
     if (linked != 0) {
         error = systemError();
@@ -277,47 +235,11 @@ Outcome writeTemporary(int folder, const QByteArray& prefix, const QByteArray& b
 
 } // namespace
 
-SystemCalls& systemCalls()
-{
-    return gCalls;
-}
-
-PathParts splitPath(const QByteArray& path)
-{
-    const qsizetype slash = path.lastIndexOf('/');
-    if (slash < 0) {
-        return {".", path};
-    }
-    return {path.left(qMax(slash, qsizetype{1})), path.mid(slash + 1)};
-}
-
-ResolvedPath resolvedFile(const QByteArray& path)
-{
-    constexpr int kMostLinks = 40; // as the system follows them
-    QByteArray file = path;
-    for (int followed = 0; followed <= kMostLinks; ++followed) {
-        struct stat status {};
-        if (::lstat(file.constData(), &status) != 0 || !S_ISLNK(status.st_mode)) {
-            return {file, std::nullopt};
-        }
-        std::array<char, PATH_MAX> name{};
-        const ssize_t length = ::readlink(file.constData(), name.data(), name.size());
-        if (length < 0 || static_cast<std::size_t>(length) >= name.size()) {
-            return {file, systemError(length < 0 ? errno : ENAMETOOLONG)};
-        }
-        const QByteArray target(name.data(), length);
-        // A relative link names a file beside the link.
-        const qsizetype slash = file.lastIndexOf('/');
-        file = target.startsWith('/') || slash < 0 ? target : file.left(slash + 1) + target;
-    }
-    return {file, systemError(ELOOP)};
-}
-
 ReadResult readWhole(const QString& path)
 {
     // Opened without blocking, so a FIFO cannot hold the program before it is refused.
-    const Descriptor file(
-        ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    const Descriptor file(calls().open(QFile::encodeName(path).constData(),
+                                       O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0));
     if (!file.isOpen()) {
         if (errno == ENOENT) {
             return {};
@@ -325,11 +247,11 @@ ReadResult readWhole(const QString& path)
         return {{}, systemError()};
     }
     struct stat status {};
-    if (::fstat(file.get(), &status) != 0) {
+    if (calls().fstat(file.get(), &status) != 0) {
         return {{}, systemError()};
     }
     if (!S_ISREG(status.st_mode)) {
-        return {{}, FileError{FileError::Kind::NotRegularFile, 0}};
+        return {{}, Error{Error::Kind::NotRegularFile, 0}};
     }
     // Room for the whole file and one byte more, so that the read that finds its end needs no
     // new block; only a file that grows while it is read makes the block grow.
@@ -339,8 +261,8 @@ ReadResult readWhole(const QString& path)
         if (used == bytes.size()) {
             bytes.resize(used + kReadChunk);
         }
-        const ssize_t got =
-            ::read(file.get(), bytes.data() + used, static_cast<std::size_t>(bytes.size() - used));
+        const ssize_t got = calls().read(file.get(), bytes.data() + used,
+                                         static_cast<std::size_t>(bytes.size() - used));
         if (got < 0 && errno == EINTR) {
             continue;
         }
@@ -349,7 +271,7 @@ ReadResult readWhole(const QString& path)
         }
         used += got;
         if (used > kMaxFileSize) {
-            return {{}, FileError{FileError::Kind::TooLarge, 0}};
+            return {{}, Error{Error::Kind::TooLarge, 0}};
         }
         if (got == 0) {
             bytes.truncate(used);
@@ -358,25 +280,25 @@ ReadResult readWhole(const QString& path)
     }
 }
 
-std::optional<FileError> replaceAtomically(const QString& path, const QByteArray& bytes)
+std::optional<Error> replaceAtomically(const QString& path, const QByteArray& bytes)
 {
     // A file that the next start would refuse to read is never written.
     if (bytes.size() > kMaxFileSize) {
-        return FileError{FileError::Kind::TooLarge, 0};
+        return Error{Error::Kind::TooLarge, 0};
     }
-    const ResolvedPath target = resolvedFile(QFile::encodeName(path));
+    const posix::ResolvedPath target = posix::resolvedFile(QFile::encodeName(path));
     if (target.error) {
         return target.error;
     }
-    const PathParts parts = splitPath(target.path);
+    const posix::PathParts parts = posix::splitPath(target.path);
     OldFile old{target.path, std::nullopt};
     struct stat status {};
-    if (::stat(target.path.constData(), &status) == 0) {
+    if (calls().fstatat(AT_FDCWD, target.path.constData(), &status, 0) == 0) {
         if (!S_ISREG(status.st_mode)) {
-            return FileError{FileError::Kind::NotRegularFile, 0};
+            return Error{Error::Kind::NotRegularFile, 0};
         }
         // A file the user made read-only is not replaced behind its back.
-        if (::access(target.path.constData(), W_OK) != 0) {
+        if (calls().access(target.path.constData(), W_OK) != 0) {
             return systemError();
         }
         old.status = status;
@@ -384,14 +306,14 @@ std::optional<FileError> replaceAtomically(const QString& path, const QByteArray
         return systemError();
     }
 
-    const Descriptor folder(::open(parts.folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    const Descriptor folder = posix::openFolder(parts.folder);
     if (!folder.isOpen()) {
         return systemError();
     }
     const QByteArray prefix = '.' + parts.name + ".saving";
     removeLeftovers(folder.get(), prefix);
     QByteArray temporary;
-    FileError error;
+    Error error;
     Outcome outcome = writeTemporary(folder.get(), prefix, bytes, old, true, temporary, error);
     if (outcome == Outcome::Unsupported) {
         outcome = writeTemporary(folder.get(), prefix, bytes, old, false, temporary, error);
@@ -399,15 +321,15 @@ std::optional<FileError> replaceAtomically(const QString& path, const QByteArray
     if (outcome != Outcome::Written) {
         return error;
     }
-    if (gCalls.renameat(folder.get(), temporary.constData(), folder.get(),
-                        parts.name.constData()) != 0) {
-        const FileError renameError = systemError();
-        ::unlinkat(folder.get(), temporary.constData(), 0);
+    if (calls().renameat(folder.get(), temporary.constData(), folder.get(),
+                         parts.name.constData()) != 0) {
+        const Error renameError = systemError();
+        calls().unlinkat(folder.get(), temporary.constData(), 0);
         return renameError;
     }
     // The rename is only in the folder's memory until the folder is flushed: a power cut before
     // that could bring back the old file. A folder that cannot be flushed does not undo it.
-    gCalls.fsync(folder.get());
+    calls().fsync(folder.get());
     return std::nullopt;
 }
 

@@ -1,5 +1,6 @@
 #include "history/historyfile.h"
 
+#include "history/filestore.h"
 #include "history/profiledocument.h"
 
 #include <array>
@@ -74,8 +75,7 @@ public:
         if (bytes == mRead) {
             return std::nullopt;
         }
-        if (const std::optional<filestore::FileError> error =
-                filestore::replaceAtomically(mPath, bytes)) {
+        if (const std::optional<posix::Error> error = filestore::replaceAtomically(mPath, bytes)) {
             return Failure{Failure::Kind::Unwritable, mPath, {}, *error};
         }
         return std::nullopt;
@@ -97,7 +97,7 @@ private:
     QString mPath;
     QByteArray mRead;
     ProfileDocument mDocument;
-    std::optional<filestore::FileError> mReadError;
+    std::optional<posix::Error> mReadError;
     bool mUnknownEncoding = false;
 };
 

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "history/filestore.h"
 #include "history/historylines.h"
+#include "posix/error.h"
 
 #include <QByteArrayView>
 #include <QString>
@@ -24,9 +24,9 @@ struct Failure {
     enum class Kind { DamagedCount, Unreadable, UnknownEncoding, Unwritable, Full };
     Kind kind;
     QString path;
-    QByteArray storedCount;      // DamagedCount: the count as the file has it; Full: the count
-    filestore::FileError reason; // Unreadable, Unwritable
-    qint32 adding = 0;           // Full: the lines to save
+    QByteArray storedCount; // DamagedCount: the count as the file has it; Full: the count
+    posix::Error reason;    // Unreadable, Unwritable
+    qint32 adding = 0;      // Full: the lines to save
 };
 
 struct CountResult {
@@ -41,7 +41,7 @@ struct LoadResult {
 };
 
 struct SaveResult {
-    qint32 storedCount = 0;
+    qint32 countBefore = 0; // the count that the file held when the save read it
     std::optional<Failure> failure;
 };
 

@@ -1,27 +1,25 @@
 #include "history/journal.h"
 
-#include "history/descriptor.h"
+#include "history/filestore.h"
+#include "posix/files.h"
+#include "posix/locks.h"
+#include "posix/process.h"
+#include "posix/systemcalls.h"
 
 #include <QFile>
 #include <algorithm>
-#include <array>
 #include <atomic>
-#include <cctype>
-#include <cerrno>
-#include <condition_variable>
-#include <dirent.h>
 #include <fcntl.h>
-#include <mutex>
-#include <sys/stat.h>
 #include <system_error>
 #include <thread>
 #include <tuple>
-#include <unistd.h>
 #include <vector>
 
 namespace history {
 
 namespace {
+
+using posix::calls;
 
 constexpr QByteArrayView kHeader = "qelvo journal 1\n";
 constexpr QByteArrayView kSuffix = ".journal";
@@ -33,123 +31,35 @@ constexpr char kSaving = 's';
 constexpr char kSettled = '=';
 // A line shown is one that the program drew: printable ASCII, never longer than a value.
 constexpr qsizetype kLongestLine = 255;
-// Enough of a machine's or a boot's identity to tell them apart.
-constexpr qsizetype kIdentityDigits = 8;
-// The start time's field in /proc/PID/stat (the 22nd), counted from the state after the command.
-constexpr int kStartTimeField = 19;
-constexpr mode_t kReadWriteBits = 0666;
-constexpr mode_t kGroupBits = 070;
+constexpr mode_t kNewFileMode = 0666; // narrowed by the umask, as for any new file
 
 // Runs started in this process: each journal it opens has a name of its own.
 std::atomic<int> gRuns{0};
 
-filestore::FileError systemError(int code = errno)
+// The run that wrote a journal, from the journal's name without prefix and suffix: the process
+// and, after a last '-', the process's count of runs.
+std::optional<posix::ProcessIdentity> runOf(QByteArrayView name)
 {
-    return {filestore::FileError::Kind::System, code};
+    const qsizetype dash = name.lastIndexOf('-');
+    bool number = false;
+    if (dash < 0) {
+        return std::nullopt;
+    }
+    [[maybe_unused]] const int run = name.sliced(dash + 1).toInt(&number);
+    return number ? posix::ProcessIdentity::parsed(name.first(dash)) : std::nullopt;
 }
 
-// The first line of a small file of the system's, such as /proc/self/stat.
-QByteArray firstLine(const char* path)
+// Whether a live run holds its journal at name. A run holds a lock on its journal while it
+// lives; a journal that cannot be asked counts as held.
+bool heldByLiveRun(int folder, const char* name)
 {
-    const filestore::Descriptor file(::open(path, O_RDONLY | O_CLOEXEC));
-    std::array<char, 512> text{};
-    const ssize_t got = file.get() < 0 ? -1 : ::read(file.get(), text.data(), text.size());
-    if (got <= 0) {
-        return {};
+    const posix::Descriptor journal =
+        posix::openAt(folder, name, O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+    if (!journal.isOpen()) {
+        return true;
     }
-    const QByteArray bytes(text.data(), got);
-    return bytes.left(bytes.indexOf('\n')).trimmed();
-}
-
-// The first hexadecimal digits of an identity such as a machine's or a boot's.
-QByteArray hexDigits(const QByteArray& text)
-{
-    QByteArray digits;
-    for (const char c : text) {
-        if (digits.size() < kIdentityDigits && std::isxdigit(static_cast<unsigned char>(c))) {
-            digits += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-        }
-    }
-    return digits.size() == kIdentityDigits ? digits : QByteArray("0");
-}
-
-QByteArray machineIdentity()
-{
-    QByteArray machine = firstLine("/etc/machine-id");
-    if (machine.isEmpty()) {
-        std::array<char, 256> host{};
-        ::gethostname(host.data(), host.size() - 1);
-        machine = QByteArray::number(qHash(QByteArrayView(host.data())), 16).rightJustified(8, '0');
-    }
-    return hexDigits(machine);
-}
-
-// When a process started, in clock ticks since the boot: with its number, it names the process
-// once and for all. Empty when there is no such process.
-QByteArray processStart(qint64 pid)
-{
-    const QByteArray stat = firstLine(("/proc/" + QByteArray::number(pid) + "/stat").constData());
-    const qsizetype command = stat.lastIndexOf(')');
-    if (command < 0) {
-        return {};
-    }
-    const QList<QByteArray> fields = stat.mid(command + 2).split(' ');
-    return fields.value(kStartTimeField);
-}
-
-// Who wrote a journal: machine, boot, process and its start, and the process's count of runs.
-struct Run {
-    QByteArray machine;
-    QByteArray boot;
-    qint64 pid = 0;
-    QByteArray start;
-
-    static Run thisOne()
-    {
-        const qint64 pid = ::getpid();
-        // Without /proc the start is not known: the lock alone then tells that the run lives.
-        const QByteArray start = processStart(pid);
-        return {machineIdentity(), hexDigits(firstLine("/proc/sys/kernel/random/boot_id")), pid,
-                start.isEmpty() ? QByteArray("0") : start};
-    }
-    [[nodiscard]] QByteArray name(int run) const
-    {
-        return machine + '-' + boot + '-' + QByteArray::number(pid) + '-' + start + '-' +
-               QByteArray::number(run);
-    }
-    // The run named, or nothing for a name that no journal has.
-    static std::optional<Run> named(QByteArrayView name)
-    {
-        const QList<QByteArray> parts = name.toByteArray().split('-');
-        bool pid = false;
-        bool run = false;
-        if (parts.size() != 5 || parts[3].isEmpty()) {
-            return std::nullopt;
-        }
-        Run found{parts[0], parts[1], parts[2].toLongLong(&pid), parts[3]};
-        parts[4].toInt(&run);
-        return pid && run ? std::optional(found) : std::nullopt;
-    }
-};
-
-// Whether the journal was left by a run that has ended. A journal of another machine is left to
-// that machine: whether its run still lives cannot be told from here.
-bool leftByEndedRun(const Run& run, const Run& self, int folder, const char* name)
-{
-    if (run.machine != self.machine) {
-        return false;
-    }
-    // A run that lives holds a lock on its journal; a lock cannot tell across every file system,
-    // the process's own start time can.
-    const filestore::Descriptor journal(::openat(folder, name, O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
-    struct flock lock {};
-    lock.l_type = F_WRLCK;
-    lock.l_whence = SEEK_SET;
-    if (journal.get() < 0 || ::fcntl(journal.get(), F_GETLK, &lock) != 0 ||
-        lock.l_type != F_UNLCK) {
-        return false;
-    }
-    return run.boot != self.boot || processStart(run.pid) != run.start;
+    const posix::LockHolder holder = posix::lockHolder(journal.get());
+    return holder.pid || holder.error;
 }
 
 bool isLine(QByteArrayView text)
@@ -173,36 +83,28 @@ bool savedAfter(const QList<QByteArray>& lines, qint64 after, const HistoryLines
     return true;
 }
 
-// Gives a file made for the history the history's permissions and group, as a save gives them
-// to the history itself, so that whoever may write the history may take the file over.
-void madeLikeHistory(int fd, int folder, const QByteArray& history)
+// Takes the lock that tells other starts the journal's run lives. A file system that keeps no
+// locks (NFS without its lock daemon) leaves that to the journal's name, which names the run.
+std::optional<posix::Error> holdJournal(int fd)
 {
-    struct stat status {};
-    if (::fstatat(folder, history.constData(), &status, 0) != 0) {
-        return;
-    }
-    const bool groupKept =
-        ::fchown(fd, ::geteuid() == 0 ? status.st_uid : static_cast<uid_t>(-1), status.st_gid) == 0;
-    ::fchmod(fd, status.st_mode & kReadWriteBits & (groupKept ? ~mode_t{0} : ~kGroupBits));
+    std::optional<posix::Error> error = posix::lockWhole(fd);
+    return error && error->code == ENOLCK ? std::nullopt : error;
 }
 
 } // namespace
 
-// Flushes the journal to the storage off the window's thread, soon after each record.
+// Flushes the journal to the storage off the window's thread, soon after each record. It
+// borrows the descriptors of the journal, which stops it before closing them.
 class Journal::Flusher {
 public:
-    // Takes over folder, whose new entry reaches the storage first.
     Flusher(int fd, int folder)
         : mThread([this, fd, folder] { run(fd, folder); })
     {
     }
     ~Flusher()
     {
-        {
-            const std::lock_guard guard(mLock);
-            mStop = true;
-        }
-        mWake.notify_one();
+        mState.fetch_or(kStop);
+        mState.notify_one();
         mThread.join();
     }
     Flusher(const Flusher&) = delete;
@@ -210,63 +112,54 @@ public:
 
     void poke()
     {
-        {
-            const std::lock_guard guard(mLock);
-            mDirty = true;
+        if (mState.fetch_or(kDirty) == 0) {
+            mState.notify_one();
         }
-        mWake.notify_one();
     }
+    // The error of the first flush that failed, 0 for none.
+    [[nodiscard]] int failure() const { return mFailure.load(); }
 
 private:
+    static constexpr int kDirty = 1; // records written since the last flush
+    static constexpr int kStop = 2;
+
     void run(int fd, int folder)
     {
-        ::fsync(folder);
-        ::close(folder);
-        std::unique_lock guard(mLock);
-        for (;;) {
-            mWake.wait(guard, [this] { return mDirty || mStop; });
-            if (!mDirty) {
-                return;
+        // The journal's new name in the folder first. A folder that cannot be flushed (some file
+        // systems refuse) leaves it to the system's own writing back, as a save does.
+        calls().fsync(folder);
+        for (int state = 0; (state & kStop) == 0;) {
+            mState.wait(0);
+            state = mState.fetch_and(kStop);
+            if ((state & kDirty) != 0 && calls().fdatasync(fd) != 0 && mFailure.load() == 0) {
+                mFailure = errno;
             }
-            mDirty = false;
-            guard.unlock();
-            ::fdatasync(fd);
-            guard.lock();
         }
     }
 
-    std::mutex mLock;
-    std::condition_variable mWake;
-    bool mDirty = false;
-    bool mStop = false;
+    std::atomic<int> mState{0};
+    std::atomic<int> mFailure{0};
     std::thread mThread;
 };
 
 Journal::Journal() = default;
 
-Journal::~Journal()
-{
-    mFlusher.reset();
-    for (const int fd : {mFd, mFolder}) {
-        if (fd >= 0) {
-            ::close(fd);
-        }
-    }
-}
+Journal::~Journal() = default;
 
-std::optional<filestore::FileError> Journal::open(const QString& historyPath)
+std::optional<posix::Error> Journal::open(const QString& historyPath)
 {
-    const filestore::ResolvedPath history = filestore::resolvedFile(QFile::encodeName(historyPath));
+    const posix::ResolvedPath history = posix::resolvedFile(QFile::encodeName(historyPath));
     if (history.error) {
         return history.error;
     }
-    const filestore::PathParts parts = filestore::splitPath(history.path);
+    const posix::PathParts parts = posix::splitPath(history.path);
     mFolderPath = parts.folder;
     mPrefix = '.' + parts.name + '.';
-    mName = mPrefix + Run::thisOne().name(gRuns++) + kSuffix.toByteArray();
-    mFolder = ::open(parts.folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (mFolder < 0) {
-        return systemError();
+    mName = mPrefix + posix::ProcessIdentity::self().text() + '-' + QByteArray::number(gRuns++) +
+            kSuffix.toByteArray();
+    mFolder = posix::openFolder(parts.folder);
+    if (!mFolder.isOpen()) {
+        return posix::systemError();
     }
     mKept = true;
     return std::nullopt;
@@ -277,194 +170,203 @@ bool Journal::isKept() const
     return mKept;
 }
 
-std::optional<filestore::FileError> Journal::create()
+std::optional<posix::Error> Journal::create()
 {
-    if (!mKept || mFd >= 0) {
+    if (!mKept || mFile.isOpen()) {
         return std::nullopt;
     }
-    mFd = ::openat(mFolder, mName.constData(),
-                   O_WRONLY | O_CREAT | O_EXCL | O_APPEND | O_NOFOLLOW | O_CLOEXEC, kReadWriteBits);
-    if (mFd < 0) {
+    mFile = posix::openAt(mFolder.get(), mName.constData(),
+                          O_WRONLY | O_CREAT | O_EXCL | O_APPEND | O_NOFOLLOW | O_CLOEXEC,
+                          kNewFileMode);
+    if (!mFile.isOpen()) {
         mKept = false;
-        return systemError();
+        return posix::systemError();
     }
-    madeLikeHistory(mFd, mFolder, mPrefix.sliced(1, mPrefix.size() - 2));
-    watch();
-    return record(kHeader);
+    // Made like the history, so that whoever may write the history may take it over. Without a
+    // history yet, it is made as a new history will be, by the umask.
+    struct stat history {};
+    const QByteArray historyName = mPrefix.sliced(1, mPrefix.size() - 2);
+    std::optional<posix::Error> error;
+    if (calls().fstatat(mFolder.get(), historyName.constData(), &history, 0) == 0) {
+        error = posix::madeLike(mFile.get(), history);
+    }
+    if (!error) {
+        error = holdJournal(mFile.get());
+    }
+    if (!error) {
+        error = posix::writeAll(mFile.get(), kHeader);
+    }
+    if (error) {
+        return lost(*error);
+    }
+    startFlusher();
+    return std::nullopt;
 }
 
-void Journal::watch()
+void Journal::startFlusher()
 {
-    // Held while the run lives, for a start that looks for the journals of ended runs.
-    struct flock lock {};
-    lock.l_type = F_WRLCK;
-    lock.l_whence = SEEK_SET;
-    ::fcntl(mFd, F_SETLK, &lock);
     try {
-        mFlusher = std::make_unique<Flusher>(mFd, ::dup(mFolder));
+        mFlusher = std::make_unique<Flusher>(mFile.get(), mFolder.get());
     } catch (const std::system_error&) {
         // No thread: the records reach the storage as the system writes its pages back.
     }
 }
 
-QList<QByteArray> Journal::takeOver(const HistoryLines& stored, qsizetype room)
+QList<QByteArray> Journal::endedRuns() const
 {
-    if (!mKept || mUnsaved) {
-        return {};
-    }
-    // A descriptor of its own: one made by dup() would share the place reached in the folder.
-    const int listed = ::openat(mFolder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    DIR* entries = listed >= 0 ? ::fdopendir(listed) : nullptr;
-    if (entries == nullptr) {
-        if (listed >= 0) {
-            ::close(listed);
-        }
-        return {};
-    }
-    const Run self = Run::thisOne();
-    struct Left {
-        QByteArray name;
-        struct timespec modified;
-    };
-    std::vector<Left> left;
-    while (const dirent* entry = ::readdir(entries)) {
-        const QByteArrayView name(entry->d_name);
+    // The oldest run's first: by the time of their last record, then by name.
+    std::vector<std::tuple<qint64, qint64, QByteArray>> left;
+    const posix::ProcessIdentity self = posix::ProcessIdentity::self();
+    // A folder that cannot be listed hides the journals: they wait for a start that can list it.
+    for (const QByteArray& name : posix::listFolder(mFolder.get())) {
         if (!name.startsWith(mPrefix) || !name.endsWith(kSuffix) || name == mName) {
             continue;
         }
-        const std::optional<Run> run =
-            Run::named(name.sliced(mPrefix.size(), name.size() - mPrefix.size() - kSuffix.size()));
+        const std::optional<posix::ProcessIdentity> run = runOf(QByteArrayView(name).sliced(
+            mPrefix.size(), name.size() - mPrefix.size() - kSuffix.size()));
         struct stat status {};
-        if (run && leftByEndedRun(*run, self, mFolder, entry->d_name) &&
-            ::fstatat(mFolder, entry->d_name, &status, AT_SYMLINK_NOFOLLOW) == 0 &&
+        if (run && run->hasEnded(self) && !heldByLiveRun(mFolder.get(), name.constData()) &&
+            calls().fstatat(mFolder.get(), name.constData(), &status, AT_SYMLINK_NOFOLLOW) == 0 &&
             S_ISREG(status.st_mode)) {
-            left.push_back({name.toByteArray(), status.st_mtim});
+            left.emplace_back(status.st_mtim.tv_sec, status.st_mtim.tv_nsec, name);
         }
     }
-    ::closedir(entries);
-    // The oldest run's lines first.
-    std::sort(left.begin(), left.end(), [](const Left& a, const Left& b) {
-        return std::tie(a.modified.tv_sec, a.modified.tv_nsec, a.name) <
-               std::tie(b.modified.tv_sec, b.modified.tv_nsec, b.name);
-    });
+    std::sort(left.begin(), left.end());
+    QList<QByteArray> names;
+    for (const auto& [seconds, nanoseconds, name] : left) {
+        names << name;
+    }
+    return names;
+}
 
-    for (const Left& journal : left) {
+bool Journal::adopt(const QByteArray& name)
+{
+    // Locked before it is renamed: of two starts that find it, the one that locks it takes it
+    // over, and one that this user cannot write stays for another start.
+    posix::Descriptor file = posix::openAt(mFolder.get(), name.constData(),
+                                           O_WRONLY | O_APPEND | O_NOFOLLOW | O_CLOEXEC);
+    if (!file.isOpen() || holdJournal(file.get()) ||
+        calls().renameat(mFolder.get(), name.constData(), mFolder.get(), mName.constData()) != 0) {
+        return false;
+    }
+    // It has taken the place of this run's file, which held nothing unsaved.
+    stopWriting(false);
+    mFile = std::move(file);
+    startFlusher();
+    return true;
+}
+
+QList<QByteArray> Journal::takeOver(const HistoryLines& stored, qsizetype room)
+{
+    if (!mKept || mHoldsUnsaved) {
+        return {};
+    }
+    for (const QByteArray& name : endedRuns()) {
         const filestore::ReadResult read =
-            filestore::readWhole(QFile::decodeName(mFolderPath + '/' + journal.name));
+            filestore::readWhole(QFile::decodeName(posix::joinedPath({mFolderPath, name})));
         if (read.error) {
             continue;
         }
         QList<QByteArray> unsaved = unsavedLines(read.bytes, stored);
         if (unsaved.isEmpty()) {
-            ::unlinkat(mFolder, journal.name.constData(), 0);
+            // Settled: nothing in it is needed. One that cannot be removed is read again by the
+            // next start, and found settled again.
+            calls().unlinkat(mFolder.get(), name.constData(), 0);
             continue;
         }
-        if (unsaved.size() > room) {
-            continue;
+        if (unsaved.size() <= room && adopt(name)) {
+            mHoldsUnsaved = true;
+            return unsaved;
         }
-        // It becomes this run's journal under this run's name, in place of a file that holds
-        // nothing unsaved: of two starts that find it, one takes it over.
-        if (::renameat(mFolder, journal.name.constData(), mFolder, mName.constData()) != 0) {
-            continue;
-        }
-        end(false);
-        mFd = ::openat(mFolder, mName.constData(), O_WRONLY | O_APPEND | O_NOFOLLOW | O_CLOEXEC);
-        if (mFd < 0) {
-            // One that this user cannot write stays for another start.
-            ::renameat(mFolder, mName.constData(), mFolder, journal.name.constData());
-            continue;
-        }
-        watch();
-        mUnsaved = true;
-        return unsaved;
     }
     return {};
 }
 
-std::optional<filestore::FileError> Journal::record(QByteArrayView text)
+std::optional<posix::Error> Journal::record(char kind, QByteArrayView rest)
 {
-    if (mFd < 0) {
+    if (!mFile.isOpen()) {
         return std::nullopt;
     }
-    const ssize_t written = ::write(mFd, text.data(), static_cast<std::size_t>(text.size()));
-    if (written == text.size()) {
-        if (mFlusher) {
-            mFlusher->poke();
-        }
-        return std::nullopt;
+    if (mFlusher && mFlusher->failure() != 0) {
+        return lost(posix::systemError(mFlusher->failure()));
     }
-    // A record cut short would be read wrongly.
-    return lost(systemError(written < 0 ? errno : ENOSPC));
-}
-
-filestore::FileError Journal::lost(filestore::FileError error)
-{
-    // A journal without every record could bring back a line taken back or save one twice.
-    end(true);
-    mKept = false;
-    return error;
-}
-
-void Journal::end(bool remove)
-{
-    mFlusher.reset();
-    if (mFd >= 0) {
-        ::close(mFd);
-        mFd = -1;
-        if (remove) {
-            ::unlinkat(mFolder, mName.constData(), 0);
-        }
-    }
-}
-
-std::optional<filestore::FileError> Journal::shown(QByteArrayView line)
-{
-    if (std::optional<filestore::FileError> error = create()) {
-        return error;
-    }
-    mUnsaved = true;
     QByteArray text;
-    text.reserve(line.size() + 2);
-    text.append(kShown).append(line).append('\n');
-    return record(text);
-}
-
-std::optional<filestore::FileError> Journal::takenBack()
-{
-    return record(QByteArray(1, kTakenBack) + '\n');
-}
-
-std::optional<filestore::FileError> Journal::clearing()
-{
-    return record(QByteArray(1, kClearing) + '\n');
-}
-
-std::optional<filestore::FileError> Journal::clearFailed()
-{
-    return record(QByteArray(1, kClearFailed) + '\n');
-}
-
-std::optional<filestore::FileError> Journal::saving(qint32 after)
-{
-    if (std::optional<filestore::FileError> error =
-            record(kSaving + QByteArray::number(after) + '\n')) {
-        return error;
+    text.reserve(rest.size() + 2);
+    text.append(kind).append(rest).append('\n');
+    if (const std::optional<posix::Error> error = posix::writeAll(mFile.get(), text)) {
+        return lost(*error);
     }
-    if (mFd >= 0 && ::fdatasync(mFd) != 0) {
-        return lost(systemError());
+    if (mFlusher) {
+        mFlusher->poke();
     }
     return std::nullopt;
 }
 
-std::optional<filestore::FileError> Journal::settled()
+posix::Error Journal::lost(posix::Error error)
 {
-    mUnsaved = false;
-    return record(QByteArray(1, kSettled) + '\n');
+    // A journal without every record could bring back a line taken back or save one twice.
+    stopWriting(true);
+    mKept = false;
+    return error;
+}
+
+void Journal::stopWriting(bool remove)
+{
+    mFlusher.reset();
+    if (!mFile.isOpen()) {
+        return;
+    }
+    mFile.reset();
+    // A journal that cannot be removed is replayed by the next start, which finds it settled.
+    if (remove) {
+        calls().unlinkat(mFolder.get(), mName.constData(), 0);
+    }
+}
+
+std::optional<posix::Error> Journal::shown(QByteArrayView line)
+{
+    if (std::optional<posix::Error> error = create()) {
+        return error;
+    }
+    mHoldsUnsaved = true;
+    return record(kShown, line);
+}
+
+std::optional<posix::Error> Journal::takenBack()
+{
+    return record(kTakenBack);
+}
+
+std::optional<posix::Error> Journal::clearing()
+{
+    return record(kClearing);
+}
+
+std::optional<posix::Error> Journal::clearFailed()
+{
+    return record(kClearFailed);
+}
+
+std::optional<posix::Error> Journal::saving(qint32 after)
+{
+    if (std::optional<posix::Error> error = record(kSaving, QByteArray::number(after))) {
+        return error;
+    }
+    if (mFile.isOpen() && calls().fdatasync(mFile.get()) != 0) {
+        return lost(posix::systemError());
+    }
+    return std::nullopt;
+}
+
+std::optional<posix::Error> Journal::settled()
+{
+    mHoldsUnsaved = false;
+    return record(kSettled);
 }
 
 void Journal::close()
 {
-    end(!mUnsaved);
+    stopWriting(!mHoldsUnsaved);
 }
 
 QList<QByteArray> unsavedLines(QByteArrayView journal, const HistoryLines& stored)
@@ -473,10 +375,12 @@ QList<QByteArray> unsavedLines(QByteArrayView journal, const HistoryLines& store
         return {};
     }
     QList<QByteArray> lines;
-    std::optional<qint64> saving; // a save begun and not known to be done
-    bool clearing = false;        // a clear begun and not known to be done
+    // A save or a clear begun and not known to be done or failed.
+    struct Pending {
+        std::optional<qint64> saving;
+        bool clearing = false;
+    } pending;
     qsizetype start = kHeader.size();
-    // A record without its line end is one that the end of the run cut short.
     for (qsizetype end = journal.indexOf('\n', start); end >= 0;
          start = end + 1, end = journal.indexOf('\n', start)) {
         const QByteArrayView record = journal.sliced(start, end - start);
@@ -484,30 +388,48 @@ QList<QByteArray> unsavedLines(QByteArrayView journal, const HistoryLines& store
             continue;
         }
         const QByteArrayView rest = record.sliced(1);
-        const char kind = record.front();
-        if (kind == kShown && isLine(rest)) {
-            lines << rest.toByteArray();
-        } else if (kind == kTakenBack && rest.isEmpty() && !lines.isEmpty()) {
-            lines.removeLast();
-        } else if (kind == kClearing && rest.isEmpty()) {
-            clearing = true;
-            saving.reset();
-            continue;
-        } else if (kind == kSaving && !rest.isEmpty()) {
-            bool number = false;
-            saving = rest.toByteArray().toLongLong(&number);
-            saving = number ? saving : std::nullopt;
-            continue;
-        } else if (kind == kSettled && rest.isEmpty()) {
-            lines.clear();
-        } else if (kind != kClearFailed || !rest.isEmpty()) {
-            continue;
+        switch (record.front()) {
+        case kShown:
+            if (isLine(rest)) {
+                lines << rest.toByteArray();
+                pending = {};
+            }
+            break;
+        case kTakenBack:
+            if (rest.isEmpty() && !lines.isEmpty()) {
+                lines.removeLast();
+                pending = {};
+            }
+            break;
+        case kClearing:
+            if (rest.isEmpty()) {
+                pending = {std::nullopt, true};
+            }
+            break;
+        case kClearFailed:
+            if (rest.isEmpty()) {
+                pending = {};
+            }
+            break;
+        case kSaving:
+            if (!rest.isEmpty()) {
+                bool number = false;
+                const qint64 after = rest.toByteArray().toLongLong(&number);
+                pending.saving = number ? std::optional(after) : std::nullopt;
+            }
+            break;
+        case kSettled:
+            if (rest.isEmpty()) {
+                lines.clear();
+                pending = {};
+            }
+            break;
+        default:
+            break;
         }
-        saving.reset();
-        clearing = false;
     }
     // A clear that the user confirmed drops the lines whether or not it reached the file.
-    if (clearing || (saving && savedAfter(lines, *saving, stored))) {
+    if (pending.clearing || (pending.saving && savedAfter(lines, *pending.saving, stored))) {
         return {};
     }
     return lines;

@@ -1,7 +1,8 @@
 #pragma once
 
-#include "history/filestore.h"
 #include "history/historylines.h"
+#include "posix/descriptor.h"
+#include "posix/error.h"
 
 #include <QByteArray>
 #include <QList>
@@ -17,6 +18,31 @@ namespace history {
 // takes over the lines that the journal holds unsaved and saves them; a run that ends with
 // everything saved removes it. Each run writes only its own file, so any number of programs may
 // share one history.
+//
+// The file is the header "qelvo journal 1" and one record a line, in the order things happen:
+//
+//   +LINE  a line was shown: drawn and put at the end of the list
+//   -      the last line shown was taken back (No to the repeat question)
+//   c      a clear that the user confirmed is about to be written
+//   !      that clear failed: the history and the list are as they were
+//   sN     a save is about to put the unsaved lines after the first N lines of the history
+//   =      every line shown so far is saved or cleared
+//
+// The replay (unsavedLines) plays the records in order over a list of unsaved lines: + appends,
+// - removes the last, = empties it. c and sN leave an outcome pending, which the next record of
+// another kind settles (the clear or the save failed, or = says it was done); a pending outcome
+// at the end of the file is the end of the run in the middle of a clear or a save.
+//
+// Invariants:
+// - A record is with the system when the call that writes it returns, so any end of the process
+//   keeps it; a flusher thread brings it to the storage right after.
+// - The s record is on the storage before the history is replaced: a start that finds sN last
+//   and the lines right after the first N of the history knows the save was done.
+// - = is written only after a save or a clear that succeeded.
+// - A c without an outcome counts as cleared: the user confirmed it.
+// - A last record without its line end was cut off by the end of the run, and is ignored; so is
+//   a record that this program does not write.
+// - A record that cannot be written ends the journal.
 class Journal {
 public:
     Journal();
@@ -27,7 +53,7 @@ public:
 
     // Prepares this run's journal beside the file that a save of the history at path writes; the
     // journal's file is made with the first line shown.
-    std::optional<filestore::FileError> open(const QString& historyPath);
+    std::optional<posix::Error> open(const QString& historyPath);
     // Opened, and every record written since: the lines shown are on disk.
     [[nodiscard]] bool isKept() const;
 
@@ -39,20 +65,18 @@ public:
     // is found.
     QList<QByteArray> takeOver(const HistoryLines& stored, qsizetype room);
 
-    // The records, in the order they happen. Each is with the system when it returns, so that
-    // any end of the process keeps it, and reaches the storage within about a second. A record
-    // that cannot be written ends the journal: its file goes, and the error is returned.
-    std::optional<filestore::FileError> shown(QByteArrayView line);
-    std::optional<filestore::FileError> takenBack();
+    // The records, each written before the call returns; a record that cannot be written ends
+    // the journal: its file goes, and the error is returned.
+    std::optional<posix::Error> shown(QByteArrayView line);
+    std::optional<posix::Error> takenBack();
     // A clear that the user confirmed is about to be written; then cleared() or clearFailed().
-    std::optional<filestore::FileError> clearing();
-    std::optional<filestore::FileError> clearFailed();
+    std::optional<posix::Error> clearing();
+    std::optional<posix::Error> clearFailed();
     // A save is about to put the unsaved lines after the first `after` lines of the history
-    // file: on the storage before the file is replaced, so that the next start can tell whether
-    // the save was done.
-    std::optional<filestore::FileError> saving(qint32 after);
+    // file: on the storage before the call returns.
+    std::optional<posix::Error> saving(qint32 after);
     // Everything shown so far is saved or cleared.
-    std::optional<filestore::FileError> settled();
+    std::optional<posix::Error> settled();
 
     // The run ends: its journal's file goes when it holds nothing unsaved.
     void close();
@@ -60,27 +84,33 @@ public:
 private:
     class Flusher;
     // Makes the journal's file, when it has none yet.
-    std::optional<filestore::FileError> create();
-    // Locks the file now open and flushes it from now on.
-    void watch();
-    std::optional<filestore::FileError> record(QByteArrayView text);
+    std::optional<posix::Error> create();
+    // Brings each record of the file now open to the storage from now on.
+    void startFlusher();
+    // The journals beside the history that ended runs left, the oldest first.
+    [[nodiscard]] QList<QByteArray> endedRuns() const;
+    // Makes the journal at name this run's own; false when another start has it.
+    bool adopt(const QByteArray& name);
+    // Appends the record of kind with the rest of its line.
+    std::optional<posix::Error> record(char kind, QByteArrayView rest = {});
     // The journal cannot be kept: it ends, and its file goes.
-    filestore::FileError lost(filestore::FileError error);
+    posix::Error lost(posix::Error error);
     // Stops writing the journal; its file goes with remove.
-    void end(bool remove);
+    void stopWriting(bool remove);
 
-    int mFolder = -1; // the history's folder
+    posix::Descriptor mFolder; // the history's
     QByteArray mFolderPath;
     QByteArray mPrefix; // ".<history file's name>."
     QByteArray mName;   // this run's journal, in mFolder
-    int mFd = -1;
+    posix::Descriptor mFile;
     bool mKept = false;
-    bool mUnsaved = false;
+    bool mHoldsUnsaved = false;
+    // Declared last, so that it stops before the descriptors that it flushes are closed.
     std::unique_ptr<Flusher> mFlusher;
 };
 
 // A journal's records played in order: the lines left unsaved. stored: the history's lines,
-// where a save interrupted after its last step is found. Public for the tests and the fuzzer.
+// where a save interrupted after its last step is found. Public for the tests.
 QList<QByteArray> unsavedLines(QByteArrayView journal, const HistoryLines& stored);
 
 } // namespace history

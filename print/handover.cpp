@@ -1,5 +1,8 @@
 #include "print/handover.h"
 
+#include "posix/descriptor.h"
+#include "posix/systemcalls.h"
+
 #include <QtGlobal>
 #include <algorithm>
 #include <array>
@@ -11,7 +14,6 @@
 #include <poll.h>
 #include <system_error>
 #include <thread>
-#include <unistd.h>
 
 namespace print {
 
@@ -21,19 +23,15 @@ namespace {
 struct Answer {
     std::mutex lock;
     Submission submission;
-    std::array<int, 2> done{-1, -1}; // written to once the submission has its answer
+    std::array<posix::Descriptor, 2> done; // written to once the submission has its answer
 
-    Answer() { ::pipe2(done.data(), O_CLOEXEC); }
-    ~Answer()
+    Answer()
     {
-        for (const int fd : done) {
-            if (fd >= 0) {
-                ::close(fd);
-            }
+        std::array<int, 2> ends{-1, -1};
+        if (posix::calls().pipe2(ends.data(), O_CLOEXEC) == 0) {
+            done = {posix::Descriptor(ends[0]), posix::Descriptor(ends[1])};
         }
     }
-    Answer(const Answer&) = delete;
-    Answer& operator=(const Answer&) = delete;
 };
 
 } // namespace
@@ -46,7 +44,7 @@ HandOver handOver(std::optional<Document> document, const Submit& submit,
     }
     HandOver result{HandOver::Outcome::TimedOut, document->queue, {}};
     auto answer = std::make_shared<Answer>();
-    if (answer->done[0] < 0) {
+    if (!answer->done[0].isOpen()) {
         return {HandOver::Outcome::Refused, document->queue,
                 QString::fromUtf8(std::strerror(errno))};
     }
@@ -55,19 +53,20 @@ HandOver handOver(std::optional<Document> document, const Submit& submit,
             Submission submission = submit(job);
             const std::lock_guard guard(answer->lock);
             answer->submission = std::move(submission);
-            [[maybe_unused]] const ssize_t told = ::write(answer->done[1], "d", 1);
+            // An empty pipe takes the one byte.
+            posix::calls().write(answer->done[1].get(), "d", 1);
         }).detach();
     } catch (const std::system_error& error) {
         return {HandOver::Outcome::Refused, result.queue, QString::fromUtf8(error.what())};
     }
 
-    std::array<pollfd, 2> watched{{{answer->done[0], POLLIN, 0}, {interrupt, POLLIN, 0}}};
+    std::array<pollfd, 2> watched{{{answer->done[0].get(), POLLIN, 0}, {interrupt, POLLIN, 0}}};
     const auto deadline = std::chrono::steady_clock::now() + timeout;
     for (;;) {
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
             deadline - std::chrono::steady_clock::now());
-        const int ready = ::poll(watched.data(), interrupt >= 0 ? 2 : 1,
-                                 static_cast<int>(std::max<qint64>(left.count(), 0)));
+        const int ready = posix::calls().poll(watched.data(), interrupt >= 0 ? 2 : 1,
+                                              static_cast<int>(std::max<qint64>(left.count(), 0)));
         if (ready < 0 && errno == EINTR) {
             continue;
         }

@@ -682,7 +682,7 @@ void TestFrmQelvo::endingWithoutABox()
     QCOMPARE(failing.reported.size(), 1);
     QVERIFY(failing.reported.value(0).contains(failing.iniPath()));
     QVERIFY(failing.reported.value(0).contains(
-        texts::reason({filestore::FileError::Kind::System, ENOENT})));
+        texts::reason({posix::Error::Kind::System, ENOENT})));
     QCOMPARE(failing.window->exitStatus(), 1);
     QCOMPARE(failing.quits, 1);
 }

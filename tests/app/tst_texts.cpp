@@ -18,7 +18,7 @@ history::Failure damagedCount(const QByteArray& value)
     return {history::Failure::Kind::DamagedCount, kPath, value, {}};
 }
 
-history::Failure unwritable(filestore::FileError reason)
+history::Failure unwritable(posix::Error reason)
 {
     return {history::Failure::Kind::Unwritable, kPath, {}, reason};
 }
@@ -44,7 +44,7 @@ void TestTexts::messages_data()
     QTest::addColumn<QString>("message");
     QTest::addColumn<QString>("words");
     using Outcome = print::HandOver::Outcome;
-    using Kind = filestore::FileError::Kind;
+    using Kind = posix::Error::Kind;
     const QString damaged =
         u"履歴ファイル「/opt/qelvo/qelvo.ini」の件数 Data の値「%1」が正しくあり"
         u"ません。件数は -2147483648 から 32767 までの整数でなければなりません。"

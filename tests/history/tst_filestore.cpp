@@ -1,4 +1,6 @@
 #include "history/filestore.h"
+#include "posix/files.h"
+#include "posix/systemcalls.h"
 #include "support/samples.h"
 
 #include <QDir>
@@ -15,7 +17,7 @@
 #include <unistd.h>
 
 using namespace Qt::Literals::StringLiterals;
-using filestore::SystemCalls;
+using posix::SystemCalls;
 
 namespace {
 
@@ -51,24 +53,33 @@ SystemCalls recordingCalls(const SystemCalls& real)
 {
     static SystemCalls sReal;
     sReal = real;
-    SystemCalls calls{};
-    calls.openat = [](int folder, const char* name, int flags, mode_t mode) {
-        return failNow((flags & O_TMPFILE) == O_TMPFILE ? u"openat unnamed"_s : u"openat"_s)
+    SystemCalls calls = real;
+    calls.openat.function = [](int folder, const char* name, int flags, mode_t mode) {
+        const bool unnamed = (flags & O_TMPFILE) == O_TMPFILE;
+        // Folders are opened to be listed, not written.
+        if (!unnamed && (flags & O_DIRECTORY) != 0) {
+            return sReal.openat(folder, name, flags, mode);
+        }
+        return failNow(unnamed ? u"openat unnamed"_s : u"openat"_s)
                    ? -1
                    : sReal.openat(folder, name, flags, mode);
     };
-    calls.write = [](int fd, const void* data, size_t size) {
+    calls.write.function = [](int fd, const void* data, size_t size) {
         return failNow(u"write"_s) ? ssize_t{-1} : sReal.write(fd, data, size);
     };
-    calls.fdatasync = [](int fd) { return failNow(u"fdatasync"_s) ? -1 : sReal.fdatasync(fd); };
-    calls.fsync = [](int fd) { return failNow(u"fsync"_s) ? -1 : sReal.fsync(fd); };
-    calls.linkat = [](int fromFolder, const char* from, int toFolder, const char* to, int flags) {
+    calls.fdatasync.function = [](int fd) {
+        return failNow(u"fdatasync"_s) ? -1 : sReal.fdatasync(fd);
+    };
+    calls.fsync.function = [](int fd) { return failNow(u"fsync"_s) ? -1 : sReal.fsync(fd); };
+    calls.linkat.function = [](int fromFolder, const char* from, int toFolder, const char* to,
+                               int flags) {
         return failNow(u"linkat"_s) ? -1 : sReal.linkat(fromFolder, from, toFolder, to, flags);
     };
-    calls.renameat = [](int fromFolder, const char* from, int toFolder, const char* to) {
+    calls.renameat.function = [](int fromFolder, const char* from, int toFolder, const char* to) {
         return failNow(u"renameat"_s) ? -1 : sReal.renameat(fromFolder, from, toFolder, to);
     };
-    calls.fsetxattr = [](int fd, const char* name, const void* value, size_t size, int flags) {
+    calls.fsetxattr.function = [](int fd, const char* name, const void* value, size_t size,
+                                  int flags) {
         return failNow(u"fsetxattr"_s) ? -1 : sReal.fsetxattr(fd, name, value, size, flags);
     };
     return calls;
@@ -131,15 +142,15 @@ void TestFileStore::init()
 {
     mPath = mDir.filePath(u"qelvo.ini"_s);
     QVERIFY(samples::writeFile(mPath, oldFile()));
-    mReal = filestore::systemCalls();
-    filestore::systemCalls() = recordingCalls(mReal);
+    mReal = posix::calls();
+    posix::calls() = recordingCalls(mReal);
     gCalls.clear();
     gFailing.clear();
 }
 
 void TestFileStore::cleanup()
 {
-    filestore::systemCalls() = mReal;
+    posix::calls() = mReal;
     for (const QString& name :
          QDir(mDir.path())
              .entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot)) {
@@ -166,7 +177,7 @@ void TestFileStore::splitPath()
     QFETCH(QByteArray, path);
     QFETCH(QByteArray, folder);
     QFETCH(QByteArray, name);
-    const filestore::PathParts parts = filestore::splitPath(path);
+    const posix::PathParts parts = posix::splitPath(path);
     QCOMPARE(parts.folder, folder);
     QCOMPARE(parts.name, name);
 }
@@ -210,8 +221,7 @@ void TestFileStore::failedCallKeepsTheOldFile()
     }
     gFailing = call;
     gFailure = failure;
-    const std::optional<filestore::FileError> error =
-        filestore::replaceAtomically(mPath, newFile());
+    const std::optional<posix::Error> error = filestore::replaceAtomically(mPath, newFile());
     QCOMPARE(error ? error->code : 0, reported);
     QCOMPARE(samples::readFile(mPath), reported != 0 ? oldFile() : newFile());
     QCOMPARE(samples::strayFiles(mDir.path()), QStringList());
@@ -336,13 +346,12 @@ void TestFileStore::readLimit()
     QVERIFY(!filestore::replaceAtomically(mPath, limit));
     QCOMPARE(filestore::readWhole(mPath).bytes.size(), filestore::kMaxFileSize);
     // One byte more could not be read back: it is not written.
-    const std::optional<filestore::FileError> error =
-        filestore::replaceAtomically(mPath, limit + ';');
+    const std::optional<posix::Error> error = filestore::replaceAtomically(mPath, limit + ';');
     QVERIFY(error);
-    QCOMPARE(error->kind, filestore::FileError::Kind::TooLarge);
+    QCOMPARE(error->kind, posix::Error::Kind::TooLarge);
     QCOMPARE(samples::readFile(mPath).size(), filestore::kMaxFileSize);
     QVERIFY(samples::writeFile(mPath, limit + ';'));
-    QCOMPARE(filestore::readWhole(mPath).error->kind, filestore::FileError::Kind::TooLarge);
+    QCOMPARE(filestore::readWhole(mPath).error->kind, posix::Error::Kind::TooLarge);
     // Large files are read into huge pages, placed apart from where their block starts.
     constexpr qsizetype kMiB = qsizetype{1024} * 1024;
     for (const qsizetype size : {kMiB - 1, kMiB, 2 * kMiB - 1, 2 * kMiB, 2 * kMiB + 1}) {

@@ -1,3 +1,4 @@
+#include "history/filestore.h"
 #include "history/historyfile.h"
 #include "support/samples.h"
 
@@ -163,7 +164,7 @@ void TestHistoryFile::fourRuns()
     QCOMPARE(readFile(mPath),
              QByteArray("[History]\r\nData=0\r\nHis1=\r\nHis2=\r\nHis3=\r\nHis4=\r\nHis5=\r\n"));
     const history::SaveResult saved = history::saveHistory(mPath, lines({6}), 0);
-    QCOMPARE(saved.storedCount, 0);
+    QCOMPARE(saved.countBefore, 0);
     QCOMPARE(readFile(mPath), "[History]\r\nData=1\r\nHis1=" + bytes(6) +
                                   "\r\nHis2=\r\nHis3=\r\nHis4=\r\nHis5=\r\n");
 
@@ -384,14 +385,12 @@ void TestHistoryFile::onlyRegularFilesOfBoundedSize_data()
 {
     QTest::addColumn<QString>("kind");
     QTest::addColumn<int>("reason");
-    QTest::newRow("FIFO") << u"fifo"_s << int(filestore::FileError::Kind::NotRegularFile);
-    QTest::newRow("link to /dev/zero")
-        << u"/dev/zero"_s << int(filestore::FileError::Kind::NotRegularFile);
+    QTest::newRow("FIFO") << u"fifo"_s << int(posix::Error::Kind::NotRegularFile);
+    QTest::newRow("link to /dev/zero") << u"/dev/zero"_s << int(posix::Error::Kind::NotRegularFile);
     QTest::newRow("link to /dev/urandom")
-        << u"/dev/urandom"_s << int(filestore::FileError::Kind::NotRegularFile);
-    QTest::newRow("folder") << u"folder"_s << int(filestore::FileError::Kind::NotRegularFile);
-    QTest::newRow("larger than the bound")
-        << u"large"_s << int(filestore::FileError::Kind::TooLarge);
+        << u"/dev/urandom"_s << int(posix::Error::Kind::NotRegularFile);
+    QTest::newRow("folder") << u"folder"_s << int(posix::Error::Kind::NotRegularFile);
+    QTest::newRow("larger than the bound") << u"large"_s << int(posix::Error::Kind::TooLarge);
 }
 
 void TestHistoryFile::onlyRegularFilesOfBoundedSize()
@@ -486,7 +485,7 @@ void TestHistoryFile::historyAtTheReadLimit()
     const history::SaveResult saved = history::saveHistory(mPath, lines({1, 2}), 1);
     QVERIFY(saved.failure);
     QCOMPARE(saved.failure->kind, history::Failure::Kind::Unwritable);
-    QCOMPARE(saved.failure->reason.kind, filestore::FileError::Kind::TooLarge);
+    QCOMPARE(saved.failure->reason.kind, posix::Error::Kind::TooLarge);
     QCOMPARE(readFile(mPath), padded);
 }
 

@@ -1,0 +1,22 @@
+#pragma once
+
+#include <cerrno>
+
+namespace posix {
+
+// Why a file could not be used: the system's error number, or what is wrong with the file.
+struct Error {
+    // NotRegularFile: a folder, a FIFO or a device where a file is read or written.
+    // TooLarge: larger than the program reads or writes.
+    enum class Kind { System, NotRegularFile, TooLarge };
+    Kind kind = Kind::System;
+    int code = 0; // the system's error number, for Kind::System
+};
+
+// The error of the call that has just failed, or of the number given.
+inline Error systemError(int code = errno)
+{
+    return {Error::Kind::System, code};
+}
+
+} // namespace posix

@@ -1,0 +1,154 @@
+#include "posix/files.h"
+
+#include "posix/systemcalls.h"
+
+#include <array>
+#include <climits>
+#include <dirent.h>
+#include <fcntl.h>
+
+namespace posix {
+
+namespace {
+
+constexpr mode_t kReadWriteBits = 0666;
+constexpr mode_t kGroupBits = 070;
+constexpr int kMostLinks = 40; // as the system follows them
+constexpr std::size_t kListingBlock = 32768;
+
+// Whether fchown failed because the file system cannot give the file that group: not a group of
+// ours (EPERM), no owners at all (ENOSYS, EOPNOTSUPP), or an id it cannot map (EINVAL).
+bool groupNotGiven(int code)
+{
+    return code == EPERM || code == ENOSYS || code == EOPNOTSUPP || code == EINVAL;
+}
+
+} // namespace
+
+PathParts splitPath(const QByteArray& path)
+{
+    const qsizetype slash = path.lastIndexOf('/');
+    if (slash < 0) {
+        return {".", path};
+    }
+    return {path.left(qMax(slash, qsizetype{1})), path.mid(slash + 1)};
+}
+
+QByteArray joinedPath(const PathParts& parts)
+{
+    return (parts.folder.endsWith('/') ? parts.folder : parts.folder + '/') + parts.name;
+}
+
+ResolvedPath resolvedFile(const QByteArray& path)
+{
+    QByteArray file = path;
+    for (int followed = 0; followed <= kMostLinks; ++followed) {
+        struct stat status {};
+        if (calls().fstatat(AT_FDCWD, file.constData(), &status, AT_SYMLINK_NOFOLLOW) != 0 ||
+            !S_ISLNK(status.st_mode)) {
+            return {file, std::nullopt};
+        }
+        std::array<char, PATH_MAX> name{};
+        const ssize_t length = calls().readlink(file.constData(), name.data(), name.size());
+        if (length < 0 || static_cast<std::size_t>(length) >= name.size()) {
+            return {file, systemError(length < 0 ? errno : ENAMETOOLONG)};
+        }
+        const QByteArray target(name.data(), length);
+        // A relative link names a file beside the link.
+        const qsizetype slash = file.lastIndexOf('/');
+        file = target.startsWith('/') || slash < 0 ? target : file.left(slash + 1) + target;
+    }
+    return {file, systemError(ELOOP)};
+}
+
+Descriptor openAt(int folder, const char* name, int flags, mode_t mode)
+{
+    return Descriptor(calls().openat(folder, name, flags, mode));
+}
+
+Descriptor openFolder(const QByteArray& path)
+{
+    return Descriptor(calls().open(path.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC, 0));
+}
+
+QList<QByteArray> listFolder(int folder)
+{
+    // A descriptor of its own: the place reached in a folder belongs to its descriptor.
+    const Descriptor listed = openAt(folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    QList<QByteArray> names;
+    alignas(struct dirent64) std::array<char, kListingBlock> block{};
+    ssize_t got = 0;
+    while (listed.isOpen() &&
+           ((got = calls().getdents64(listed.get(), block.data(), block.size())) > 0 ||
+            (got < 0 && errno == EINTR))) {
+        for (ssize_t at = 0; at < got;) {
+            const auto* entry = reinterpret_cast<const struct dirent64*>(block.data() + at);
+            const QByteArrayView name(entry->d_name);
+            if (name != "." && name != "..") {
+                names << name.toByteArray();
+            }
+            at += entry->d_reclen;
+        }
+    }
+    return got < 0 ? QList<QByteArray>() : names;
+}
+
+std::optional<Error> writeAll(int fd, QByteArrayView bytes)
+{
+    while (!bytes.isEmpty()) {
+        const ssize_t written =
+            calls().write(fd, bytes.data(), static_cast<std::size_t>(bytes.size()));
+        if (written < 0 && errno == EINTR) {
+            continue;
+        }
+        if (written <= 0) {
+            return systemError(written < 0 ? errno : EIO);
+        }
+        bytes = bytes.sliced(written);
+    }
+    return std::nullopt;
+}
+
+bool sameFile(const struct stat& a, const struct stat& b)
+{
+    return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
+bool stillNamed(int folder, const char* name, int fd)
+{
+    struct stat named {};
+    struct stat open {};
+    return calls().fstatat(folder, name, &named, AT_SYMLINK_NOFOLLOW) == 0 &&
+           calls().fstat(fd, &open) == 0 && sameFile(named, open);
+}
+
+std::optional<Error> madeLike(int fd, const struct stat& model)
+{
+    const uid_t owner = calls().geteuid() == 0 ? model.st_uid : static_cast<uid_t>(-1);
+    bool groupKept = true;
+    if (calls().fchown(fd, owner, model.st_gid) != 0) {
+        if (!groupNotGiven(errno)) {
+            return systemError();
+        }
+        groupKept = false;
+    }
+    const mode_t mode = model.st_mode & kReadWriteBits & (groupKept ? ~mode_t{0} : ~kGroupBits);
+    if (calls().fchmod(fd, mode) != 0) {
+        return systemError();
+    }
+    return std::nullopt;
+}
+
+QByteArray firstLine(const char* path)
+{
+    const Descriptor file(calls().open(path, O_RDONLY | O_CLOEXEC, 0));
+    std::array<char, 512> text{};
+    const ssize_t got = file.isOpen() ? calls().read(file.get(), text.data(), text.size()) : -1;
+    if (got <= 0) {
+        return {};
+    }
+    const QByteArray bytes(text.data(), got);
+    return bytes.left(bytes.indexOf('\n')).trimmed();
+}
+
+} // namespace posix

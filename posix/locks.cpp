@@ -1,0 +1,86 @@
+#include "posix/locks.h"
+
+#include "posix/files.h"
+#include "posix/systemcalls.h"
+
+#include <QByteArray>
+#include <QRandomGenerator>
+#include <fcntl.h>
+
+namespace posix {
+
+namespace {
+
+constexpr mode_t kReadWriteBits = 0666;
+
+struct flock wholeFile(short type)
+{
+    struct flock lock {};
+    lock.l_type = type;
+    lock.l_whence = SEEK_SET;
+    return lock;
+}
+
+} // namespace
+
+std::optional<Error> lockWhole(int fd)
+{
+    struct flock lock = wholeFile(F_WRLCK);
+    if (calls().fcntl(fd, F_SETLK, &lock) != 0) {
+        return systemError();
+    }
+    return std::nullopt;
+}
+
+LockHolder lockHolder(int fd)
+{
+    struct flock holder = wholeFile(F_WRLCK);
+    if (calls().fcntl(fd, F_GETLK, &holder) != 0) {
+        return {std::nullopt, systemError()};
+    }
+    if (holder.l_type == F_UNLCK) {
+        return {};
+    }
+    return {holder.l_pid, std::nullopt};
+}
+
+Descriptor replaceStale(int folder, const char* name, const struct stat& stale,
+                        const struct stat* model)
+{
+    const QByteArray spare =
+        name + ('.' + QByteArray::number(QRandomGenerator::global()->generate(), 16));
+    Descriptor fresh = openAt(folder, spare.constData(),
+                              O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, kReadWriteBits);
+    if (!fresh.isOpen()) {
+        return fresh;
+    }
+    std::optional<Error> error = model != nullptr ? madeLike(fresh.get(), *model) : std::nullopt;
+    if (!error) {
+        error = lockWhole(fresh.get());
+    }
+    if (!error &&
+        calls().renameat2(folder, spare.constData(), folder, name, RENAME_EXCHANGE) != 0) {
+        error = systemError();
+    }
+    if (error) {
+        calls().unlinkat(folder, spare.constData(), 0);
+        errno = error->code;
+        return {};
+    }
+    struct stat swapped {};
+    if (calls().fstatat(folder, spare.constData(), &swapped, AT_SYMLINK_NOFOLLOW) == 0 &&
+        sameFile(swapped, stale)) {
+        // The stale file goes; one that cannot be removed is only a stray file under a name
+        // that nothing looks for.
+        calls().unlinkat(folder, spare.constData(), 0);
+        return fresh;
+    }
+    // Another process put its file in the place meanwhile: it goes back, and the new file away.
+    if (calls().renameat2(folder, spare.constData(), folder, name, RENAME_EXCHANGE) == 0) {
+        calls().unlinkat(folder, spare.constData(), 0);
+        errno = EAGAIN;
+    }
+    return {};
+}
+
+} // namespace posix

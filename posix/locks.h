@@ -1,0 +1,32 @@
+#pragma once
+
+#include "posix/descriptor.h"
+#include "posix/error.h"
+
+#include <optional>
+#include <sys/stat.h>
+#include <sys/types.h>
+
+// POSIX record locks over whole files. The system drops a process's locks when it ends in any
+// way, so a lock never outlives its holder.
+namespace posix {
+
+// Takes a write lock on the file open as fd, without waiting.
+std::optional<Error> lockWhole(int fd);
+
+// Who holds a write lock on the file: a process, or no one.
+struct LockHolder {
+    std::optional<pid_t> pid;
+    std::optional<Error> error; // it could not be asked
+};
+LockHolder lockHolder(int fd);
+
+// Puts a new file, made like model (see madeLike) and locked by this process, in the place of
+// stale: a file at name that no one holds a lock on. The two are swapped in one step and swapped
+// back when the file found in the place was not stale, so a file that another process has put
+// there meanwhile is never replaced. The new file, or -1 with errno set (EAGAIN: the place
+// changed meanwhile).
+Descriptor replaceStale(int folder, const char* name, const struct stat& stale,
+                        const struct stat* model);
+
+} // namespace posix

@@ -1,0 +1,45 @@
+#include "posix/systemcalls.h"
+
+#include <atomic>
+
+namespace posix {
+
+namespace {
+
+std::atomic<Watcher> gWatcher{nullptr};
+constinit SystemCalls gCalls;
+
+} // namespace
+
+int openFile(const char* path, int flags, mode_t mode)
+{
+    return ::open(path, flags, mode);
+}
+
+int openFileAt(int folder, const char* name, int flags, mode_t mode)
+{
+    return ::openat(folder, name, flags, mode);
+}
+
+int lockCommand(int fd, int command, struct flock* lock)
+{
+    return ::fcntl(fd, command, lock);
+}
+
+void setWatcher(Watcher watcher)
+{
+    gWatcher.store(watcher, std::memory_order_relaxed);
+}
+
+int watchedFailure(const char* call)
+{
+    const Watcher watcher = gWatcher.load(std::memory_order_relaxed);
+    return watcher != nullptr ? watcher(call) : 0;
+}
+
+SystemCalls& calls()
+{
+    return gCalls;
+}
+
+} // namespace posix

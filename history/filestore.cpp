@@ -190,8 +190,8 @@ Outcome writeTemporary(int folder, const QByteArray& prefix, const QByteArray& b
     } else {
         do {
             name = temporaryName(prefix, attempt);
-            file = posix::openAt(folder, name.constData(),
-                                 O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, kNewFileMode);
+            file = posix::openAt(folder, name.constData(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC,
+                                 kNewFileMode);
         } while (!file.isOpen() && errno == EEXIST && ++attempt < kNameAttempts);
     }
     if (!file.isOpen()) {
@@ -223,8 +223,8 @@ Outcome writeTemporary(int folder, const QByteArray& prefix, const QByteArray& b
     int linked = -1;
     do {
         name = temporaryName(prefix, attempt);
-        linked = calls().linkat(AT_FDCWD, self.constData(), folder, name.constData(),
-                                AT_SYMLINK_FOLLOW);
+        linked =
+            calls().linkat(AT_FDCWD, self.constData(), folder, name.constData(), AT_SYMLINK_FOLLOW);
     } while (linked != 0 && errno == EEXIST && ++attempt < kNameAttempts);
     if (linked != 0) {
         error = systemError();

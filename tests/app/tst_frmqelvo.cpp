@@ -681,8 +681,8 @@ void TestFrmQelvo::endingWithoutABox()
     QVERIFY(failing.questions.asked.isEmpty() && failing.questions.told.size() == 1);
     QCOMPARE(failing.reported.size(), 1);
     QVERIFY(failing.reported.value(0).contains(failing.iniPath()));
-    QVERIFY(failing.reported.value(0).contains(
-        texts::reason({posix::Error::Kind::System, ENOENT})));
+    QVERIFY(
+        failing.reported.value(0).contains(texts::reason({posix::Error::Kind::System, ENOENT})));
     QCOMPARE(failing.window->exitStatus(), 1);
     QCOMPARE(failing.quits, 1);
 }

@@ -2,6 +2,7 @@
 #include "desktop/programfolder.h"
 #include "desktop/singleinstance.h"
 #include "desktop/terminationsignals.h"
+#include "support/callwatch.h"
 #include "support/samples.h"
 
 #include <QDir>
@@ -181,6 +182,15 @@ void TestDesktop::whatCannotBlockAStart()
                          QRegularExpression(u"cannot lock .*: No such file or directory"_s));
     SingleInstance missing(QFile::encodeName(mDir->filePath(u"missing/qelvo.ini"_s)));
     QCOMPARE(missing.previousInstance(), PreviousInstance::None);
+    // A folder where the lock file cannot be made is told with the reason of that.
+    {
+        CallWatch watch;
+        watch.failAt(1, EACCES, "openat");
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression(u"cannot lock .*: Permission"_s));
+        SingleInstance readOnly(mHistory);
+        QCOMPARE(readOnly.previousInstance(), PreviousInstance::None);
+        QCOMPARE(readOnly.problem()->code, EACCES);
+    }
 
     // A runtime folder that the group or others may write to is not used.
     const QString shared = mDir->filePath(u"shared"_s);

@@ -1,6 +1,7 @@
 #include "history/filestore.h"
 #include "posix/files.h"
 #include "posix/systemcalls.h"
+#include "support/callwatch.h"
 #include "support/samples.h"
 
 #include <QDir>
@@ -17,7 +18,6 @@
 #include <unistd.h>
 
 using namespace Qt::Literals::StringLiterals;
-using posix::SystemCalls;
 
 namespace {
 
@@ -32,58 +32,8 @@ QByteArray newFile()
     return samples::historyFile(4);
 }
 
-// The calls the file store made, in order, by name.
-QStringList gCalls;
-// The call that fails, by name, and how; empty for none.
-QString gFailing;
-int gFailure = 0;
-
-bool failNow(const QString& name)
-{
-    gCalls << name;
-    if (name == gFailing) {
-        errno = gFailure;
-        return true;
-    }
-    return false;
-}
-
-// Every call of the file store recorded, and the one named in gFailing made to fail.
-SystemCalls recordingCalls(const SystemCalls& real)
-{
-    static SystemCalls sReal;
-    sReal = real;
-    SystemCalls calls = real;
-    calls.openat.function = [](int folder, const char* name, int flags, mode_t mode) {
-        const bool unnamed = (flags & O_TMPFILE) == O_TMPFILE;
-        // Folders are opened to be listed, not written.
-        if (!unnamed && (flags & O_DIRECTORY) != 0) {
-            return sReal.openat(folder, name, flags, mode);
-        }
-        return failNow(unnamed ? u"openat unnamed"_s : u"openat"_s)
-                   ? -1
-                   : sReal.openat(folder, name, flags, mode);
-    };
-    calls.write.function = [](int fd, const void* data, size_t size) {
-        return failNow(u"write"_s) ? ssize_t{-1} : sReal.write(fd, data, size);
-    };
-    calls.fdatasync.function = [](int fd) {
-        return failNow(u"fdatasync"_s) ? -1 : sReal.fdatasync(fd);
-    };
-    calls.fsync.function = [](int fd) { return failNow(u"fsync"_s) ? -1 : sReal.fsync(fd); };
-    calls.linkat.function = [](int fromFolder, const char* from, int toFolder, const char* to,
-                               int flags) {
-        return failNow(u"linkat"_s) ? -1 : sReal.linkat(fromFolder, from, toFolder, to, flags);
-    };
-    calls.renameat.function = [](int fromFolder, const char* from, int toFolder, const char* to) {
-        return failNow(u"renameat"_s) ? -1 : sReal.renameat(fromFolder, from, toFolder, to);
-    };
-    calls.fsetxattr.function = [](int fd, const char* name, const void* value, size_t size,
-                                  int flags) {
-        return failNow(u"fsetxattr"_s) ? -1 : sReal.fsetxattr(fd, name, value, size, flags);
-    };
-    return calls;
-}
+// The second openat of a replacement makes its new file; the first opens the folder to list.
+constexpr int kNewFileOpen = 2;
 
 // An access list in the kernel's form: USER_OBJ rw, USER uid rw, GROUP_OBJ r, MASK rw, OTHER r.
 QByteArray accessList(quint32 uid)
@@ -124,8 +74,9 @@ private slots:
     void splitPath_data();
     void splitPath();
     void flushedBeforeAndAfterTheRename();
-    void failedCallKeepsTheOldFile_data();
-    void failedCallKeepsTheOldFile();
+    void everyCallFailedInTurn();
+    void oneFailedCall_data();
+    void oneFailedCall();
     void leftoversNeverBlockASave_data();
     void leftoversNeverBlockASave();
     void groupNotKeptLosesItsAccess();
@@ -135,22 +86,16 @@ private slots:
 private:
     QTemporaryDir mDir;
     QString mPath;
-    SystemCalls mReal{};
 };
 
 void TestFileStore::init()
 {
     mPath = mDir.filePath(u"qelvo.ini"_s);
     QVERIFY(samples::writeFile(mPath, oldFile()));
-    mReal = posix::calls();
-    posix::calls() = recordingCalls(mReal);
-    gCalls.clear();
-    gFailing.clear();
 }
 
 void TestFileStore::cleanup()
 {
-    posix::calls() = mReal;
     for (const QString& name :
          QDir(mDir.path())
              .entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot)) {
@@ -184,44 +129,64 @@ void TestFileStore::splitPath()
 
 void TestFileStore::flushedBeforeAndAfterTheRename()
 {
+    const CallWatch watch;
     QVERIFY(!filestore::replaceAtomically(mPath, newFile()));
     QCOMPARE(samples::readFile(mPath), newFile());
     // The data reaches the disk before the new file takes the old one's place, and the folder
     // after, so a power cut leaves the old file or the whole new one.
-    gCalls.removeAll(u"write"_s);
-    QCOMPARE(gCalls, (QStringList{u"openat unnamed"_s, u"fdatasync"_s, u"linkat"_s, u"renameat"_s,
-                                  u"fsync"_s}));
+    const QList<QByteArray> order{"openat", "openat", "fdatasync", "linkat", "renameat", "fsync"};
+    QList<QByteArray> calls = watch.calls();
+    calls.removeIf([&order](const QByteArray& call) { return !order.contains(call); });
+    QCOMPARE(calls, order);
 }
 
-void TestFileStore::failedCallKeepsTheOldFile_data()
+void TestFileStore::everyCallFailedInTurn()
 {
-    QTest::addColumn<QString>("call");
+    // Each call of a replacement made to fail in turn, on a file with an attribute to carry over:
+    // the old file stays byte for byte and the call's own error is told, or the whole new file is
+    // in place and nothing is told.
+    ::setxattr(QFile::encodeName(mPath).constData(), "user.note", "x", 1, 0);
+    for (int nth = 1;; ++nth) {
+        QVERIFY(samples::writeFile(mPath, oldFile()));
+        CallWatch watch;
+        watch.failAt(nth, EIO);
+        const std::optional<posix::Error> error = filestore::replaceAtomically(mPath, newFile());
+        const QByteArray call = watch.calls().value(nth - 1);
+        if (!watch.reached()) {
+            break;
+        }
+        QVERIFY2(samples::readFile(mPath) == (error ? oldFile() : newFile()), call.constData());
+        QVERIFY2(!error || error->code == EIO, call.constData());
+        QCOMPARE(samples::strayFiles(mDir.path()), QStringList());
+    }
+}
+
+void TestFileStore::oneFailedCall_data()
+{
+    QTest::addColumn<QByteArray>("call");
+    QTest::addColumn<int>("nth");
     QTest::addColumn<int>("failure");
     QTest::addColumn<int>("reported");
     QTest::newRow("no unnamed files: written under a name")
-        << u"openat unnamed"_s << int(EOPNOTSUPP) << 0;
-    QTest::newRow("open") << u"openat unnamed"_s << int(EACCES) << int(EACCES);
-    QTest::newRow("write") << u"write"_s << int(ENOSPC) << int(ENOSPC);
-    QTest::newRow("flush") << u"fdatasync"_s << int(EIO) << int(EIO);
-    QTest::newRow("naming") << u"linkat"_s << int(EMLINK) << int(EMLINK);
-    QTest::newRow("no /proc: written under a name") << u"linkat"_s << int(ENOENT) << 0;
-    QTest::newRow("rename") << u"renameat"_s << int(EIO) << int(EIO);
-    QTest::newRow("flushing the folder changes nothing") << u"fsync"_s << int(EIO) << 0;
-    QTest::newRow("extended attribute") << u"fsetxattr"_s << int(EOPNOTSUPP) << int(EOPNOTSUPP);
+        << QByteArray("openat") << kNewFileOpen << int(EOPNOTSUPP) << 0;
+    QTest::newRow("no /proc: written under a name")
+        << QByteArray("linkat") << 1 << int(ENOENT) << 0;
+    QTest::newRow("flushing the folder changes nothing")
+        << QByteArray("fsync") << 1 << int(EIO) << 0;
+    // The bytes would be in place, but not on the disk.
+    QTest::newRow("flushing the file") << QByteArray("fdatasync") << 1 << int(EIO) << int(EIO);
 }
 
-void TestFileStore::failedCallKeepsTheOldFile()
+void TestFileStore::oneFailedCall()
 {
-    QFETCH(QString, call);
+    QFETCH(QByteArray, call);
+    QFETCH(int, nth);
     QFETCH(int, failure);
     QFETCH(int, reported);
-    if (call == u"fsetxattr"_s &&
-        ::setxattr(QFile::encodeName(mPath).constData(), "user.note", "x", 1, 0) != 0) {
-        QSKIP("this file system keeps no user attributes");
-    }
-    gFailing = call;
-    gFailure = failure;
+    CallWatch watch;
+    watch.failAt(nth, failure, call);
     const std::optional<posix::Error> error = filestore::replaceAtomically(mPath, newFile());
+    QVERIFY(watch.reached());
     QCOMPARE(error ? error->code : 0, reported);
     QCOMPARE(samples::readFile(mPath), reported != 0 ? oldFile() : newFile());
     QCOMPARE(samples::strayFiles(mDir.path()), QStringList());
@@ -238,6 +203,7 @@ void TestFileStore::leftoversNeverBlockASave_data()
     QTest::newRow("link") << u".qelvo.ini.saving.3"_s << u"link"_s;
     QTest::newRow("FIFO") << u".qelvo.ini.saving"_s << u"fifo"_s;
     QTest::newRow("another user's file") << u".qelvo.ini.saving.4"_s << u"another user's"_s;
+    QTest::newRow("file in an append-only folder") << u".qelvo.ini.saving"_s << u"unremovable"_s;
 }
 
 void TestFileStore::leftoversNeverBlockASave()
@@ -263,9 +229,14 @@ void TestFileStore::leftoversNeverBlockASave()
     }
     const bool kept = kind != u"file"_s;
     // With no unnamed files the new file is named at once: the name in the way matters most.
-    for (const QString& unnamed : {u"openat unnamed"_s, QString()}) {
-        gFailing = unnamed;
-        gFailure = EOPNOTSUPP;
+    for (const bool unnamed : {true, false}) {
+        CallWatch watch;
+        if (!unnamed) {
+            watch.failAt(kNewFileOpen, EOPNOTSUPP, "openat");
+        }
+        if (kind == u"unremovable"_s) {
+            watch.failAt(0, EPERM, "unlinkat");
+        }
         QVERIFY(!filestore::replaceAtomically(mPath, newFile()));
         QCOMPARE(samples::readFile(mPath), newFile());
         QCOMPARE(samples::strayFiles(mDir.path()), kept ? QStringList{leftover} : QStringList());

@@ -1,17 +1,17 @@
 #include "history/filestore.h"
 #include "history/historyfile.h"
+#include "support/callwatch.h"
 #include "support/samples.h"
 
 #include <QDir>
 #include <QFile>
-#include <QProcess>
-#include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QTest>
 #include <cerrno>
 #include <csignal>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 using namespace Qt::Literals::StringLiterals;
@@ -87,7 +87,7 @@ private slots:
     void damagedCountChangesNothing();
     void longValueReadAs255Bytes();
     void writeIntoMissingFolderFails();
-    void killDuringSaveLeavesAWholeFile();
+    void killAtEveryCallLeavesAWholeFile();
     void fullDiskKeepsTheOldFile_data();
     void fullDiskKeepsTheOldFile();
     void onlyRegularFilesOfBoundedSize_data();
@@ -305,36 +305,39 @@ void TestHistoryFile::writeIntoMissingFolderFails()
     QVERIFY(!QFileInfo::exists(mDir.filePath(u"missing"_s)));
 }
 
-void TestHistoryFile::killDuringSaveLeavesAWholeFile()
+void TestHistoryFile::killAtEveryCallLeavesAWholeFile()
 {
-    // The two states the child alternates between: a full history, and the same cleared.
-    const history::HistoryLines full = samples::numberedLines(history::kMaxLines);
-    QVERIFY(!history::saveHistory(mPath, full, 0).failure);
-    const QByteArray saved = readFile(mPath);
-    QVERIFY(!history::clearHistory(mPath, history::kMaxLines));
-    const QByteArray cleared = readFile(mPath);
-    QVERIFY(saved.size() > 1000000);
-
-    for (int round = 0; round < 12; ++round) {
-        QProcess child;
-        child.start(QStringLiteral(SAVE_CHILD), {mPath});
-        QVERIFY(child.waitForStarted());
-        QTest::qWait(50 + static_cast<int>(QRandomGenerator::global()->bounded(400)));
-        child.kill();
-        QVERIFY(child.waitForFinished());
-        QCOMPARE(child.exitStatus(), QProcess::CrashExit);
-        const QByteArray left = readFile(mPath);
-        QVERIFY2(left == saved || left == cleared,
-                 qPrintable(u"round %1: %2 bytes"_s.arg(round).arg(left.size())));
-        // A kill in the instant between naming the new file and renaming it leaves it under
-        // its one name, which the next save removes.
-        const QStringList stray = samples::strayFiles(mDir.path());
-        QVERIFY2(stray.isEmpty() || stray == QStringList{u".qelvo.ini.saving"_s},
-                 qPrintable(stray.join(u' ')));
+    // A save and a clear ended at their first system call, then at the second, and so on until
+    // one completes: the file is the old one or the whole new one, and at most the new file's
+    // one name is left beside it, which the next save removes.
+    const QByteArray old = samples::historyFile(3);
+    const QByteArray saved = samples::historyFile(4);
+    const QByteArray cleared = "[History]\r\nData=0\r\nHis1=\r\nHis2=\r\nHis3=\r\n";
+    for (const bool clear : {false, true}) {
+        for (int nth = 1;; ++nth) {
+            QVERIFY(writeFile(mPath, old));
+            const pid_t child = ::fork();
+            if (child == 0) {
+                CallWatch watch;
+                watch.endAt(nth);
+                ::_exit(clear ? history::clearHistory(mPath, 3).has_value()
+                              : history::saveHistory(mPath, samples::numberedLines(4), 3)
+                                    .failure.has_value());
+            }
+            int status = -1;
+            ::waitpid(child, &status, 0);
+            const QByteArray left = readFile(mPath);
+            QVERIFY2(left == old || left == (clear ? cleared : saved), left.constData());
+            const QStringList stray = samples::strayFiles(mDir.path());
+            QVERIFY2(stray.isEmpty() || stray == QStringList{u".qelvo.ini.saving"_s},
+                     qPrintable(stray.join(u' ')));
+            if (WIFEXITED(status)) {
+                QCOMPARE(WEXITSTATUS(status), 0);
+                QCOMPARE(left, clear ? cleared : saved);
+                break;
+            }
+        }
     }
-    QVERIFY(writeFile(mPath, cleared));
-    QVERIFY(!history::saveHistory(mPath, full, 0).failure);
-    QCOMPARE(samples::strayFiles(mDir.path()), QStringList());
 }
 
 void TestHistoryFile::fullDiskKeepsTheOldFile_data()

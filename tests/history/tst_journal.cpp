@@ -1,4 +1,5 @@
 #include "history/journal.h"
+#include "support/callwatch.h"
 #include "support/samples.h"
 
 #include <QDir>
@@ -32,6 +33,8 @@ private slots:
     void unsavedLines_data();
     void unsavedLines();
     void takesOverWhatEndedRunsLeft();
+    void failureIsTold_data();
+    void failureIsTold();
 };
 
 void TestJournal::unsavedLines_data()
@@ -138,6 +141,31 @@ void TestJournal::takesOverWhatEndedRunsLeft()
     mine.close();
     // Only the other machine's is left.
     QCOMPARE(journals(dir.path()).size(), 1);
+}
+
+void TestJournal::failureIsTold_data()
+{
+    QTest::addColumn<QByteArray>("call");
+    // The journal's file made, like the history, and locked; its first record written.
+    for (const char* call : {"openat", "fchown", "fchmod", "fcntl", "write"}) {
+        QTest::newRow(call) << QByteArray(call);
+    }
+}
+
+void TestJournal::failureIsTold()
+{
+    QFETCH(QByteArray, call);
+    QTemporaryDir dir;
+    const QString history = dir.filePath(u"qelvo.ini"_s);
+    QVERIFY(samples::writeFile(history, samples::historyFile(1)));
+    history::Journal journal;
+    QVERIFY(!journal.open(history));
+    CallWatch watch;
+    watch.failAt(1, EIO, call);
+    const std::optional<posix::Error> error = journal.shown(bytes(1));
+    QVERIFY(watch.reached());
+    QCOMPARE(error ? error->code : 0, EIO);
+    QVERIFY(!journal.isKept());
 }
 
 QTEST_GUILESS_MAIN(TestJournal)

@@ -218,28 +218,28 @@ void frmQelvo::keepRunOnDisk()
     if (mServices.lockProblem) {
         warnings << texts::unguardedMessage(*mServices.lockProblem);
     }
-    if (const std::optional<posix::Error> error = mServices.journal->open(mstrFullPathFileName)) {
+    std::optional<posix::Error> journalError = mServices.journal->open(mstrFullPathFileName);
+    // The lines that runs which ended without saving them left, all at once: shown and saved now.
+    const history::Journal::Taken taken =
+        mServices.journal->takeOver(List1->lines(), history::kMaxLines - List1->count());
+    journalError = journalError ? journalError : taken.error;
+    if (journalError) {
         mJournalLost = true;
-        warnings << texts::journalLostMessage(*error);
+        warnings << texts::journalLostMessage(*journalError);
+    }
+    for (const QByteArray& line : taken.lines) {
+        List1->addItem(QString::fromLatin1(line));
+    }
+    if (!taken.lines.isEmpty()) {
+        if (const std::optional<history::Failure> failure = save().failure) {
+            warnings << texts::leftLinesNotSavedMessage(*failure, taken.lines.size());
+        }
+    }
+    if (taken.waiting > 0) {
+        warnings << texts::linesWaitingMessage(taken.waiting);
     }
     if (!warnings.isEmpty()) {
         mServices.questions->tell(warnings.join(u"\n\n"_s));
-    }
-    // The lines that runs which ended without saving them left, a run at a time: shown and
-    // saved now.
-    for (;;) {
-        const QList<QByteArray> left =
-            mServices.journal->takeOver(List1->lines(), history::kMaxLines - List1->count());
-        if (left.isEmpty()) {
-            return;
-        }
-        for (const QByteArray& line : left) {
-            List1->addItem(QString::fromLatin1(line));
-        }
-        if (const std::optional<history::Failure> failure = save().failure) {
-            mServices.questions->tell(texts::leftLinesNotSavedMessage(*failure, left.size()));
-            return;
-        }
     }
 }
 
@@ -371,30 +371,30 @@ void frmQelvo::Command2_Click()
 
 void frmQelvo::Command3_Click()
 {
-    const history::CountResult count = history::readStoredCount(mstrFullPathFileName);
-    if (count.failure) {
-        mServices.questions->tell(texts::clearFailedMessage(*count.failure));
+    // The lines that the user is asked about: those the file holds now.
+    history::LoadResult stored = history::loadHistory(mstrFullPathFileName);
+    if (stored.failure) {
+        mServices.questions->tell(texts::clearFailedMessage(*stored.failure));
         return;
     }
-    mlngDataCount = count.value;
+    mlngDataCount = stored.storedCount;
     mintAnswer = mServices.questions->ask(texts::clearQuestion(), QuestionBox::kYes);
     if (mintAnswer != QuestionBox::kYes || mPhase == Phase::Ended) {
         return;
     }
     journalled(mServices.journal->clearing());
-    // The file is read again now: what changed in it while the question was open stays.
-    const std::optional<history::Failure> failure =
-        history::clearHistory(mstrFullPathFileName, mlngDataCount);
-    mlngApiResult = failure ? 0 : 1;
-    if (failure) {
+    // The file is read again now: what other programs saved while the question was open stays.
+    history::ClearResult cleared = history::clearHistory(mstrFullPathFileName, stored.lines);
+    mlngApiResult = cleared.failure ? 0 : 1;
+    if (cleared.failure) {
         journalled(mServices.journal->clearFailed());
         // The lists stay as they are, so that the window still shows what the file holds.
-        mServices.questions->tell(texts::clearFailedMessage(*failure));
+        mServices.questions->tell(texts::clearFailedMessage(*cleared.failure));
         return;
     }
     journalled(mServices.journal->settled());
-    mFirstUnsaved = 0;
-    List1->clear();
+    mFirstUnsaved = static_cast<int>(cleared.kept.size());
+    List1->setLines(std::move(cleared.kept));
     List2->clear();
 }
 

@@ -53,6 +53,8 @@ QString systemReason(int code)
         return QStringLiteral("フォルダーまたはファイルが見つかりません");
     case EIO:
         return QStringLiteral("入出力エラーが起きました");
+    case EBUSY:
+        return QStringLiteral("別のプログラムが保存を終えませんでした");
     default:
         return QStringLiteral("システムエラー %1").arg(code);
     }
@@ -244,6 +246,17 @@ QString leftLinesNotSavedMessage(const history::Failure& failure, qsizetype coun
            QStringLiteral("\n\n前回保存されずに終わった %1 件の履歴を一覧に戻しました。"
                           "ウィンドウを閉じるときに、もう一度保存します。")
                .arg(count);
+}
+
+QString linesWaitingMessage(qsizetype count)
+{
+    return QStringLiteral(
+               "前回までに保存されずに終わった %1 件の履歴は、履歴が %2 件までしか持てない"
+               "ため、控えのファイルに残したままです。「%3」で履歴を空にすると、次に起動"
+               "したときに戻ります。")
+        .arg(count)
+        .arg(history::kMaxLines)
+        .arg(text(kClearCaption));
 }
 
 } // namespace texts

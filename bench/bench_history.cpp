@@ -109,9 +109,8 @@ void oursSave(benchmark::State& state)
 void oursClear(benchmark::State& state)
 {
     const Files files(static_cast<int>(state.range(0)));
-    timeFrom(state, files, files.full, [&] {
-        history::clearHistory(files.path, history::readStoredCount(files.path).value);
-    });
+    timeFrom(state, files, files.full,
+             [&] { history::clearHistory(files.path, history::loadHistory(files.path).lines); });
 }
 
 void referenceLoadWhole(benchmark::State& state)
@@ -210,8 +209,9 @@ void craftedSave(benchmark::State& state)
 
 void craftedClear(benchmark::State& state)
 {
-    crafted(state, history::kMaxLines,
-            [](const QString& path) { history::clearHistory(path, history::kMaxLines); });
+    crafted(state, history::kMaxLines, [](const QString& path) {
+        history::clearHistory(path, history::loadHistory(path).lines);
+    });
 }
 
 constexpr int kSmall = 1000;

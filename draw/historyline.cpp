@@ -7,7 +7,6 @@
 namespace draw {
 
 namespace {
-constexpr auto kSeparator = u"  ;  ";
 constexpr int kTwoDigitFrom = 10;
 } // namespace
 
@@ -19,7 +18,8 @@ QString twoDigitText(int n)
 
 QString joinHistoryLine(const QStringList& sortedTexts)
 {
-    return sortedTexts.join(kSeparator);
+    return sortedTexts.join(
+        QLatin1StringView(history::kLineSeparator.data(), history::kLineSeparator.size()));
 }
 
 int repeatCount(const history::HistoryLines& lines)

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "history/historylines.h"
+
 #include <array>
 
 // The draw of six different numbers from 1 to 43, one per number tile, in draw order.
@@ -7,9 +9,9 @@ namespace draw {
 
 class RandomSource;
 
-inline constexpr int kTileCount = 6;
+inline constexpr int kTileCount = history::kNumbersPerLine;
 inline constexpr int kLowestNumber = 1;
-inline constexpr int kHighestNumber = 43;
+inline constexpr int kHighestNumber = history::kHighestNumber;
 
 using Numbers = std::array<int, kTileCount>;
 

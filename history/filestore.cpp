@@ -1,11 +1,11 @@
 #include "history/filestore.h"
 
+#include "history/savelock.h"
 #include "posix/files.h"
 #include "posix/systemcalls.h"
 
 #include <QFile>
 #include <QList>
-#include <QRandomGenerator>
 #include <cstdint>
 #include <fcntl.h>
 #include <sys/mman.h>
@@ -25,10 +25,7 @@ constexpr qsizetype kReadChunk = qsizetype{64} * 1024;
 // system one page fault instead of hundreds, which was a third of the time to load it.
 constexpr qsizetype kHugePage = qsizetype{2} * 1024 * 1024;
 constexpr qsizetype kHugePagesFrom = kHugePage / 2;
-constexpr mode_t kNewFileMode = 0666; // narrowed by the umask, as for any new file
 constexpr mode_t kGroupBits = S_IRWXG;
-// Names tried for the new file when the usual one is taken by something that cannot be removed.
-constexpr int kNameAttempts = 16;
 // Extended attributes that the system's security modules set on every new file themselves.
 constexpr QByteArrayView kSecurityNamespace = "security.";
 
@@ -139,100 +136,6 @@ std::optional<Error> takeOverAttributes(int fd, const QByteArray& oldPath, const
     return std::nullopt;
 }
 
-// The name the new file takes in the folder before it replaces the old one: the usual one
-// first, then others beside it.
-QByteArray temporaryName(const QByteArray& prefix, int attempt)
-{
-    if (attempt == 0) {
-        return prefix;
-    }
-    return prefix + '.' + QByteArray::number(QRandomGenerator::global()->generate(), 16);
-}
-
-// Removes what earlier replacements left under the temporary names: only this user's regular
-// files, and only what the folder lets us remove.
-void removeLeftovers(int folder, const QByteArray& prefix)
-{
-    const QByteArray others = prefix + '.';
-    for (const QByteArray& name : posix::listFolder(folder)) {
-        struct stat status {};
-        if ((name == prefix || name.startsWith(others)) &&
-            calls().fstatat(folder, name.constData(), &status, AT_SYMLINK_NOFOLLOW) == 0 &&
-            S_ISREG(status.st_mode) && status.st_uid == calls().geteuid()) {
-            calls().unlinkat(folder, name.constData(), 0);
-        }
-    }
-}
-
-// What the old file is, when there is one: the new file takes over its attributes.
-struct OldFile {
-    QByteArray path;
-    std::optional<struct stat> status;
-};
-
-enum class Outcome { Written, Failed, Unsupported };
-
-bool unsupported(int code)
-{
-    return code == EOPNOTSUPP || code == EISDIR || code == EINVAL;
-}
-
-// Writes the bytes into a new file in the folder and flushes them. With unnamed, the file gets a
-// name only when it is complete; Unsupported: the file system has no unnamed files, or there is
-// no /proc to name one through. On success, name holds the name it has in the folder.
-Outcome writeTemporary(int folder, const QByteArray& prefix, const QByteArray& bytes,
-                       const OldFile& old, bool unnamed, QByteArray& name, Error& error)
-{
-    int attempt = 0;
-    Descriptor file;
-    if (unnamed) {
-        file = posix::openAt(folder, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, kNewFileMode);
-    } else {
-        do {
-            name = temporaryName(prefix, attempt);
-            file = posix::openAt(folder, name.constData(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC,
-                                 kNewFileMode);
-        } while (!file.isOpen() && errno == EEXIST && ++attempt < kNameAttempts);
-    }
-    if (!file.isOpen()) {
-        error = systemError();
-        return unnamed && unsupported(error.code) ? Outcome::Unsupported : Outcome::Failed;
-    }
-    std::optional<Error> failed;
-    if (old.status) {
-        failed = takeOverAttributes(file.get(), old.path, *old.status);
-    }
-    if (!failed) {
-        failed = posix::writeAll(file.get(), bytes);
-    }
-    // Flushed before it takes the old file's place, so a power cut never leaves a short file.
-    if (!failed && calls().fdatasync(file.get()) != 0) {
-        failed = systemError();
-    }
-    if (failed) {
-        error = *failed;
-        if (!unnamed) {
-            calls().unlinkat(folder, name.constData(), 0);
-        }
-        return Outcome::Failed;
-    }
-    if (!unnamed) {
-        return Outcome::Written;
-    }
-    const QByteArray self = "/proc/self/fd/" + QByteArray::number(file.get());
-    int linked = -1;
-    do {
-        name = temporaryName(prefix, attempt);
-        linked =
-            calls().linkat(AT_FDCWD, self.constData(), folder, name.constData(), AT_SYMLINK_FOLLOW);
-    } while (linked != 0 && errno == EEXIST && ++attempt < kNameAttempts);
-    if (linked != 0) {
-        error = systemError();
-        return error.code == ENOENT ? Outcome::Unsupported : Outcome::Failed;
-    }
-    return Outcome::Written;
-}
-
 } // namespace
 
 ReadResult readWhole(const QString& path)
@@ -246,8 +149,13 @@ ReadResult readWhole(const QString& path)
         }
         return {{}, systemError()};
     }
+    return readOpen(file.get());
+}
+
+ReadResult readOpen(int fd)
+{
     struct stat status {};
-    if (calls().fstat(file.get(), &status) != 0) {
+    if (calls().fstat(fd, &status) != 0) {
         return {{}, systemError()};
     }
     if (!S_ISREG(status.st_mode)) {
@@ -261,8 +169,8 @@ ReadResult readWhole(const QString& path)
         if (used == bytes.size()) {
             bytes.resize(used + kReadChunk);
         }
-        const ssize_t got = calls().read(file.get(), bytes.data() + used,
-                                         static_cast<std::size_t>(bytes.size() - used));
+        const ssize_t got =
+            calls().read(fd, bytes.data() + used, static_cast<std::size_t>(bytes.size() - used));
         if (got < 0 && errno == EINTR) {
             continue;
         }
@@ -280,57 +188,70 @@ ReadResult readWhole(const QString& path)
     }
 }
 
-std::optional<Error> replaceAtomically(const QString& path, const QByteArray& bytes)
+std::optional<Error> update(const QString& path, const Change& change,
+                            const std::function<void()>& beforeReplace)
 {
-    // A file that the next start would refuse to read is never written.
-    if (bytes.size() > kMaxFileSize) {
-        return Error{Error::Kind::TooLarge, 0};
+    // A change that leaves every byte as it is needs no lock and no new file: a full disk or a
+    // read-only folder does not stop it.
+    if (!change(readWhole(path))) {
+        return std::nullopt;
     }
     const posix::ResolvedPath target = posix::resolvedFile(QFile::encodeName(path));
     if (target.error) {
         return target.error;
     }
     const posix::PathParts parts = posix::splitPath(target.path);
-    OldFile old{target.path, std::nullopt};
-    struct stat status {};
-    if (calls().fstatat(AT_FDCWD, target.path.constData(), &status, 0) == 0) {
-        if (!S_ISREG(status.st_mode)) {
+    const Descriptor folder = posix::openFolder(parts.folder);
+    if (!folder.isOpen()) {
+        return systemError();
+    }
+    Error error;
+    std::optional<SaveLock> lock = SaveLock::take(folder.get(), parts.name, error);
+    if (!lock) {
+        return error;
+    }
+    // The file as it is now that no one else writes it.
+    const std::optional<QByteArray> bytes = change(readWhole(path));
+    if (!bytes) {
+        return std::nullopt;
+    }
+    // A file that the next start would refuse to read is never written.
+    if (bytes->size() > kMaxFileSize) {
+        return Error{Error::Kind::TooLarge, 0};
+    }
+    struct stat old {};
+    if (calls().fstatat(AT_FDCWD, target.path.constData(), &old, 0) == 0) {
+        if (!S_ISREG(old.st_mode)) {
             return Error{Error::Kind::NotRegularFile, 0};
         }
         // A file the user made read-only is not replaced behind its back.
         if (calls().access(target.path.constData(), W_OK) != 0) {
             return systemError();
         }
-        old.status = status;
+        if (const std::optional<Error> failed = takeOverAttributes(lock->fd(), target.path, old)) {
+            return failed;
+        }
     } else if (errno != ENOENT) {
         return systemError();
     }
-
-    const Descriptor folder = posix::openFolder(parts.folder);
-    if (!folder.isOpen()) {
+    if (const std::optional<Error> failed = posix::writeAll(lock->fd(), *bytes)) {
+        return failed;
+    }
+    // Flushed before it takes the old file's place, so a power cut never leaves a short file.
+    if (calls().fdatasync(lock->fd()) != 0) {
         return systemError();
     }
-    const QByteArray prefix = '.' + parts.name + ".saving";
-    removeLeftovers(folder.get(), prefix);
-    QByteArray temporary;
-    Error error;
-    Outcome outcome = writeTemporary(folder.get(), prefix, bytes, old, true, temporary, error);
-    if (outcome == Outcome::Unsupported) {
-        outcome = writeTemporary(folder.get(), prefix, bytes, old, false, temporary, error);
+    if (beforeReplace) {
+        beforeReplace();
     }
-    if (outcome != Outcome::Written) {
-        return error;
-    }
-    if (calls().renameat(folder.get(), temporary.constData(), folder.get(),
-                         parts.name.constData()) != 0) {
-        const Error renameError = systemError();
-        calls().unlinkat(folder.get(), temporary.constData(), 0);
-        return renameError;
-    }
-    // The rename is only in the folder's memory until the folder is flushed: a power cut before
-    // that could bring back the old file. A folder that cannot be flushed does not undo it.
-    calls().fsync(folder.get());
-    return std::nullopt;
+    return lock->commit();
+}
+
+std::optional<Error> replaceAtomically(const QString& path, const QByteArray& bytes)
+{
+    return update(path, [&bytes](const ReadResult& current) {
+        return current.bytes == bytes && !current.error ? std::nullopt : std::optional(bytes);
+    });
 }
 
 } // namespace filestore

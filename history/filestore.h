@@ -4,6 +4,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <functional>
 #include <optional>
 
 // Whole-file reads and atomic whole-file replacements of regular files; a failure comes back as
@@ -29,15 +30,21 @@ struct ReadResult {
 // a link to one) of at most kMaxFileSize bytes is read; a FIFO or a device is refused unopened
 // for reading, so nothing can block or fill the memory.
 ReadResult readWhole(const QString& path);
+// The same for a file open as fd, from where it stands.
+ReadResult readOpen(int fd);
 
-// Writes every byte to a new file in the same folder, flushes it to disk and renames it over the
-// old one, whose owner, permissions, access list and extended attributes it takes over; a link
-// stays a link and the file it names is replaced. When any byte or attribute cannot be written,
-// nothing is renamed and the old file stays byte for byte. Never creates the folder.
-//
-// The new file has no name until it is complete; a kill in the instant between naming and
-// renaming leaves it as ".NAME.saving", which the next replacement removes. What it cannot
-// remove (a folder of that name, an append-only folder) only makes it use another name.
+// Changes the file under its save lock (see SaveLock): change is given the file as it is once
+// no one else writes it, and gives its new bytes, or nothing to leave it as it is. Every byte is
+// written to the new file, flushed to disk, beforeReplace is told, and the new file takes the old
+// one's place, with its owner, permissions, access list and extended attributes; a link stays a
+// link and the file it names is replaced. When any byte or attribute cannot be written, nothing
+// is replaced and the old file stays byte for byte. change is asked once more beforehand, without
+// the lock: a change that writes nothing then takes no lock. Never creates the folder.
+using Change = std::function<std::optional<QByteArray>(const ReadResult& current)>;
+std::optional<posix::Error> update(const QString& path, const Change& change,
+                                   const std::function<void()>& beforeReplace = {});
+
+// Puts bytes in the place of the file's, as update() does.
 std::optional<posix::Error> replaceAtomically(const QString& path, const QByteArray& bytes);
 
 } // namespace filestore

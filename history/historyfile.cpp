@@ -18,13 +18,12 @@ constexpr QByteArrayView kCountDefault = "0";
 // Read as a Unicode file of the other byte order, it would be appended to in the wrong one.
 constexpr QByteArrayView kUtf16BeByteOrderMark = "\xFE\xFF";
 
-// The history file read once into memory; writes change the memory until replace().
+// The history file read into memory; writes change the memory, and changed() gives its bytes.
 class HistoryFile {
 public:
-    explicit HistoryFile(QString path)
+    HistoryFile(QString path, const filestore::ReadResult& read)
         : mPath(std::move(path))
     {
-        filestore::ReadResult read = filestore::readWhole(mPath);
         mReadError = read.error;
         mUnknownEncoding = read.bytes.startsWith(kUtf16BeByteOrderMark);
         mRead = read.bytes;
@@ -64,22 +63,15 @@ public:
         mDocument.setValue(kSection, lineKey(position), line);
     }
 
-    [[nodiscard]] std::optional<Failure> replace() const
+    // The bytes of the file as written, or nothing when no byte changed.
+    [[nodiscard]] std::optional<QByteArray> changed() const
     {
-        if (std::optional<Failure> failure = unreadable()) {
-            return failure;
-        }
-        const QByteArray bytes = mDocument.toBytes();
-        // Writes that change no byte need no new file: a full disk or a read-only folder does
-        // not stop a close that keeps the file as it is.
-        if (bytes == mRead) {
-            return std::nullopt;
-        }
-        if (const std::optional<posix::Error> error = filestore::replaceAtomically(mPath, bytes)) {
-            return Failure{Failure::Kind::Unwritable, mPath, {}, *error};
-        }
-        return std::nullopt;
+        QByteArray bytes = mDocument.toBytes();
+        return bytes == mRead ? std::nullopt : std::optional(std::move(bytes));
     }
+
+    // The file as the path has it now.
+    static HistoryFile read(const QString& path) { return {path, filestore::readWhole(path)}; }
 
 private:
     // Why the file as read can be neither used nor replaced.
@@ -143,12 +135,12 @@ std::optional<qint32> parseCount(QByteArrayView text)
 
 CountResult readStoredCount(const QString& path)
 {
-    return HistoryFile(path).storedCount();
+    return HistoryFile::read(path).storedCount();
 }
 
 LoadResult loadHistory(const QString& path)
 {
-    const HistoryFile file(path);
+    const HistoryFile file = HistoryFile::read(path);
     const CountResult count = file.storedCount();
     if (count.failure) {
         return {{}, 0, count.failure};
@@ -159,39 +151,76 @@ LoadResult loadHistory(const QString& path)
 SaveResult saveHistory(const QString& path, const HistoryLines& lines, qsizetype first,
                        const std::function<void(qint32)>& beforeWrite)
 {
-    HistoryFile file(path);
-    const CountResult count = file.storedCount();
-    if (count.failure) {
-        return {0, count.failure};
-    }
-    // A negative stored count holds no line: the lines go to "His1" on.
-    const qint32 after = qMax(count.value, 0);
+    SaveResult result;
+    qint32 after = 0;
     const auto adding = static_cast<qint32>(lines.size() - first);
-    if (adding > kMaxLines - after) {
-        return {count.value,
-                Failure{Failure::Kind::Full, path, QByteArray::number(after), {}, adding}};
+    const std::optional<posix::Error> error = filestore::update(
+        path,
+        [&](const filestore::ReadResult& read) -> std::optional<QByteArray> {
+            HistoryFile file(path, read);
+            const CountResult count = file.storedCount();
+            result = {count.value, count.failure};
+            // A negative stored count holds no line: the lines go to "His1" on.
+            after = qMax(count.value, 0);
+            if (!result.failure && adding > kMaxLines - after) {
+                result.failure =
+                    Failure{Failure::Kind::Full, path, QByteArray::number(after), {}, adding};
+            }
+            if (result.failure) {
+                return std::nullopt;
+            }
+            file.writeCount(after + adding);
+            for (qint32 k = 1; k <= adding; ++k) {
+                file.writeLine(after + k, lines.at(first + k - 1));
+            }
+            return file.changed();
+        },
+        [&] {
+            if (adding > 0 && beforeWrite) {
+                beforeWrite(after);
+            }
+        });
+    if (error && !result.failure) {
+        result.failure = Failure{Failure::Kind::Unwritable, path, {}, *error};
     }
-    file.writeCount(after + adding);
-    for (qint32 k = 1; k <= adding; ++k) {
-        file.writeLine(after + k, lines.at(first + k - 1));
-    }
-    if (adding > 0 && beforeWrite) {
-        beforeWrite(after);
-    }
-    return {count.value, file.replace()};
+    return result;
 }
 
-std::optional<Failure> clearHistory(const QString& path, qint32 storedCount)
+ClearResult clearHistory(const QString& path, const HistoryLines& asked)
 {
-    if (storedCount == 0) {
-        return std::nullopt;
+    ClearResult result;
+    const std::optional<posix::Error> error = filestore::update(
+        path, [&](const filestore::ReadResult& read) -> std::optional<QByteArray> {
+            HistoryFile file(path, read);
+            const CountResult count = file.storedCount();
+            result = {{}, count.failure};
+            // Nothing stored: nothing to clear, and nothing is written.
+            if (count.failure || count.value == 0) {
+                return std::nullopt;
+            }
+            const HistoryLines now = file.lines(count.value);
+            // What was saved while the question was open stays: the lines after those asked
+            // about, or all of them when those no longer lead (another program cleared the
+            // history meanwhile).
+            bool lead = asked.size() <= now.size();
+            for (qsizetype i = 0; lead && i < asked.size(); ++i) {
+                lead = now.at(i) == asked.at(i);
+            }
+            for (qsizetype i = lead ? asked.size() : 0; i < now.size(); ++i) {
+                result.kept.append(now.at(i));
+            }
+            for (qint32 position = 1; position <= count.value; ++position) {
+                file.writeLine(position, position <= result.kept.size()
+                                             ? result.kept.at(position - 1)
+                                             : QByteArrayView());
+            }
+            file.writeCount(static_cast<qint32>(result.kept.size()));
+            return file.changed();
+        });
+    if (error && !result.failure) {
+        result.failure = Failure{Failure::Kind::Unwritable, path, {}, *error};
     }
-    HistoryFile file(path);
-    for (qint32 position = 1; position <= storedCount; ++position) {
-        file.writeLine(position, {});
-    }
-    file.writeCount(0);
-    return file.replace();
+    return result;
 }
 
 } // namespace history

@@ -1,7 +1,7 @@
 #pragma once
 
+#include "history/filestore.h"
 #include "history/historylines.h"
-#include "posix/error.h"
 
 #include <QByteArrayView>
 #include <QString>
@@ -65,9 +65,13 @@ LoadResult loadHistory(const QString& path);
 SaveResult saveHistory(const QString& path, const HistoryLines& lines, qsizetype first,
                        const std::function<void(qint32)>& beforeWrite = {});
 
-// Blanks "His1" up to "His<storedCount>" and sets "Data" to 0 in the file as it is now, so that
-// what other programs added since storedCount was read stays; nothing is written when
-// storedCount is 0.
-std::optional<Failure> clearHistory(const QString& path, qint32 storedCount);
+// Empties the history of the lines asked about, as it stood when the user was asked: in the
+// file as it is now, the lines that other programs saved since move to "His1" on, "Data" counts
+// them, and the keys above are blanked. kept: those lines.
+struct ClearResult {
+    HistoryLines kept;
+    std::optional<Failure> failure;
+};
+ClearResult clearHistory(const QString& path, const HistoryLines& asked);
 
 } // namespace history

@@ -2,6 +2,30 @@
 
 namespace history {
 
+bool isDrawnLine(QByteArrayView text)
+{
+    constexpr qsizetype kDigits = 2;
+    constexpr qsizetype kStep = kDigits + kLineSeparator.size();
+    if (text.size() != kNumbersPerLine * kStep - kLineSeparator.size()) {
+        return false;
+    }
+    int previous = 0;
+    for (qsizetype at = 0; at < text.size(); at += kStep) {
+        const char tens = text[at];
+        const char ones = text[at + 1];
+        const int number = (tens - '0') * 10 + (ones - '0');
+        // Ascending from 01, so that no two are the same.
+        if (tens < '0' || tens > '9' || ones < '0' || ones > '9' || number <= previous ||
+            number > kHighestNumber ||
+            (at > 0 &&
+             text.sliced(at - kLineSeparator.size(), kLineSeparator.size()) != kLineSeparator)) {
+            return false;
+        }
+        previous = number;
+    }
+    return true;
+}
+
 HistoryLines::HistoryLines(QByteArray source, qsizetype count)
     : mSource(std::move(source))
     , mSlices(static_cast<std::size_t>(count), Slice{0, 0})

@@ -11,6 +11,13 @@ namespace history {
 // stored count is a damaged file.
 inline constexpr qint32 kMaxLines = 32767;
 
+// A line that the draw makes: six different numbers from 01 to 43, two digits each, in ascending
+// order, joined by kLineSeparator.
+inline constexpr int kNumbersPerLine = 6;
+inline constexpr int kHighestNumber = 43;
+inline constexpr QByteArrayView kLineSeparator = "  ;  ";
+bool isDrawnLine(QByteArrayView text);
+
 // The history's lines, oldest first, as slices of bytes: the lines read from the file stay in
 // the bytes read, shared rather than copied, and later lines go into one block of their own. A
 // full history costs about 1.8 MB and no object per line, and stored bytes never change.

@@ -7,13 +7,13 @@
 #include "posix/systemcalls.h"
 
 #include <QFile>
+#include <QSet>
 #include <algorithm>
 #include <atomic>
 #include <fcntl.h>
 #include <system_error>
 #include <thread>
 #include <tuple>
-#include <vector>
 
 namespace history {
 
@@ -29,15 +29,15 @@ constexpr char kClearing = 'c';
 constexpr char kClearFailed = '!';
 constexpr char kSaving = 's';
 constexpr char kSettled = '=';
-// A line shown is one that the program drew: printable ASCII, never longer than a value.
-constexpr qsizetype kLongestLine = 255;
+constexpr char kTakingOver = '<';
+constexpr char kTakenOver = '>';
 constexpr mode_t kNewFileMode = 0666; // narrowed by the umask, as for any new file
 
-// Runs started in this process: each journal it opens has a name of its own.
-std::atomic<int> gRuns{0};
+// Runs started in this process, and journals taken over: each has a name of its own.
+std::atomic<int> gNames{0};
 
 // The run that wrote a journal, from the journal's name without prefix and suffix: the process
-// and, after a last '-', the process's count of runs.
+// and, after a last '-', a count of the process's own.
 std::optional<posix::ProcessIdentity> runOf(QByteArrayView name)
 {
     const qsizetype dash = name.lastIndexOf('-');
@@ -45,34 +45,31 @@ std::optional<posix::ProcessIdentity> runOf(QByteArrayView name)
     if (dash < 0) {
         return std::nullopt;
     }
-    [[maybe_unused]] const int run = name.sliced(dash + 1).toInt(&number);
+    [[maybe_unused]] const int count = name.sliced(dash + 1).toInt(&number);
     return number ? posix::ProcessIdentity::parsed(name.first(dash)) : std::nullopt;
 }
 
-// Whether a live run holds its journal at name. A run holds a lock on its journal while it
-// lives; a journal that cannot be asked counts as held.
-bool heldByLiveRun(int folder, const char* name)
+// A name of a journal in the folder: no way out of it.
+bool isJournalName(QByteArrayView name)
 {
-    const posix::Descriptor journal =
-        posix::openAt(folder, name, O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
-    if (!journal.isOpen()) {
-        return true;
-    }
-    const posix::LockHolder holder = posix::lockHolder(journal.get());
-    return holder.pid || holder.error;
+    return name.startsWith('.') && name.endsWith(kSuffix) && !name.contains('/') &&
+           std::all_of(name.begin(), name.end(), [](char c) { return c > ' ' && c <= '~'; });
 }
 
-bool isLine(QByteArrayView text)
+std::optional<qint32> savedCount(QByteArrayView text)
 {
-    return text.size() <= kLongestLine &&
-           std::all_of(text.begin(), text.end(), [](char c) { return c >= ' ' && c <= '~'; });
+    bool number = false;
+    const qint32 count = text.toInt(&number);
+    const bool digits =
+        std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
+    return number && digits && count <= kMaxLines ? std::optional(count) : std::nullopt;
 }
 
 // Whether the lines stand in the history right after its first `after` lines: written by a save
 // whose journal did not learn that it was done.
 bool savedAfter(const QList<QByteArray>& lines, qint64 after, const HistoryLines& stored)
 {
-    if (after < 0 || after + lines.size() > stored.size()) {
+    if (after + lines.size() > stored.size()) {
         return false;
     }
     for (qsizetype i = 0; i < lines.size(); ++i) {
@@ -92,6 +89,13 @@ std::optional<posix::Error> holdJournal(int fd)
 }
 
 } // namespace
+
+// A journal that an ended run left: its name, when it was last written, its unsaved lines.
+struct Journal::Left {
+    QByteArray name;
+    struct timespec modified;
+    QList<QByteArray> lines;
+};
 
 // Flushes the journal to the storage off the window's thread, soon after each record. It
 // borrows the descriptors of the journal, which stops it before closing them.
@@ -153,9 +157,8 @@ std::optional<posix::Error> Journal::open(const QString& historyPath)
         return history.error;
     }
     const posix::PathParts parts = posix::splitPath(history.path);
-    mFolderPath = parts.folder;
     mPrefix = '.' + parts.name + '.';
-    mName = mPrefix + posix::ProcessIdentity::self().text() + '-' + QByteArray::number(gRuns++) +
+    mName = mPrefix + posix::ProcessIdentity::self().text() + '-' + QByteArray::number(gNames++) +
             kSuffix.toByteArray();
     mFolder = posix::openFolder(parts.folder);
     if (!mFolder.isOpen()) {
@@ -182,6 +185,7 @@ std::optional<posix::Error> Journal::create()
         mKept = false;
         return posix::systemError();
     }
+    mWriting = true;
     // Made like the history, so that whoever may write the history may take it over. Without a
     // history yet, it is made as a new history will be, by the umask.
     struct stat history {};
@@ -194,29 +198,48 @@ std::optional<posix::Error> Journal::create()
         error = holdJournal(mFile.get());
     }
     if (!error) {
-        error = posix::writeAll(mFile.get(), kHeader);
+        error = write(kHeader);
     }
     if (error) {
-        return lost(*error);
+        // Nothing in it yet: it goes.
+        stopWriting(true);
+        mKept = false;
+        return error;
     }
-    startFlusher();
-    return std::nullopt;
-}
-
-void Journal::startFlusher()
-{
     try {
         mFlusher = std::make_unique<Flusher>(mFile.get(), mFolder.get());
     } catch (const std::system_error&) {
         // No thread: the records reach the storage as the system writes its pages back.
     }
+    return std::nullopt;
 }
 
-QList<QByteArray> Journal::endedRuns() const
+bool Journal::mayTakeOver(int fd, const struct stat& file) const
 {
-    // The oldest run's first: by the time of their last record, then by name.
-    std::vector<std::tuple<qint64, qint64, QByteArray>> left;
+    if (!S_ISREG(file.st_mode) || file.st_nlink != 1) {
+        return false;
+    }
+    if (file.st_uid != calls().geteuid()) {
+        // Another member's, in a folder that the history's group shares.
+        struct stat history {};
+        struct stat folder {};
+        const QByteArray historyName = mPrefix.sliced(1, mPrefix.size() - 2);
+        if (calls().fstatat(mFolder.get(), historyName.constData(), &history, 0) != 0 ||
+            calls().fstat(mFolder.get(), &folder) != 0 || file.st_gid != history.st_gid ||
+            (file.st_mode & S_IWGRP) == 0 || (folder.st_mode & S_IWGRP) == 0) {
+            return false;
+        }
+    }
+    // A run that lives holds a lock on its journal; a journal that cannot be asked counts as held.
+    const posix::LockHolder holder = posix::lockHolder(fd);
+    return !holder.pid && !holder.error;
+}
+
+std::vector<Journal::Left> Journal::endedJournals(const HistoryLines& stored)
+{
     const posix::ProcessIdentity self = posix::ProcessIdentity::self();
+    std::vector<Left> left;
+    QSet<QByteArray> absorbed;
     // A folder that cannot be listed hides the journals: they wait for a start that can list it.
     for (const QByteArray& name : posix::listFolder(mFolder.get())) {
         if (!name.startsWith(mPrefix) || !name.endsWith(kSuffix) || name == mName) {
@@ -224,67 +247,113 @@ QList<QByteArray> Journal::endedRuns() const
         }
         const std::optional<posix::ProcessIdentity> run = runOf(QByteArrayView(name).sliced(
             mPrefix.size(), name.size() - mPrefix.size() - kSuffix.size()));
+        if (!run || !run->hasEnded(self)) {
+            continue;
+        }
+        // Without blocking: a FIFO under such a name is refused, not waited for.
+        const posix::Descriptor file = posix::openAt(
+            mFolder.get(), name.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
         struct stat status {};
-        if (run && run->hasEnded(self) && !heldByLiveRun(mFolder.get(), name.constData()) &&
-            calls().fstatat(mFolder.get(), name.constData(), &status, AT_SYMLINK_NOFOLLOW) == 0 &&
-            S_ISREG(status.st_mode)) {
-            left.emplace_back(status.st_mtim.tv_sec, status.st_mtim.tv_nsec, name);
+        if (!file.isOpen() || calls().fstat(file.get(), &status) != 0 ||
+            !mayTakeOver(file.get(), status)) {
+            continue;
+        }
+        const filestore::ReadResult read = filestore::readOpen(file.get());
+        std::optional<Replay> replayed = read.error ? std::nullopt : replay(read.bytes, stored);
+        if (replayed) {
+            absorbed.unite(QSet<QByteArray>(replayed->absorbed.begin(), replayed->absorbed.end()));
+            left.push_back({name, status.st_mtim, std::move(replayed->lines)});
         }
     }
-    std::sort(left.begin(), left.end());
-    QList<QByteArray> names;
-    for (const auto& [seconds, nanoseconds, name] : left) {
-        names << name;
-    }
-    return names;
+    // Settled, or held whole by another journal: nothing in it is needed. One that cannot be
+    // removed is read again by the next start, and found the same.
+    std::erase_if(left, [this, &absorbed](const Left& journal) {
+        const bool needed = !journal.lines.isEmpty() && !absorbed.contains(journal.name);
+        if (!needed) {
+            calls().unlinkat(mFolder.get(), journal.name.constData(), 0);
+        }
+        return !needed;
+    });
+    std::sort(left.begin(), left.end(), [](const Left& a, const Left& b) {
+        return std::tie(a.modified.tv_sec, a.modified.tv_nsec, a.name) <
+               std::tie(b.modified.tv_sec, b.modified.tv_nsec, b.name);
+    });
+    return left;
 }
 
-bool Journal::adopt(const QByteArray& name)
+Journal::Taken Journal::takeOver(const HistoryLines& stored, qsizetype room)
 {
-    // Locked before it is renamed: of two starts that find it, the one that locks it takes it
-    // over, and one that this user cannot write stays for another start.
-    posix::Descriptor file = posix::openAt(mFolder.get(), name.constData(),
-                                           O_WRONLY | O_APPEND | O_NOFOLLOW | O_CLOEXEC);
-    if (!file.isOpen() || holdJournal(file.get()) ||
-        calls().renameat(mFolder.get(), name.constData(), mFolder.get(), mName.constData()) != 0) {
-        return false;
-    }
-    // It has taken the place of this run's file, which held nothing unsaved.
-    stopWriting(false);
-    mFile = std::move(file);
-    startFlusher();
-    return true;
-}
-
-QList<QByteArray> Journal::takeOver(const HistoryLines& stored, qsizetype room)
-{
+    Taken taken;
     if (!mKept || mHoldsUnsaved) {
-        return {};
+        return taken;
     }
-    for (const QByteArray& name : endedRuns()) {
-        const filestore::ReadResult read =
-            filestore::readWhole(QFile::decodeName(posix::joinedPath({mFolderPath, name})));
-        if (read.error) {
+    std::vector<Left> left = endedJournals(stored);
+    if (left.empty()) {
+        return taken;
+    }
+    taken.error = create();
+    if (taken.error) {
+        return taken;
+    }
+    QByteArray blocks;
+    QList<QByteArray> claimed;
+    for (const Left& journal : left) {
+        if (journal.lines.size() > room - taken.lines.size()) {
+            taken.waiting += journal.lines.size();
             continue;
         }
-        QList<QByteArray> unsaved = unsavedLines(read.bytes, stored);
-        if (unsaved.isEmpty()) {
-            // Settled: nothing in it is needed. One that cannot be removed is read again by the
-            // next start, and found settled again.
-            calls().unlinkat(mFolder.get(), name.constData(), 0);
+        // Renamed to a name of this run's: of two starts that find it, one has it.
+        const QByteArray name = mPrefix + posix::ProcessIdentity::self().text() + '-' +
+                                QByteArray::number(gNames++) + kSuffix.toByteArray();
+        if (calls().renameat(mFolder.get(), journal.name.constData(), mFolder.get(),
+                             name.constData()) != 0) {
             continue;
         }
-        if (unsaved.size() <= room && adopt(name)) {
-            mHoldsUnsaved = true;
-            return unsaved;
+        claimed << name;
+        blocks += kTakingOver + name + '\n';
+        for (const QByteArray& line : journal.lines) {
+            blocks += kShown + line + '\n';
         }
+        blocks += QByteArray(1, kTakenOver) + '\n';
+        taken.lines += journal.lines;
     }
-    return {};
+    if (claimed.isEmpty()) {
+        return taken;
+    }
+    // The new names, and this journal's own, on the storage before the blocks that name them; a
+    // folder that cannot be flushed leaves them to the system's own writing back.
+    calls().fsync(mFolder.get());
+    taken.error = write(blocks);
+    if (!taken.error && calls().fdatasync(mFile.get()) != 0) {
+        taken.error = posix::systemError();
+    }
+    if (taken.error) {
+        // The journals stay under their new names, whole: the next start takes them over.
+        lost(*taken.error);
+        taken.lines.clear();
+        return taken;
+    }
+    for (const QByteArray& name : claimed) {
+        calls().unlinkat(mFolder.get(), name.constData(), 0);
+    }
+    mHoldsUnsaved = true;
+    return taken;
+}
+
+std::optional<posix::Error> Journal::write(QByteArrayView text)
+{
+    if (const std::optional<posix::Error> error = posix::writeAll(mFile.get(), text)) {
+        return error;
+    }
+    if (mFlusher) {
+        mFlusher->poke();
+    }
+    return std::nullopt;
 }
 
 std::optional<posix::Error> Journal::record(char kind, QByteArrayView rest)
 {
-    if (!mFile.isOpen()) {
+    if (!mWriting) {
         return std::nullopt;
     }
     if (mFlusher && mFlusher->failure() != 0) {
@@ -293,34 +362,34 @@ std::optional<posix::Error> Journal::record(char kind, QByteArrayView rest)
     QByteArray text;
     text.reserve(rest.size() + 2);
     text.append(kind).append(rest).append('\n');
-    if (const std::optional<posix::Error> error = posix::writeAll(mFile.get(), text)) {
+    if (const std::optional<posix::Error> error = write(text)) {
         return lost(*error);
-    }
-    if (mFlusher) {
-        mFlusher->poke();
     }
     return std::nullopt;
 }
 
 posix::Error Journal::lost(posix::Error error)
 {
-    // A journal without every record could bring back a line taken back or save one twice.
-    stopWriting(true);
+    // What it holds stays for the next start: a record cut short is ignored there. The file
+    // stays open, to be emptied once its lines are saved if it cannot be removed then.
+    mWriting = false;
     mKept = false;
+    mFlusher.reset();
     return error;
 }
 
 void Journal::stopWriting(bool remove)
 {
     mFlusher.reset();
+    mWriting = false;
     if (!mFile.isOpen()) {
         return;
     }
-    mFile.reset();
-    // A journal that cannot be removed is replayed by the next start, which finds it settled.
-    if (remove) {
-        calls().unlinkat(mFolder.get(), mName.constData(), 0);
+    // A journal that cannot be removed is emptied: no longer a journal, it is left alone.
+    if (remove && calls().unlinkat(mFolder.get(), mName.constData(), 0) != 0) {
+        calls().ftruncate(mFile.get(), 0);
     }
+    mFile.reset();
 }
 
 std::optional<posix::Error> Journal::shown(QByteArrayView line)
@@ -352,7 +421,7 @@ std::optional<posix::Error> Journal::saving(qint32 after)
     if (std::optional<posix::Error> error = record(kSaving, QByteArray::number(after))) {
         return error;
     }
-    if (mFile.isOpen() && calls().fdatasync(mFile.get()) != 0) {
+    if (mWriting && calls().fdatasync(mFile.get()) != 0) {
         return lost(posix::systemError());
     }
     return std::nullopt;
@@ -361,6 +430,11 @@ std::optional<posix::Error> Journal::saving(qint32 after)
 std::optional<posix::Error> Journal::settled()
 {
     mHoldsUnsaved = false;
+    if (mFile.isOpen() && !mWriting) {
+        // Its writing ended earlier: now that every line is saved, it goes.
+        stopWriting(true);
+        return std::nullopt;
+    }
     return record(kSettled);
 }
 
@@ -369,70 +443,82 @@ void Journal::close()
     stopWriting(!mHoldsUnsaved);
 }
 
-QList<QByteArray> unsavedLines(QByteArrayView journal, const HistoryLines& stored)
+std::optional<Replay> replay(QByteArrayView journal, const HistoryLines& stored)
 {
     if (!journal.startsWith(kHeader)) {
-        return {};
+        return std::nullopt;
     }
-    QList<QByteArray> lines;
+    Replay result;
+    QList<QByteArray>& lines = result.lines;
     // A save or a clear begun and not known to be done or failed.
     struct Pending {
-        std::optional<qint64> saving;
+        std::optional<qint32> saving;
         bool clearing = false;
     } pending;
+    // The block being read: where its lines begin, and the journal they come from.
+    std::optional<std::pair<qsizetype, QByteArray>> block;
     qsizetype start = kHeader.size();
+    // A record without its line end is one that the end of the run cut short.
     for (qsizetype end = journal.indexOf('\n', start); end >= 0;
          start = end + 1, end = journal.indexOf('\n', start)) {
         const QByteArrayView record = journal.sliced(start, end - start);
-        if (record.isEmpty()) {
-            continue;
+        const QByteArrayView rest = record.isEmpty() ? record : record.sliced(1);
+        const char kind = record.isEmpty() ? '\0' : record.front();
+        // A block holds lines only.
+        if (block && kind != kShown && kind != kTakenOver) {
+            return std::nullopt;
         }
-        const QByteArrayView rest = record.sliced(1);
-        switch (record.front()) {
+        switch (kind) {
         case kShown:
-            if (isLine(rest)) {
-                lines << rest.toByteArray();
-                pending = {};
+            if (!isDrawnLine(rest)) {
+                return std::nullopt;
             }
+            lines << rest.toByteArray();
+            pending = {};
             break;
         case kTakenBack:
-            if (rest.isEmpty() && !lines.isEmpty()) {
-                lines.removeLast();
-                pending = {};
-            }
-            break;
-        case kClearing:
-            if (rest.isEmpty()) {
-                pending = {std::nullopt, true};
-            }
-            break;
         case kClearFailed:
-            if (rest.isEmpty()) {
-                pending = {};
+        case kSettled:
+        case kClearing:
+        case kTakenOver:
+            if (!rest.isEmpty() || (kind == kTakenOver && !block)) {
+                return std::nullopt;
             }
+            if (kind == kTakenBack && !lines.isEmpty()) {
+                lines.removeLast();
+            } else if (kind == kSettled) {
+                lines.clear();
+            } else if (kind == kTakenOver) {
+                result.absorbed << block->second;
+                block.reset();
+            }
+            pending = {std::nullopt, kind == kClearing};
             break;
         case kSaving:
-            if (!rest.isEmpty()) {
-                bool number = false;
-                const qint64 after = rest.toByteArray().toLongLong(&number);
-                pending.saving = number ? std::optional(after) : std::nullopt;
+            pending.saving = savedCount(rest);
+            if (!pending.saving) {
+                return std::nullopt;
             }
             break;
-        case kSettled:
-            if (rest.isEmpty()) {
-                lines.clear();
-                pending = {};
+        case kTakingOver:
+            if (!isJournalName(rest)) {
+                return std::nullopt;
             }
+            block = {lines.size(), rest.toByteArray()};
             break;
         default:
-            break;
+            return std::nullopt;
         }
+    }
+    // A block cut off: its lines are still in their own journal.
+    if (block) {
+        lines.resize(block->first);
     }
     // A clear that the user confirmed drops the lines whether or not it reached the file.
     if (pending.clearing || (pending.saving && savedAfter(lines, *pending.saving, stored))) {
-        return {};
+        lines.clear();
     }
-    return lines;
+    return result;
 }
 
 } // namespace history

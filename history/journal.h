@@ -9,6 +9,8 @@
 #include <QString>
 #include <memory>
 #include <optional>
+#include <sys/stat.h>
+#include <vector>
 
 namespace history {
 
@@ -27,11 +29,19 @@ namespace history {
 //   !      that clear failed: the history and the list are as they were
 //   sN     a save is about to put the unsaved lines after the first N lines of the history
 //   =      every line shown so far is saved or cleared
+//   <NAME  the unsaved lines of NAME, the journal of an ended run that this run took over, follow
+//   >      they are all here: NAME's lines are this journal's, and its file may go
 //
-// The replay (unsavedLines) plays the records in order over a list of unsaved lines: + appends,
-// - removes the last, = empties it. c and sN leave an outcome pending, which the next record of
-// another kind settles (the clear or the save failed, or = says it was done); a pending outcome
-// at the end of the file is the end of the run in the middle of a clear or a save.
+// The replay (replay()) plays the records in order over a list of unsaved lines: + appends, -
+// removes the last, = empties it. A block from < to > counts only when it is whole: cut off, its
+// lines are still in NAME's file. c and sN leave an outcome pending, which the next record of
+// another kind settles (the clear or the save failed, or = says it was done); a pending outcome at
+// the end is the end of the run in the middle of a clear or a save.
+//
+// Only this program's journals are read: a plain file of one name, this user's or, in a folder
+// that the history's group shares, of that group and writable by it, that begins with the header
+// and holds no record that this program does not write (the last one may be cut off), and no line
+// that the draw cannot make. Anything else is left where it is, neither read nor removed.
 //
 // Invariants:
 // - A record is with the system when the call that writes it returns, so any end of the process
@@ -40,9 +50,12 @@ namespace history {
 //   and the lines right after the first N of the history knows the save was done.
 // - = is written only after a save or a clear that succeeded.
 // - A c without an outcome counts as cleared: the user confirmed it.
-// - A last record without its line end was cut off by the end of the run, and is ignored; so is
-//   a record that this program does not write.
-// - A record that cannot be written ends the journal.
+// - A journal with a line not saved is never removed: a record that cannot be written ends the
+//   writing, and the file stays for the next start.
+// - Each line is in one journal only, whatever ends a takeover: the journals taken over are
+//   renamed to names of this run, the names reach the storage, their lines are written here and
+//   flushed, and only then do their files go; a start that finds one of them whole in a block of
+//   another skips it.
 class Journal {
 public:
     Journal();
@@ -57,19 +70,23 @@ public:
     // Opened, and every record written since: the lines shown are on disk.
     [[nodiscard]] bool isKept() const;
 
-    // Takes over the journal that a run which has ended left beside the history with lines that
-    // it showed and never saved, and gives those lines in the order they were shown: this run's
-    // now, to be saved before the next journal is taken over. Nothing when no journal is left,
-    // when this run has lines unsaved itself, or when the lines do not fit in room. stored holds
-    // the history's lines as the file has them, where a save that a run made in its last instant
-    // is found.
-    QList<QByteArray> takeOver(const HistoryLines& stored, qsizetype room);
+    // The lines that ended runs left unsaved in their journals, the oldest run's first, as many
+    // whole journals as fit in room: this run's now, to be saved. The journals that do not fit
+    // stay for a later start; waiting counts their lines. stored holds the history's lines as
+    // the file has them, where a save that a run made in its last instant is found. Nothing while
+    // this run has lines unsaved itself.
+    struct Taken {
+        QList<QByteArray> lines;
+        qsizetype waiting = 0;
+        std::optional<posix::Error> error; // this run's journal could not take them
+    };
+    Taken takeOver(const HistoryLines& stored, qsizetype room);
 
     // The records, each written before the call returns; a record that cannot be written ends
-    // the journal: its file goes, and the error is returned.
+    // the journal's writing, and the error is returned.
     std::optional<posix::Error> shown(QByteArrayView line);
     std::optional<posix::Error> takenBack();
-    // A clear that the user confirmed is about to be written; then cleared() or clearFailed().
+    // A clear that the user confirmed is about to be written; then settled() or clearFailed().
     std::optional<posix::Error> clearing();
     std::optional<posix::Error> clearFailed();
     // A save is about to put the unsaved lines after the first `after` lines of the history
@@ -83,34 +100,40 @@ public:
 
 private:
     class Flusher;
+    struct Left;
     // Makes the journal's file, when it has none yet.
     std::optional<posix::Error> create();
-    // Brings each record of the file now open to the storage from now on.
-    void startFlusher();
-    // The journals beside the history that ended runs left, the oldest first.
-    [[nodiscard]] QList<QByteArray> endedRuns() const;
-    // Makes the journal at name this run's own; false when another start has it.
-    bool adopt(const QByteArray& name);
+    // The journals of ended runs that hold unsaved lines, the oldest first. Settled ones, and
+    // ones whose lines another holds whole, are removed on the way.
+    std::vector<Left> endedJournals(const HistoryLines& stored);
+    // Whether the file could be a journal of this program's, and no live run holds it.
+    [[nodiscard]] bool mayTakeOver(int fd, const struct stat& file) const;
     // Appends the record of kind with the rest of its line.
     std::optional<posix::Error> record(char kind, QByteArrayView rest = {});
-    // The journal cannot be kept: it ends, and its file goes.
+    std::optional<posix::Error> write(QByteArrayView text);
+    // The journal cannot be written any more: its file stays as it is.
     posix::Error lost(posix::Error error);
-    // Stops writing the journal; its file goes with remove.
+    // Closes the journal's file; it goes with remove.
     void stopWriting(bool remove);
 
     posix::Descriptor mFolder; // the history's
-    QByteArray mFolderPath;
-    QByteArray mPrefix; // ".<history file's name>."
-    QByteArray mName;   // this run's journal, in mFolder
+    QByteArray mPrefix;        // ".<history file's name>."
+    QByteArray mName;          // this run's journal, in mFolder
     posix::Descriptor mFile;
-    bool mKept = false;
+    bool mKept = false;    // open, and every record written
+    bool mWriting = false; // records go to the file
     bool mHoldsUnsaved = false;
     // Declared last, so that it stops before the descriptors that it flushes are closed.
     std::unique_ptr<Flusher> mFlusher;
 };
 
-// A journal's records played in order: the lines left unsaved. stored: the history's lines,
-// where a save interrupted after its last step is found. Public for the tests.
-QList<QByteArray> unsavedLines(QByteArrayView journal, const HistoryLines& stored);
+// A journal's records played in order: the lines left unsaved, and the journals whose lines it
+// holds whole. Nothing for a file that is not one of this program's journals. stored: the
+// history's lines, where a save interrupted after its last step is found.
+struct Replay {
+    QList<QByteArray> lines;
+    QList<QByteArray> absorbed;
+};
+std::optional<Replay> replay(QByteArrayView journal, const HistoryLines& stored);
 
 } // namespace history

@@ -45,11 +45,13 @@ QByteArray machineIdentity()
 
 ProcessIdentity ProcessIdentity::self()
 {
+    // The machine and its boot are read once: unlike the process, they stay after a fork.
+    static const QByteArray machine = machineIdentity();
+    static const QByteArray boot = hexDigits(firstLine("/proc/sys/kernel/random/boot_id"));
     const qint64 pid = calls().getpid();
     // Without /proc the start is not known: a lock alone then tells that the process lives.
     const QByteArray start = processStart(pid);
-    return {machineIdentity(), hexDigits(firstLine("/proc/sys/kernel/random/boot_id")), pid,
-            start.isEmpty() ? QByteArray("0") : start};
+    return {machine, boot, pid, start.isEmpty() ? QByteArray("0") : start};
 }
 
 std::optional<ProcessIdentity> ProcessIdentity::parsed(QByteArrayView text)

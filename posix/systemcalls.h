@@ -68,6 +68,7 @@ struct SystemCalls {
     Call<int(int, const char*, int, const char*)> renameat{"renameat", ::renameat};
     Call<int(int, const char*, int, const char*, unsigned int)> renameat2{"renameat2", ::renameat2};
     Call<int(int, const char*, int)> unlinkat{"unlinkat", ::unlinkat};
+    Call<int(int, off_t)> ftruncate{"ftruncate", ::ftruncate};
     Call<int(int, mode_t)> fchmod{"fchmod", ::fchmod};
     Call<int(int, uid_t, gid_t)> fchown{"fchown", ::fchown};
     // Record locks only: F_GETLK, F_SETLK.

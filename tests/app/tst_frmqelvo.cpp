@@ -722,13 +722,16 @@ void TestFrmQelvo::clearKeepsWhatChangedDuringItsQuestion()
     Harness h;
     QVERIFY(h.writeIni("[History]\r\nData=2\r\nHis1=a\r\nHis2=b\r\n"));
     QVERIFY(h.start());
+    // Another program saves two lines while the question is open: they stay, and are shown.
     h.questions.onNextBox = [&h] {
-        QVERIFY(h.writeIni(h.ini() + "; added meanwhile\r\n[Other]\r\nx=1\r\n"));
+        QVERIFY(h.writeIni("[History]\r\nData=4\r\nHis1=a\r\nHis2=b\r\nHis3=c\r\nHis4=d\r\n"
+                           "; added meanwhile\r\n[Other]\r\nx=1\r\n"));
     };
     h.questions.answers = {QuestionBox::kYes};
     h.click(u"Command3"_s);
-    QCOMPARE(h.ini(), QByteArray("[History]\r\nData=0\r\nHis1=\r\nHis2=\r\n; added meanwhile\r\n"
-                                 "[Other]\r\nx=1\r\n"));
+    QCOMPARE(h.ini(), QByteArray("[History]\r\nData=2\r\nHis1=c\r\nHis2=d\r\nHis3=\r\nHis4=\r\n"
+                                 "; added meanwhile\r\n[Other]\r\nx=1\r\n"));
+    QCOMPARE(h.history(), (QStringList{u"c"_s, u"d"_s}));
 }
 
 void TestFrmQelvo::placedWithItsFrame()

@@ -30,49 +30,65 @@ class TestJournal : public QObject {
     Q_OBJECT
 
 private slots:
-    void unsavedLines_data();
-    void unsavedLines();
+    void replay_data();
+    void replay();
     void takesOverWhatEndedRunsLeft();
     void failureIsTold_data();
     void failureIsTold();
 };
 
-void TestJournal::unsavedLines_data()
+void TestJournal::replay_data()
 {
+    using Lines = std::optional<QList<QByteArray>>;
     QTest::addColumn<QByteArray>("records");
-    QTest::addColumn<QList<QByteArray>>("unsaved");
+    QTest::addColumn<Lines>("unsaved");
     const QByteArray a = '+' + bytes(1) + '\n';
     const QByteArray b = '+' + bytes(2) + '\n';
+    const QByteArray taken = "<.qelvo.ini.0abc0def-1-2-3-4.journal\n";
+    const Lines nothing = QList<QByteArray>();
     // The history as the next start loads it: 3 lines, then the two the run saved.
-    QTest::newRow("shown, never saved") << a + b << QList{bytes(1), bytes(2)};
-    QTest::newRow("taken back after a No") << a + b + "-\n" << QList{bytes(1)};
-    QTest::newRow("saved") << a + b + "s3\n=\n" << QList<QByteArray>();
-    QTest::newRow("saved, then one more") << a + "s3\n=\n" + b << QList{bytes(2)};
+    QTest::newRow("shown, never saved") << a + b << Lines({bytes(1), bytes(2)});
+    QTest::newRow("taken back after a No") << a + b + "-\n" << Lines({bytes(1)});
+    QTest::newRow("saved") << a + b + "s3\n=\n" << nothing;
+    QTest::newRow("saved, then one more") << a + "s3\n=\n" + b << Lines({bytes(2)});
     // The end came between the file's replacement and the journal's last record.
-    QTest::newRow("save done, not recorded") << a + b + "s3\n" << QList<QByteArray>();
-    QTest::newRow("save not done") << a + b + "s4\n" << QList{bytes(1), bytes(2)};
-    QTest::newRow("save failed, then one more") << a + "s3\n" + b << QList{bytes(1), bytes(2)};
-    QTest::newRow("cleared") << a + "c\n=\n" << QList<QByteArray>();
-    QTest::newRow("clear confirmed, end before its outcome") << a + "c\n" << QList<QByteArray>();
-    QTest::newRow("clear failed") << a + "c\n!\n" + b << QList{bytes(1), bytes(2)};
-    // What an end in the middle of a write, or a hostile hand, leaves.
-    QTest::newRow("last record cut short") << a + b.chopped(5) << QList{bytes(1)};
-    QTest::newRow("not a line") << a + "+\x01\x02\n+" + QByteArray(300, 'x') + '\n'
-                                << QList{bytes(1)};
-    QTest::newRow("unknown records") << "?\n" + a + "s\n=x\n" << QList{bytes(1)};
-    QTest::newRow("no journal") << QByteArray("[History]\r\n") << QList<QByteArray>();
+    QTest::newRow("save done, not recorded") << a + b + "s3\n" << nothing;
+    QTest::newRow("save not done") << a + b + "s4\n" << Lines({bytes(1), bytes(2)});
+    QTest::newRow("save not done, first line another") << '+' + bytes(3) + '\n' + b + "s3\n"
+                                                       << Lines({bytes(3), bytes(2)});
+    QTest::newRow("save failed, then one more") << a + "s3\n" + b << Lines({bytes(1), bytes(2)});
+    QTest::newRow("cleared") << a + "c\n=\n" << nothing;
+    QTest::newRow("clear confirmed, end before its outcome") << a + "c\n" << nothing;
+    QTest::newRow("clear failed") << a + "c\n!\n" + b << Lines({bytes(1), bytes(2)});
+    QTest::newRow("last record cut short") << a + b.chopped(5) << Lines({bytes(1)});
+    QTest::newRow("lines taken over") << taken + a + ">\n" + b << Lines({bytes(1), bytes(2)});
+    QTest::newRow("lines taken over, cut short") << taken + a << nothing;
+    // What this program never writes: not one of its journals.
+    QTest::newRow("not a line the draw makes") << a + '+' + bytes(9) + '\n' << Lines();
+    QTest::newRow("text") << a + "+../../etc/passwd\n" << Lines();
+    QTest::newRow("CRLF") << a + b.chopped(1) + "\r\n" << Lines();
+    QTest::newRow("unknown record") << a + "?\n" << Lines();
+    QTest::newRow("count beyond the history") << a + "s99999\n" << Lines();
+    QTest::newRow("negative count") << a + "s-1\n" << Lines();
+    QTest::newRow("name with a folder") << "<../x.journal\n" + a + ">\n" << Lines();
+    QTest::newRow("no journal") << QByteArray("[History]\r\n") << Lines();
 }
 
-void TestJournal::unsavedLines()
+void TestJournal::replay()
 {
+    using Lines = std::optional<QList<QByteArray>>;
     QFETCH(QByteArray, records);
-    QFETCH(QList<QByteArray>, unsaved);
+    QFETCH(Lines, unsaved);
     // Line 1 stands earlier in the history too: a repeat is no sign of a save.
     history::HistoryLines stored = samples::linesOf({samples::line(1), samples::line(8)});
     stored.append(bytes(9));
     stored.append(bytes(1));
     stored.append(bytes(2));
-    QCOMPARE(history::unsavedLines("qelvo journal 1\n" + records, stored), unsaved);
+    const QByteArray journal =
+        (QTest::currentDataTag() == QByteArrayView("no journal") ? "" : "qelvo journal 1\n") +
+        records;
+    const std::optional<history::Replay> replayed = history::replay(journal, stored);
+    QCOMPARE(replayed ? Lines(replayed->lines) : Lines(), unsaved);
 }
 
 void TestJournal::takesOverWhatEndedRunsLeft()
@@ -90,7 +106,7 @@ void TestJournal::takesOverWhatEndedRunsLeft()
         if (child == 0) {
             history::Journal journal;
             const bool written = !journal.open(history) && !journal.shown(bytes(line)) &&
-                                 !journal.shown(bytes(99)) && !journal.takenBack();
+                                 !journal.shown(bytes(6)) && !journal.takenBack();
             [[maybe_unused]] const ssize_t told = ::write(ready[1], &written, 1);
             if (!ends) {
                 ::pause();
@@ -124,19 +140,19 @@ void TestJournal::takesOverWhatEndedRunsLeft()
     history::Journal mine;
     QVERIFY(!mine.open(history));
     // No room for the line: the journal stays for a later start.
-    QVERIFY(mine.takeOver({}, 0).isEmpty());
-    QCOMPARE(mine.takeOver({}, 1), QList{bytes(1)});
+    QCOMPARE(mine.takeOver({}, 0).waiting, 1);
+    QCOMPARE(mine.takeOver({}, 1).lines, QList{bytes(1)});
     // Once taken over, no other start takes the lines again, and this run takes no more until
     // they are saved.
     history::Journal other;
     QVERIFY(!other.open(history));
-    QVERIFY(other.takeOver({}, 1).isEmpty());
+    QVERIFY(other.takeOver({}, 1).lines.isEmpty());
     other.close();
     QCOMPARE(journals(dir.path()).size(), 3);
     endRunning();
-    QVERIFY(mine.takeOver({}, 10).isEmpty());
+    QVERIFY(mine.takeOver({}, 10).lines.isEmpty());
     QVERIFY(!mine.settled());
-    QCOMPARE(mine.takeOver({}, 10), QList{bytes(2)});
+    QCOMPARE(mine.takeOver({}, 10).lines, QList{bytes(2)});
     QVERIFY(!mine.settled());
     mine.close();
     // Only the other machine's is left.

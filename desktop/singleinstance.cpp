@@ -202,13 +202,18 @@ SingleInstance::Found SingleInstance::openLockFile(int folder, const char* name,
         found.fd = posix::openAt(folder, name, O_RDWR | O_NOFOLLOW | O_CLOEXEC);
         if (!found.fd.isOpen() && errno == EACCES) {
             // A lock file this user cannot write: one that another user's program holds, or one
-            // that a run of another user (sudo) left and no one holds, which is replaced.
+            // that a run of another user (sudo) left and no one holds, which is replaced. One
+            // that it cannot even read (a sudo run's under a umask of 077) is found by its inode
+            // in the kernel's table of locks.
             const posix::Descriptor other =
                 posix::openAt(folder, name, O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
-            if (!other.isOpen() || calls().fstat(other.get(), &found.file) != 0) {
+            if (other.isOpen() ? calls().fstat(other.get(), &found.file) != 0
+                               : errno != EACCES || calls().fstatat(folder, name, &found.file,
+                                                                    AT_SYMLINK_NOFOLLOW) != 0) {
                 return Found::failed(errno);
             }
-            const posix::LockHolder holder = posix::lockHolder(other.get());
+            const posix::LockHolder holder = other.isOpen() ? posix::lockHolder(other.get())
+                                                            : posix::tableLockHolder(found.file);
             if (holder.error) {
                 return Found::failed(holder.error->code);
             }

@@ -445,6 +445,10 @@ void Journal::close()
 
 std::optional<Replay> replay(QByteArrayView journal, const HistoryLines& stored)
 {
+    // A journal cut off as it was made holds nothing.
+    if (kHeader.startsWith(journal)) {
+        return Replay{};
+    }
     if (!journal.startsWith(kHeader)) {
         return std::nullopt;
     }

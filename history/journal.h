@@ -41,7 +41,9 @@ namespace history {
 // Only this program's journals are read: a plain file of one name, this user's or, in a folder
 // that the history's group shares, of that group and writable by it, that begins with the header
 // and holds no record that this program does not write (the last one may be cut off), and no line
-// that the draw cannot make. Anything else is left where it is, neither read nor removed.
+// that the draw cannot make. Anything else is left where it is, neither read nor removed; but a
+// file that holds no more than the start of the header, as the end of a run cut it off while it
+// was made, holds nothing and goes.
 //
 // Invariants:
 // - A record is with the system when the call that writes it returns, so any end of the process

@@ -4,8 +4,10 @@
 #include "posix/systemcalls.h"
 
 #include <QByteArray>
+#include <QList>
 #include <QRandomGenerator>
 #include <fcntl.h>
+#include <sys/sysmacros.h>
 
 namespace posix {
 
@@ -42,6 +44,34 @@ LockHolder lockHolder(int fd)
         return {};
     }
     return {holder.l_pid, std::nullopt};
+}
+
+LockHolder tableLockHolder(const struct stat& file)
+{
+    constexpr std::size_t kBlock = 4096;
+    const Descriptor table(calls().open("/proc/locks", O_RDONLY | O_CLOEXEC, 0));
+    QByteArray text;
+    ssize_t got = 0;
+    do {
+        text.resize(text.size() + static_cast<qsizetype>(kBlock));
+        got = calls().read(table.get(), text.data() + text.size() - kBlock, kBlock);
+        text.chop(static_cast<qsizetype>(kBlock) - qMax<ssize_t>(got, 0));
+    } while (got > 0 || (got < 0 && errno == EINTR));
+    if (got < 0) {
+        return {std::nullopt, systemError()};
+    }
+    // "1: POSIX  ADVISORY  WRITE 1234 fe:00:567 0 EOF"; "1: -> POSIX ..." waits for one.
+    const QByteArray where = QByteArray::number(major(file.st_dev), 16).rightJustified(2, '0') +
+                             ':' +
+                             QByteArray::number(minor(file.st_dev), 16).rightJustified(2, '0') +
+                             ':' + QByteArray::number(file.st_ino);
+    for (const QByteArray& line : text.split('\n')) {
+        const QList<QByteArray> fields = line.simplified().split(' ');
+        if (fields.size() > 5 && fields[1] == "POSIX" && fields[5] == where) {
+            return {fields[4].toInt(), std::nullopt};
+        }
+    }
+    return {};
 }
 
 Descriptor replaceStale(int folder, const char* name, const struct stat& stale,

@@ -20,6 +20,9 @@ struct LockHolder {
     std::optional<Error> error; // it could not be asked
 };
 LockHolder lockHolder(int fd);
+// The same for a file that this user cannot open, from the kernel's table of locks, which lists
+// them by device and inode. It shows the locks of the processes of this PID namespace only.
+LockHolder tableLockHolder(const struct stat& file);
 
 // Puts a new file, made like model (see madeLike) and locked by this process, in the place of
 // stale: a file at name that no one holds a lock on. The two are swapped in one step and swapped

@@ -35,5 +35,7 @@ fi
 rm -f "$lock"
 if $remove_history; then
     rm -f "$prefix/qelvo.ini" "$prefix"/.qelvo.ini.*.journal
+    # What saves that were ended left: their lock and its writer's name.
+    find "$prefix" -maxdepth 1 -type f -name '.qelvo.ini.saving*' -delete
 fi
 rmdir "$prefix" 2>/dev/null || echo "Kept $prefix/qelvo.ini (the history)"

@@ -2,6 +2,7 @@
 #include "app/historylistbox.h"
 #include "app/layout.h"
 #include "app/texts.h"
+#include "posix/systemcalls.h"
 #include "support/recordingprinter.h"
 #include "support/samples.h"
 #include "support/scriptedquestionbox.h"
@@ -9,6 +10,7 @@
 
 #include <QAccessible>
 #include <QApplication>
+#include <QDir>
 #include <QFile>
 #include <QFontInfo>
 #include <QLabel>
@@ -19,6 +21,7 @@
 #include <QTest>
 #include <memory>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 
 using namespace Qt::Literals::StringLiterals;
@@ -68,6 +71,24 @@ struct Harness {
         return samples::writeFile(iniPath(), bytes);
     }
     [[nodiscard]] QByteArray ini() const { return samples::readFile(iniPath()); }
+    // The lines that the journals beside the history hold unsaved, as the next start finds them.
+    [[nodiscard]] QStringList unsaved() const
+    {
+        QStringList lines;
+        for (const QString& name : journals()) {
+            const std::optional<history::Replay> replayed = history::replay(
+                samples::readFile(folder + u'/' + name), history::loadHistory(iniPath()).lines);
+            for (const QByteArray& line : replayed ? replayed->lines : QList{"no journal"_ba}) {
+                lines << QString::fromLatin1(line);
+            }
+        }
+        return lines;
+    }
+    [[nodiscard]] QStringList journals() const
+    {
+        return QDir(folder).entryList({u".qelvo.ini.*.journal"_s}, QDir::Hidden | QDir::Files);
+    }
+
     [[nodiscard]] QString iniPath() const { return folder + u"/qelvo.ini"_s; }
 
     template <typename T> T* control(const QString& name) const
@@ -132,6 +153,51 @@ struct Harness {
     std::unique_ptr<frmQelvo> window;
 };
 
+// What the window's thread wrote to the journal and brought to the storage, as the history's
+// replacement finds it: the last record, unless something was written after the last flush.
+struct JournalOnDisk {
+    posix::SystemCalls real;
+    std::thread::id window;
+    QByteArray last;
+    bool flushed = true;
+    QByteArray atReplace;
+};
+JournalOnDisk gDisk;
+
+bool isJournal(int fd)
+{
+    std::array<char, 4096> path{};
+    const QByteArray link = "/proc/self/fd/" + QByteArray::number(fd);
+    const ssize_t length = ::readlink(link.constData(), path.data(), path.size());
+    return length > 0 && QByteArrayView(path.data(), length).endsWith(".journal");
+}
+
+// The table's write, flush and rename, followed.
+void followJournal()
+{
+    gDisk = {posix::calls(), std::this_thread::get_id(), {}, true, {}};
+    posix::calls().write.function = [](int fd, const void* data, size_t size) {
+        if (isJournal(fd)) {
+            gDisk.last = QByteArray(static_cast<const char*>(data), static_cast<qsizetype>(size));
+            gDisk.flushed = false;
+        }
+        return gDisk.real.write(fd, data, size);
+    };
+    // The flusher's flushes come when they come: only the window's own count.
+    posix::calls().fdatasync.function = [](int fd) {
+        if (isJournal(fd) && std::this_thread::get_id() == gDisk.window) {
+            gDisk.flushed = true;
+        }
+        return gDisk.real.fdatasync(fd);
+    };
+    posix::calls().renameat.function = [](int from, const char* name, int to, const char* as) {
+        if (QByteArrayView(as) == "qelvo.ini") {
+            gDisk.atReplace = gDisk.flushed ? gDisk.last : "not flushed";
+        }
+        return gDisk.real.renameat(from, name, to, as);
+    };
+}
+
 QStringList stars()
 {
     return {u"★"_s, u"☆"_s, u"★"_s, u"☆"_s, u"★"_s, u"☆"_s};
@@ -156,6 +222,7 @@ private slots:
     void secondInstanceEndsUntouched_data();
     void secondInstanceEndsUntouched();
     void closeSavesOnce();
+    void saveRecordOnDiskBeforeTheReplace();
     void linesOfAnEndedRunComeBack();
     void closeWithFailedSave_data();
     void closeWithFailedSave();
@@ -314,6 +381,8 @@ void TestFrmQelvo::repeatKeptThenDiscarded()
     Harness h;
     QVERIFY(h.start());
     h.click(u"Command1"_s, kExampleDraw);
+    // On disk as soon as it is shown, and taken back from the disk with No.
+    QCOMPARE(h.unsaved(), h.history());
 
     h.questions.answers = {QuestionBox::kYes};
     h.click(u"Command1"_s, {30, 15, 2, 41, 7, 23});
@@ -331,6 +400,7 @@ void TestFrmQelvo::repeatKeptThenDiscarded()
     QVERIFY(h.sorted().isEmpty());
     QCOMPARE(h.tileCaptions(), stars());
     QVERIFY(h.tilesShow(layout::kRedGradient));
+    QCOMPARE(h.unsaved(), h.history());
 
     // The next draw first turns the tiles blue again.
     h.click(u"Command1"_s, {1, 2, 3, 4, 5, 6});
@@ -417,23 +487,49 @@ void TestFrmQelvo::closeSavesOnce()
     QCOMPARE(h.window->exitStatus(), 0);
 }
 
-void TestFrmQelvo::linesOfAnEndedRunComeBack()
+void TestFrmQelvo::saveRecordOnDiskBeforeTheReplace()
 {
+    // The save's record, after the count that the lines go after, is the journal's last and on
+    // the storage when the history is replaced: a start after a power cut then knows the save.
     Harness h;
     QVERIFY(h.writeIni(exampleFile()));
-    // A run on the same history that drew a line and ended without a word, as kill -9 ends it.
-    const pid_t run = ::fork();
-    if (run == 0) {
-        history::Journal journal;
-        ::_exit(journal.open(h.iniPath()) || journal.shown(samples::line(5).toLatin1()) ? 1 : 0);
-    }
-    int status = -1;
-    ::waitpid(run, &status, 0);
-    QCOMPARE(status, 0);
     QVERIFY(h.start());
-    const QStringList lines{samples::exampleLine(), samples::line(5)};
-    QCOMPARE(h.history(), lines);
-    QCOMPARE(h.ini(), samples::historyFile(lines));
+    h.click(u"Command1"_s, {1, 2, 3, 4, 5, 6});
+    followJournal();
+    QVERIFY(h.window->close());
+    posix::calls() = gDisk.real;
+    QCOMPARE(gDisk.atReplace, QByteArray("s1\n"));
+}
+
+void TestFrmQelvo::linesOfAnEndedRunComeBack()
+{
+    // Three runs ended without a word; the newest drew first. All come back with one save, the
+    // oldest run's line first, as far as the history has room: the newest's waits, and is told.
+    Harness h;
+    QStringList stored;
+    for (int k = 0; k < history::kMaxLines - 2; ++k) {
+        stored << samples::exampleLine();
+    }
+    QVERIFY(h.writeIni(samples::historyFile(stored)));
+    for (const auto& [line, hour] : {std::pair{6, 3}, {4, 1}, {5, 2}}) {
+        const QStringList before = h.journals();
+        QVERIFY(samples::endedRunDrew(h.iniPath(), samples::line(line).toLatin1()));
+        QStringList made = h.journals();
+        made.removeIf([&before](const QString& name) { return before.contains(name); });
+        const std::array<timespec, 2> times{timespec{3600L * hour, 0}, timespec{3600L * hour, 0}};
+        QCOMPARE(::utimensat(AT_FDCWD,
+                             QFile::encodeName(h.folder + u'/' + made.value(0)).constData(),
+                             times.data(), 0),
+                 0);
+    }
+    QVERIFY(h.start());
+    QCOMPARE(h.history().mid(stored.size()), (QStringList{samples::line(4), samples::line(5)}));
+    QCOMPARE(h.ini(), samples::historyFile(h.history()));
+    QCOMPARE(h.questions.told.size(), 1);
+    QVERIFY(h.questions.told.value(0).contains(texts::linesWaitingMessage(1)));
+    // What was taken over is saved, and its journals are gone; the newest waits in its own.
+    QCOMPARE(h.unsaved(), QStringList{samples::line(6)});
+    QCOMPARE(h.journals().size(), 2);
 }
 
 void TestFrmQelvo::closeWithFailedSave_data()

@@ -2,6 +2,7 @@
 #include "desktop/programfolder.h"
 #include "desktop/singleinstance.h"
 #include "desktop/terminationsignals.h"
+#include "posix/systemcalls.h"
 #include "support/callwatch.h"
 #include "support/samples.h"
 
@@ -44,6 +45,18 @@ template <typename F> int inChild(F f)
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
+// The lock file, looked at after each call that could take its name away.
+QByteArray gLock;
+posix::SystemCalls gReal;
+bool gLockMissing = false;
+
+int lockLooked(int result)
+{
+    struct stat status {};
+    gLockMissing = gLockMissing || ::lstat(gLock.constData(), &status) != 0;
+    return result;
+}
+
 // What previousInstance() found, as an exit status.
 int asStatus(PreviousInstance found)
 {
@@ -65,6 +78,7 @@ private slots:
     void whatCannotBlockAStart();
     void lockFileInTheWay_data();
     void lockFileInTheWay();
+    void lockFileOfAnotherUser_data();
     void lockFileOfAnotherUser();
     void lockHeldByAnotherUser_data();
     void lockHeldByAnotherUser();
@@ -290,8 +304,19 @@ void TestDesktop::lockFileInTheWay()
     QCOMPARE(samples::readFile(QFile::decodeName(other)), QByteArray("secret"));
 }
 
+void TestDesktop::lockFileOfAnotherUser_data()
+{
+    QTest::addColumn<int>("mode");
+    QTest::addColumn<bool>("held");
+    QTest::newRow("left by a sudo run") << 0644 << false;
+    QTest::newRow("left by a sudo run under a umask of 077") << 0600 << false;
+    QTest::newRow("held by a sudo run under a umask of 077") << 0600 << true;
+}
+
 void TestDesktop::lockFileOfAnotherUser()
 {
+    QFETCH(int, mode);
+    QFETCH(bool, held);
     if (::geteuid() != 0) {
         QSKIP("needs root to make files of other users");
     }
@@ -304,27 +329,55 @@ void TestDesktop::lockFileOfAnotherUser()
     }
     QVERIFY(::chmod(folder.constData(), 0775) == 0);
     QVERIFY(::chmod(mHistory.constData(), 0664) == 0);
-    // A lock file that a sudo run left, which the tester cannot open for writing.
+    // A lock file of a sudo run, which the tester cannot open for writing.
     const QByteArray lock = SingleInstance::lockFile(mHistory);
     QVERIFY(samples::writeFile(QFile::decodeName(lock), ""));
-    QVERIFY(::chmod(lock.constData(), 0644) == 0);
+    QVERIFY(::chmod(lock.constData(), static_cast<mode_t>(mode)) == 0);
+    std::array<int, 2> ready{};
+    QCOMPARE(::pipe(ready.data()), 0);
+    const pid_t sudo = held ? ::fork() : 0;
+    if (held && sudo == 0) {
+        struct flock whole {};
+        whole.l_type = F_WRLCK;
+        const int fd = ::open(lock.constData(), O_RDWR);
+        const char locked = fd >= 0 && ::fcntl(fd, F_SETLK, &whole) == 0 ? 1 : 0;
+        [[maybe_unused]] const ssize_t told = ::write(ready[1], &locked, 1);
+        ::pause();
+        ::_exit(0);
+    }
+    char locked = 1;
+    QVERIFY(!held || (::read(ready[0], &locked, 1) == 1 && locked == 1));
 
-    const int found = inChild([this] {
+    const int found = inChild([this, &lock] {
         const gid_t groups[] = {kShared};
         if (::setgroups(1, groups) != 0 || ::setgid(kTester) != 0 || ::setuid(kTester) != 0) {
             return 100;
         }
+        // The lock's name never goes missing while the lock is replaced: a start at that
+        // instant would take a lock of its own.
+        gLock = lock;
+        gReal = posix::calls();
+        posix::calls().unlinkat.function = [](int at, const char* name, int flags) {
+            return lockLooked(gReal.unlinkat(at, name, flags));
+        };
+        posix::calls().renameat.function = [](int from, const char* name, int to, const char* as) {
+            return lockLooked(gReal.renameat(from, name, to, as));
+        };
         SingleInstance instance(mHistory);
         const PreviousInstance previous = instance.previousInstance();
-        return instance.problem() ? 101 : asStatus(previous);
+        return instance.problem() ? 101 : gLockMissing ? 102 : asStatus(previous);
     });
-    QCOMPARE(found, asStatus(PreviousInstance::None));
-    // Taken over, and made as the history is: its group and mode.
+    if (held) {
+        ::kill(sudo, SIGKILL);
+        ::waitpid(sudo, nullptr, 0);
+    }
+    // Held, it is in use and stays; left, it is taken over and made as the history is.
+    QCOMPARE(found, asStatus(held ? PreviousInstance::InUse : PreviousInstance::None));
     struct stat status {};
     QVERIFY(::stat(lock.constData(), &status) == 0);
-    QCOMPARE(status.st_uid, kTester);
-    QCOMPARE(status.st_gid, kShared);
-    QCOMPARE(status.st_mode & 0777U, 0664U);
+    QCOMPARE(status.st_uid, held ? 0 : kTester);
+    QCOMPARE(status.st_gid, held ? 0 : kShared);
+    QCOMPARE(status.st_mode & 0777U, held ? 0600U : 0664U);
 }
 
 void TestDesktop::lockHeldByAnotherUser_data()

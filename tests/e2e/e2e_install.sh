@@ -59,11 +59,14 @@ mkdir -p "$WORK/unpacked"
 tar -xzf "$WORK/package"/qelvo-*.tar.gz -C "$WORK/unpacked"
 run_and_close "$(ls -d "$WORK/unpacked"/qelvo-*)"
 
-# Removal takes the menu entry and the program, and keeps the history unless asked.
+# Removal takes the menu entry and the program, and keeps the history unless asked, with the
+# journal of lines that a run drew and did not save.
+printf 'qelvo journal 1\n' >"$prefix/.qelvo.ini.0-0-1-1-0.journal"
 "$source_dir/scripts/uninstall-user.sh" "$prefix" >/dev/null
 [ -e "$entry" ] && fail "the menu entry stayed"
 [ -e "$prefix/qelvo" ] && fail "the program stayed"
 [ -f "$prefix/qelvo.ini" ] || fail "the history went"
+[ -f "$prefix/.qelvo.ini.0-0-1-1-0.journal" ] || fail "the journal went"
 "$source_dir/scripts/uninstall-user.sh" --remove-history "$prefix" >/dev/null
 [ -e "$prefix" ] && fail "the folder stayed"
 

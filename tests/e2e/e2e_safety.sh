@@ -144,9 +144,18 @@ runtime_folders() {
 }
 
 # An end that the program cannot catch: the next start puts the lines back and saves them, once.
+# Started with its standard streams closed, the program opens them on /dev/null before its lock.
 killed() {
     history_of 2 >"$ini"
-    start_window "$app/qelvo"
+    (cd / && exec "$app/qelvo" 0<&- 1>&- 2>&-) &
+    PID=$!
+    E2E_PIDS+=($PID)
+    WIN=$(window_of "$PID") || fail "kill -9: no window"
+    local stream
+    for stream in 0 1 2; do
+        [ "$(readlink "/proc/$PID/fd/$stream")" = /dev/null ] ||
+            fail "kill -9: standard stream $stream is $(readlink "/proc/$PID/fd/$stream")"
+    done
     draw "$WIN" 3
     local kept
     kept=$(journalled)

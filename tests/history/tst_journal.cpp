@@ -1,3 +1,4 @@
+#include "history/historyfile.h"
 #include "history/journal.h"
 #include "support/callwatch.h"
 #include "support/samples.h"
@@ -6,6 +7,7 @@
 #include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
+#include <array>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -24,6 +26,38 @@ QStringList journals(const QString& folder)
     return QDir(folder).entryList({u".qelvo.ini.*.journal"_s}, QDir::Hidden | QDir::Files);
 }
 
+// What a start does with what ended runs left beside the history: takes it over and saves it.
+void nextStart(const QString& path)
+{
+    history::Journal journal;
+    const history::LoadResult loaded = history::loadHistory(path);
+    history::HistoryLines lines = loaded.lines;
+    if (journal.open(path)) {
+        return;
+    }
+    for (const QByteArray& line : journal.takeOver(lines, history::kMaxLines).lines) {
+        lines.append(line);
+    }
+    if (lines.size() > loaded.lines.size() &&
+        !history::saveHistory(path, lines, loaded.lines.size(), [&journal](qint32 after) {
+             journal.saving(after);
+         }).failure) {
+        journal.settled();
+    }
+    journal.close();
+}
+
+// The history's lines, one text each.
+QStringList saved(const QString& path)
+{
+    const history::LoadResult loaded = history::loadHistory(path);
+    QStringList lines;
+    for (qsizetype k = 0; k < loaded.lines.size(); ++k) {
+        lines << loaded.lines.text(k);
+    }
+    return lines;
+}
+
 } // namespace
 
 class TestJournal : public QObject {
@@ -35,6 +69,8 @@ private slots:
     void takesOverWhatEndedRunsLeft();
     void failureIsTold_data();
     void failureIsTold();
+    void killAtEveryCall_data();
+    void killAtEveryCall();
 };
 
 void TestJournal::replay_data()
@@ -182,6 +218,87 @@ void TestJournal::failureIsTold()
     QVERIFY(watch.reached());
     QCOMPARE(error ? error->code : 0, EIO);
     QVERIFY(!journal.isKept());
+}
+
+void TestJournal::killAtEveryCall_data()
+{
+    QTest::addColumn<QString>("run");
+    // A run that draws 3 and 4 on a history of 1 and 2, then saves or clears; one that takes
+    // over 5, which an ended run left, and saves it.
+    QTest::newRow("save") << u"save"_s;
+    QTest::newRow("clear") << u"clear"_s;
+    QTest::newRow("takeover") << u"takeover"_s;
+}
+
+void TestJournal::killAtEveryCall()
+{
+    QFETCH(QString, run);
+    // The run ended at its first system call, then at its second, and so on until it completes,
+    // each time followed by a start: every line shown is saved once, or dropped by a clear that
+    // the user confirmed, and no journal is left once all is saved. The run tells the test what
+    // it has shown and confirmed through a pipe, outside the calls that count.
+    const QStringList stored{samples::line(1), samples::line(2)};
+    for (int nth = 1;; ++nth) {
+        QTemporaryDir dir;
+        const QString path = dir.filePath(u"qelvo.ini"_s);
+        QVERIFY(samples::writeFile(path, samples::historyFile(stored)));
+        QVERIFY(run != u"takeover"_s || samples::endedRunDrew(path, bytes(5)));
+        std::array<int, 2> told{};
+        QCOMPARE(::pipe(told.data()), 0);
+        const pid_t child = ::fork();
+        if (child == 0) {
+            CallWatch watch;
+            watch.endAt(nth);
+            history::Journal journal;
+            history::HistoryLines lines = samples::linesOf(stored);
+            const bool opened = !journal.open(path);
+            for (const QByteArray& line : run == u"takeover"_s ? journal.takeOver(lines, 9).lines
+                                                               : QList{bytes(3), bytes(4)}) {
+                lines.append(line);
+                if (run != u"takeover"_s && !journal.shown(line)) {
+                    [[maybe_unused]] const ssize_t shown = ::write(told[1], line.constData(), 2);
+                }
+            }
+            if (run == u"clear"_s && !journal.clearing()) {
+                [[maybe_unused]] const ssize_t confirmed = ::write(told[1], "cc", 2);
+            }
+            const bool done =
+                run == u"clear"_s
+                    ? !history::clearHistory(path, samples::linesOf(stored)).failure
+                    : !history::saveHistory(path, lines, stored.size(), [&journal](qint32 after) {
+                           journal.saving(after);
+                       }).failure;
+            journal.settled();
+            journal.close();
+            ::_exit(opened && done ? 0 : 1);
+        }
+        int status = -1;
+        ::waitpid(child, &status, 0);
+        ::close(told[1]);
+        QByteArray shown(64, '\0');
+        shown.truncate(qMax<ssize_t>(::read(told[0], shown.data(), shown.size()), 0));
+        ::close(told[0]);
+        nextStart(path);
+        // The ended run's line was shown: it is kept, whatever becomes of the run taking it over.
+        QStringList expected = stored;
+        if (run == u"takeover"_s) {
+            expected << samples::line(5);
+        }
+        for (qsizetype at = 0; at + 1 < shown.size() && !shown.sliced(at).startsWith("cc");
+             at += 2) {
+            expected << samples::line(shown.sliced(at, 2).toInt());
+        }
+        // A confirmed clear drops the lines, whether or not it reached the file.
+        const QList<QStringList> outcomes =
+            shown.contains("cc") ? QList<QStringList>{stored, {}} : QList<QStringList>{expected};
+        QVERIFY2(outcomes.contains(saved(path)),
+                 qPrintable(u"%1: %2"_s.arg(nth).arg(saved(path).join(u", "_s))));
+        QCOMPARE(journals(dir.path()), QStringList());
+        if (WIFEXITED(status)) {
+            QCOMPARE(WEXITSTATUS(status), 0);
+            break;
+        }
+    }
 }
 
 QTEST_GUILESS_MAIN(TestJournal)

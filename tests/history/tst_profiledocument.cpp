@@ -121,6 +121,9 @@ void TestProfileDocument::reading_data()
     QTest::newRow("lead byte of the upper range at the cut")
         << QByteArray("[S]\r\nk=" + QByteArray(254, 'a') + "\xe0\x40\r\n") << QByteArray("S")
         << QByteArray("k") << 256 << QByteArray(254, 'a');
+    QTest::newRow("last lead byte at the cut")
+        << QByteArray("[S]\r\nk=" + QByteArray(254, 'a') + "\xfc\x40\r\n") << QByteArray("S")
+        << QByteArray("k") << 256 << QByteArray(254, 'a');
     QTest::newRow("trail bytes that look like lead bytes")
         << QByteArray("[S]\r\nk=x" + QByteArray("\x81\x81").repeated(150) + "\r\n")
         << QByteArray("S") << QByteArray("k") << 256
@@ -132,6 +135,9 @@ void TestProfileDocument::reading_data()
     QTest::newRow("UTF-16LE file")
         << utf16(u"[History]\r\nHis1=\u3042 ;\r\n"_s) << QByteArray("HISTORY") << QByteArray("his1")
         << 256 << QByteArray("\x82\xa0 ;");
+    QTest::newRow("UTF-16LE kana cut after their conversion")
+        << utf16(u"[S]\r\nk="_s + QString(200, u'\u3042') + u"\r\n"_s) << QByteArray("S")
+        << QByteArray("k") << 256 << QByteArray("\x82\xa0").repeated(127);
     QTest::newRow("UTF-16LE value cut in code page 932")
         << utf16(u"[S]\r\nk="_s + QString(254, u'a') + u"\u3042\r\n"_s) << QByteArray("S")
         << QByteArray("k") << 256 << QByteArray(254, 'a');

@@ -4,6 +4,7 @@
 
 #include <csignal>
 #include <mutex>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -13,6 +14,9 @@ struct Plan {
     int left;        // calls until it applies, this one included; then 0, spent
     int error;       // 0: the process ends
     bool every;      // it applies to every call
+    // Only the calls of the thread that made the plan count: a journal's flusher thread, which
+    // runs when it likes, would make the count differ from run to run.
+    std::thread::id thread;
 };
 
 // The flusher thread of a journal makes calls too.
@@ -26,7 +30,8 @@ int watch(const char* call)
     const std::lock_guard guard(gLock);
     gCalls << QByteArray(call);
     for (Plan& plan : gPlans) {
-        if ((!plan.name.isEmpty() && plan.name != call) ||
+        if (plan.thread != std::this_thread::get_id() ||
+            (!plan.name.isEmpty() && plan.name != call) ||
             (!plan.every && (plan.left == 0 || --plan.left > 0))) {
             continue;
         }
@@ -59,7 +64,7 @@ void CallWatch::failAt(int nth, int error, const QByteArray& name)
 {
     const std::lock_guard guard(gLock);
     gCalls.clear();
-    gPlans.push_back({name, nth, error, nth == 0});
+    gPlans.push_back({name, nth, error, nth == 0, std::this_thread::get_id()});
 }
 
 QList<QByteArray> CallWatch::calls() const

@@ -12,8 +12,9 @@ public:
     CallWatch(const CallWatch&) = delete;
     CallWatch& operator=(const CallWatch&) = delete;
 
-    // The nth call from now on (counted from 1) fails with error, or ends the process with error
-    // 0; nth 0: every call. Only calls of that name count when one is given. Plans add up.
+    // The nth call from now on (counted from 1) of this thread fails with error, or ends the
+    // process with error 0; nth 0: every call. Only calls of that name count when one is given.
+    // Plans add up.
     void failAt(int nth, int error, const QByteArray& name = {});
     void endAt(int nth) { failAt(nth, 0); }
     // The names of the calls seen since the last plan was made, in order.

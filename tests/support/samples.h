@@ -28,5 +28,8 @@ QByteArray readFile(const QString& path);
 bool writeFile(const QString& path, const QByteArray& bytes);
 // What a folder holds besides qelvo.ini: what a save left behind.
 QStringList strayFiles(const QString& folder);
+// A run on the history that drew the line and ended without a word, as kill -9 ends it, in a
+// process of its own; false when its journal could not be written.
+bool endedRunDrew(const QString& history, const QByteArray& line);
 
 } // namespace samples

@@ -236,7 +236,7 @@ void frmQelvo::keepRunOnDisk()
         }
     }
     if (taken.waiting > 0) {
-        warnings << texts::linesWaitingMessage(taken.waiting);
+        warnings << texts::linesWaitingMessage(taken.waiting, !taken.error);
     }
     if (!warnings.isEmpty()) {
         mServices.questions->tell(warnings.join(u"\n\n"_s));

@@ -248,8 +248,13 @@ QString leftLinesNotSavedMessage(const history::Failure& failure, qsizetype coun
                .arg(count);
 }
 
-QString linesWaitingMessage(qsizetype count)
+QString linesWaitingMessage(qsizetype count, bool full)
 {
+    if (!full) {
+        return QStringLiteral("前回までに保存されずに終わった %1 件の履歴は、控えのファイルに"
+                              "残したままです。次に起動したときに戻ります。")
+            .arg(count);
+    }
     return QStringLiteral(
                "前回までに保存されずに終わった %1 件の履歴は、履歴が %2 件までしか持てない"
                "ため、控えのファイルに残したままです。「%3」で履歴を空にすると、次に起動"

@@ -66,7 +66,8 @@ QString unguardedMessage(const desktop::LockProblem& problem);
 QString journalLostMessage(const posix::Error& error);
 // Lines that an earlier run left unsaved were put back in the list but could not be saved yet.
 QString leftLinesNotSavedMessage(const history::Failure& failure, qsizetype count);
-// Lines that ended runs left unsaved wait in their journals: the history has no room for them.
-QString linesWaitingMessage(qsizetype count);
+// Lines that ended runs left unsaved wait in their journals: the history has no room for them
+// (full), or this run's journal could not take them.
+QString linesWaitingMessage(qsizetype count, bool full);
 
 } // namespace texts

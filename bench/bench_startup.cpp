@@ -5,12 +5,14 @@
 // yardstick comes with the 90% interval that resampling the runs gives it: on a virtual machine
 // the start varies by half between runs, and the interval says how far to trust a median.
 // Usage: bench_startup RUNS LABEL PROGRAM [LABEL PROGRAM ...]; the first is the yardstick.
+// BENCH_BEFORE_EACH, when set, is a shell command run, untimed, before each run of each program.
 #include <X11/Xlib.h>
 #include <X11/extensions/Xdamage.h>
 #include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <random>
 #include <string>
@@ -181,8 +183,13 @@ int main(int argc, char* argv[])
     const int runs = std::stoi(argv[1]);
     const auto programs = static_cast<std::size_t>((argc - 2) / 2);
     std::vector<std::vector<Sample>> samples(programs);
+    const char* before = std::getenv("BENCH_BEFORE_EACH");
     for (int run = 0; run < runs; ++run) {
         for (std::size_t p = 0; p < programs; ++p) {
+            if (before != nullptr && std::system(before) != 0) {
+                std::fprintf(stderr, "BENCH_BEFORE_EACH failed\n");
+                return 1;
+            }
             Sample sample;
             if (!measure(display, damageEvent, argv[3 + 2 * p], sample)) {
                 std::fprintf(stderr, "%s: no painted window\n", argv[2 + 2 * p]);

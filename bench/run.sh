@@ -33,3 +33,20 @@ DISPLAY=":$number" "$build/bench/bench_startup" "${RUNS:-301}" \
     "bare window" "$build/bench/bare_window" \
     "qelvo, empty history" "$work/empty/qelvo" \
     "qelvo, 32,767 lines" "$work/full/qelvo"
+
+# A start that finds 1,000 journals of ended runs, one unsaved line each, takes them all over
+# and saves them before its window maps; they are laid out again before each run.
+mkdir -p "$work/journals/left"
+cp "$build/app/qelvo" "$work/journals/"
+machine=$(head -c 8 /etc/machine-id)
+boot=$(tr -d '-' </proc/sys/kernel/random/boot_id | head -c 8)
+for k in $(seq 1000); do
+    a=$((k % 20 + 1))
+    printf 'qelvo journal 1\n+%02d  ;  %02d  ;  %02d  ;  %02d  ;  %02d  ;  43\n' \
+        "$a" $((a + 1)) $((a + 2)) $((a + 3)) $((30 + k % 13)) \
+        >"$work/journals/left/.qelvo.ini.$machine-$boot-$((4000000 + k))-1-0.journal"
+done
+BENCH_BEFORE_EACH="rm -f '$work/journals/qelvo.ini'; cp -p '$work/journals/left/'.q* '$work/journals/'" \
+    DISPLAY=":$number" "$build/bench/bench_startup" "${JOURNAL_RUNS:-31}" \
+    "bare window" "$build/bench/bare_window" \
+    "qelvo, 1,000 journals" "$work/journals/qelvo"

@@ -154,16 +154,19 @@ ReadResult readWhole(const QString& path)
 
 ReadResult readOpen(int fd)
 {
-    struct stat status {};
-    if (calls().fstat(fd, &status) != 0) {
+    // Its size as the file system has it now: a FUSE mount (sshfs, bindfs) would otherwise read
+    // the file only as far as the size it remembers, which another mount's writer has changed.
+    struct statx status {};
+    if (calls().statx(fd, "", AT_EMPTY_PATH | AT_STATX_FORCE_SYNC, STATX_TYPE | STATX_SIZE,
+                      &status) != 0) {
         return {{}, systemError()};
     }
-    if (!S_ISREG(status.st_mode)) {
+    if (!S_ISREG(status.stx_mode)) {
         return {{}, Error{Error::Kind::NotRegularFile, 0}};
     }
     // Room for the whole file and one byte more, so that the read that finds its end needs no
     // new block; only a file that grows while it is read makes the block grow.
-    QByteArray bytes = readBuffer(qMin(static_cast<qsizetype>(status.st_size), kMaxFileSize) + 1);
+    QByteArray bytes = readBuffer(qMin(static_cast<qsizetype>(status.stx_size), kMaxFileSize) + 1);
     qsizetype used = 0;
     for (;;) {
         if (used == bytes.size()) {

@@ -330,6 +330,7 @@ Journal::Taken Journal::takeOver(const HistoryLines& stored, qsizetype room)
     if (taken.error) {
         // The journals stay under their new names, whole: the next start takes them over.
         lost(*taken.error);
+        taken.waiting += taken.lines.size();
         taken.lines.clear();
         return taken;
     }

@@ -73,10 +73,10 @@ public:
     [[nodiscard]] bool isKept() const;
 
     // The lines that ended runs left unsaved in their journals, the oldest run's first, as many
-    // whole journals as fit in room: this run's now, to be saved. The journals that do not fit
-    // stay for a later start; waiting counts their lines. stored holds the history's lines as
-    // the file has them, where a save that a run made in its last instant is found. Nothing while
-    // this run has lines unsaved itself.
+    // whole journals as fit in room: this run's now, to be saved. The journals that do not fit,
+    // or that this run's journal could not take (error), stay for a later start; waiting counts
+    // their lines. stored holds the history's lines as the file has them, where a save that a
+    // run made in its last instant is found. Nothing while this run has lines unsaved itself.
     struct Taken {
         QList<QByteArray> lines;
         qsizetype waiting = 0;

@@ -58,6 +58,7 @@ struct SystemCalls {
     Call<int(int)> fsync{"fsync", ::fsync};
     Call<int(int)> fdatasync{"fdatasync", ::fdatasync};
     Call<int(int, struct stat*)> fstat{"fstat", ::fstat};
+    Call<int(int, const char*, int, unsigned int, struct statx*)> statx{"statx", ::statx};
     Call<int(int, const char*, struct stat*, int)> fstatat{"fstatat", ::fstatat};
     Call<int(int, struct statfs*)> fstatfs{"fstatfs", ::fstatfs};
     Call<int(const char*, int)> access{"access", ::access};

@@ -526,7 +526,7 @@ void TestFrmQelvo::linesOfAnEndedRunComeBack()
     QCOMPARE(h.history().mid(stored.size()), (QStringList{samples::line(4), samples::line(5)}));
     QCOMPARE(h.ini(), samples::historyFile(h.history()));
     QCOMPARE(h.questions.told.size(), 1);
-    QVERIFY(h.questions.told.value(0).contains(texts::linesWaitingMessage(1)));
+    QVERIFY(h.questions.told.value(0).contains(texts::linesWaitingMessage(1, true)));
     // What was taken over is saved, and its journals are gone; the newest waits in its own.
     QCOMPARE(h.unsaved(), QStringList{samples::line(6)});
     QCOMPARE(h.journals().size(), 2);

@@ -218,7 +218,7 @@ void frmQelvo::keepRunOnDisk()
     if (mServices.lockProblem) {
         warnings << texts::unguardedMessage(*mServices.lockProblem);
     }
-    std::optional<posix::Error> journalError = mServices.journal->open(mstrFullPathFileName);
+    std::optional<posix::Error> journalError = mServices.journal->prepare(mstrFullPathFileName);
     // The lines that runs which ended without saving them left, all at once: shown and saved now.
     const history::Journal::Taken taken =
         mServices.journal->takeOver(List1->lines(), history::kMaxLines - List1->count());

@@ -90,7 +90,7 @@ int main(int argc, char* argv[])
     // However the run ends, the history is saved first; then a new start may begin at once,
     // and the printed lines of the run become one job.
     const auto endRun = [&](int status) {
-        journal.close();
+        journal.finish();
         instance.release();
         const print::HandOver handed = print::handOver(printer.finish(), print::submitToCups,
                                                        kHandOverTime, terminations.descriptor());

@@ -64,7 +64,7 @@ void loadFullHistory(benchmark::State& state)
         window.Form_Load();
         window.show();
         QCoreApplication::processEvents();
-        journal.close();
+        journal.finish();
     }
 }
 BENCHMARK(loadFullHistory)->Unit(benchmark::kMillisecond);

@@ -196,7 +196,9 @@ std::optional<Error> update(const QString& path, const Change& change,
 {
     // A change that leaves every byte as it is needs no lock and no new file: a full disk or a
     // read-only folder does not stop it.
-    if (!change(readWhole(path))) {
+    const ReadResult before = readWhole(path);
+    std::optional<QByteArray> bytes = change(before);
+    if (!bytes) {
         return std::nullopt;
     }
     const posix::ResolvedPath target = posix::resolvedFile(QFile::encodeName(path));
@@ -213,8 +215,11 @@ std::optional<Error> update(const QString& path, const Change& change,
     if (!lock) {
         return error;
     }
-    // The file as it is now that no one else writes it.
-    const std::optional<QByteArray> bytes = change(readWhole(path));
+    // The file as it is now that no one else writes it; changed again only if it changed.
+    const ReadResult now = readWhole(path);
+    if (now.error || before.error || now.bytes != before.bytes) {
+        bytes = change(now);
+    }
     if (!bytes) {
         return std::nullopt;
     }

@@ -38,8 +38,9 @@ ReadResult readOpen(int fd);
 // written to the new file, flushed to disk, beforeReplace is told, and the new file takes the old
 // one's place, with its owner, permissions, access list and extended attributes; a link stays a
 // link and the file it names is replaced. When any byte or attribute cannot be written, nothing
-// is replaced and the old file stays byte for byte. change is asked once more beforehand, without
-// the lock: a change that writes nothing then takes no lock. Never creates the folder.
+// is replaced and the old file stays byte for byte. change is asked first without the lock, so
+// that a change that writes nothing takes no lock, and again under it only when the file changed
+// meanwhile. Never creates the folder.
 using Change = std::function<std::optional<QByteArray>(const ReadResult& current)>;
 std::optional<posix::Error> update(const QString& path, const Change& change,
                                    const std::function<void()>& beforeReplace = {});

@@ -71,7 +71,7 @@ public:
     }
 
     // The file as the path has it now.
-    static HistoryFile read(const QString& path) { return {path, filestore::readWhole(path)}; }
+    static HistoryFile of(const QString& path) { return {path, filestore::readWhole(path)}; }
 
 private:
     // Why the file as read can be neither used nor replaced.
@@ -135,12 +135,12 @@ std::optional<qint32> parseCount(QByteArrayView text)
 
 CountResult readStoredCount(const QString& path)
 {
-    return HistoryFile::read(path).storedCount();
+    return HistoryFile::of(path).storedCount();
 }
 
 LoadResult loadHistory(const QString& path)
 {
-    const HistoryFile file = HistoryFile::read(path);
+    const HistoryFile file = HistoryFile::of(path);
     const CountResult count = file.storedCount();
     if (count.failure) {
         return {{}, 0, count.failure};

@@ -150,7 +150,7 @@ Journal::Journal() = default;
 
 Journal::~Journal() = default;
 
-std::optional<posix::Error> Journal::open(const QString& historyPath)
+std::optional<posix::Error> Journal::prepare(const QString& historyPath)
 {
     const posix::ResolvedPath history = posix::resolvedFile(QFile::encodeName(historyPath));
     if (history.error) {
@@ -198,7 +198,7 @@ std::optional<posix::Error> Journal::create()
         error = holdJournal(mFile.get());
     }
     if (!error) {
-        error = write(kHeader);
+        error = append(kHeader);
     }
     if (error) {
         // Nothing in it yet: it goes.
@@ -323,7 +323,7 @@ Journal::Taken Journal::takeOver(const HistoryLines& stored, qsizetype room)
     // The new names, and this journal's own, on the storage before the blocks that name them; a
     // folder that cannot be flushed leaves them to the system's own writing back.
     calls().fsync(mFolder.get());
-    taken.error = write(blocks);
+    taken.error = append(blocks);
     if (!taken.error && calls().fdatasync(mFile.get()) != 0) {
         taken.error = posix::systemError();
     }
@@ -341,7 +341,7 @@ Journal::Taken Journal::takeOver(const HistoryLines& stored, qsizetype room)
     return taken;
 }
 
-std::optional<posix::Error> Journal::write(QByteArrayView text)
+std::optional<posix::Error> Journal::append(QByteArrayView text)
 {
     if (const std::optional<posix::Error> error = posix::writeAll(mFile.get(), text)) {
         return error;
@@ -363,7 +363,7 @@ std::optional<posix::Error> Journal::record(char kind, QByteArrayView rest)
     QByteArray text;
     text.reserve(rest.size() + 2);
     text.append(kind).append(rest).append('\n');
-    if (const std::optional<posix::Error> error = write(text)) {
+    if (const std::optional<posix::Error> error = append(text)) {
         return lost(*error);
     }
     return std::nullopt;
@@ -439,7 +439,7 @@ std::optional<posix::Error> Journal::settled()
     return record(kSettled);
 }
 
-void Journal::close()
+void Journal::finish()
 {
     stopWriting(!mHoldsUnsaved);
 }

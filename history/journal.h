@@ -61,14 +61,14 @@ namespace history {
 class Journal {
 public:
     Journal();
-    // Stops the flushing; the file stays for the next start unless close() removed it.
+    // Stops the flushing; the file stays for the next start unless finish() removed it.
     ~Journal();
     Journal(const Journal&) = delete;
     Journal& operator=(const Journal&) = delete;
 
     // Prepares this run's journal beside the file that a save of the history at path writes; the
     // journal's file is made with the first line shown.
-    std::optional<posix::Error> open(const QString& historyPath);
+    std::optional<posix::Error> prepare(const QString& historyPath);
     // Opened, and every record written since: the lines shown are on disk.
     [[nodiscard]] bool isKept() const;
 
@@ -98,7 +98,7 @@ public:
     std::optional<posix::Error> settled();
 
     // The run ends: its journal's file goes when it holds nothing unsaved.
-    void close();
+    void finish();
 
 private:
     class Flusher;
@@ -112,7 +112,7 @@ private:
     [[nodiscard]] bool mayTakeOver(int fd, const struct stat& file) const;
     // Appends the record of kind with the rest of its line.
     std::optional<posix::Error> record(char kind, QByteArrayView rest = {});
-    std::optional<posix::Error> write(QByteArrayView text);
+    std::optional<posix::Error> append(QByteArrayView text);
     // The journal cannot be written any more: its file stays as it is.
     posix::Error lost(posix::Error error);
     // Closes the journal's file; it goes with remove.

@@ -86,7 +86,7 @@ bool endedRunDrew(const QString& history, const QByteArray& line)
     const pid_t run = ::fork();
     if (run == 0) {
         history::Journal ended;
-        ::_exit(ended.open(history) || ended.shown(line) ? 1 : 0);
+        ::_exit(ended.prepare(history) || ended.shown(line) ? 1 : 0);
     }
     int status = -1;
     ::waitpid(run, &status, 0);

@@ -297,14 +297,14 @@ Journal::Taken Journal::takeOver(const HistoryLines& stored, qsizetype room)
     }
     QByteArray blocks;
     QList<QByteArray> claimed;
+    const QByteArray run = mPrefix + posix::ProcessIdentity::self().text() + '-';
     for (const Left& journal : left) {
         if (journal.lines.size() > room - taken.lines.size()) {
             taken.waiting += journal.lines.size();
             continue;
         }
         // Renamed to a name of this run's: of two starts that find it, one has it.
-        const QByteArray name = mPrefix + posix::ProcessIdentity::self().text() + '-' +
-                                QByteArray::number(gNames++) + kSuffix.toByteArray();
+        const QByteArray name = run + QByteArray::number(gNames++) + kSuffix.toByteArray();
         if (calls().renameat(mFolder.get(), journal.name.constData(), mFolder.get(),
                              name.constData()) != 0) {
             continue;

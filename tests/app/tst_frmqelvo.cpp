@@ -75,7 +75,7 @@ struct Harness {
     [[nodiscard]] QStringList unsaved() const
     {
         QStringList lines;
-        for (const QString& name : journals()) {
+        for (const QString& name : samples::journals(folder)) {
             const std::optional<history::Replay> replayed = history::replay(
                 samples::readFile(folder + u'/' + name), history::loadHistory(iniPath()).lines);
             for (const QByteArray& line : replayed ? replayed->lines : QList{"no journal"_ba}) {
@@ -83,10 +83,6 @@ struct Harness {
             }
         }
         return lines;
-    }
-    [[nodiscard]] QStringList journals() const
-    {
-        return QDir(folder).entryList({u".qelvo.ini.*.journal"_s}, QDir::Hidden | QDir::Files);
     }
 
     [[nodiscard]] QString iniPath() const { return folder + u"/qelvo.ini"_s; }
@@ -512,9 +508,9 @@ void TestFrmQelvo::linesOfAnEndedRunComeBack()
     }
     QVERIFY(h.writeIni(samples::historyFile(stored)));
     for (const auto& [line, hour] : {std::pair{6, 3}, {4, 1}, {5, 2}}) {
-        const QStringList before = h.journals();
+        const QStringList before = samples::journals(h.folder);
         QVERIFY(samples::endedRunDrew(h.iniPath(), samples::line(line).toLatin1()));
-        QStringList made = h.journals();
+        QStringList made = samples::journals(h.folder);
         made.removeIf([&before](const QString& name) { return before.contains(name); });
         const std::array<timespec, 2> times{timespec{3600L * hour, 0}, timespec{3600L * hour, 0}};
         QCOMPARE(::utimensat(AT_FDCWD,
@@ -529,7 +525,7 @@ void TestFrmQelvo::linesOfAnEndedRunComeBack()
     QVERIFY(h.questions.told.value(0).contains(texts::linesWaitingMessage(1, true)));
     // What was taken over is saved, and its journals are gone; the newest waits in its own.
     QCOMPARE(h.unsaved(), QStringList{samples::line(6)});
-    QCOMPARE(h.journals().size(), 2);
+    QCOMPARE(samples::journals(h.folder).size(), 2);
 }
 
 void TestFrmQelvo::closeWithFailedSave_data()

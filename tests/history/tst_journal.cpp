@@ -20,11 +20,7 @@ QByteArray bytes(int n)
     return samples::line(n).toLatin1();
 }
 
-// The journals beside the history.
-QStringList journals(const QString& folder)
-{
-    return QDir(folder).entryList({u".qelvo.ini.*.journal"_s}, QDir::Hidden | QDir::Files);
-}
+using samples::journals;
 
 // What a start does with what ended runs left beside the history: takes it over and saves it.
 void nextStart(const QString& path)

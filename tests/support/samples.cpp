@@ -81,6 +81,12 @@ QStringList strayFiles(const QString& folder)
     return entries;
 }
 
+QStringList journals(const QString& folder)
+{
+    return QDir(folder).entryList({QStringLiteral(".qelvo.ini.*.journal")},
+                                  QDir::Hidden | QDir::Files);
+}
+
 bool endedRunDrew(const QString& history, const QByteArray& line)
 {
     const pid_t run = ::fork();

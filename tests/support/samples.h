@@ -26,8 +26,9 @@ QByteArray historyFile(const QStringList& lines);
 QByteArray readFile(const QString& path);
 // Replaces the file's bytes; false when they could not all be written.
 bool writeFile(const QString& path, const QByteArray& bytes);
-// What a folder holds besides qelvo.ini: what a save left behind.
+// What a folder holds besides qelvo.ini: what a save left behind; and the journals in it.
 QStringList strayFiles(const QString& folder);
+QStringList journals(const QString& folder);
 // A run on the history that drew the line and ended without a word, as kill -9 ends it, in a
 // process of its own; false when its journal could not be written.
 bool endedRunDrew(const QString& history, const QByteArray& line);

@@ -6,16 +6,19 @@
 #include "app/questionbox.h"
 #include "app/texts.h"
 #include "draw/historyline.h"
+#include "history/savelock.h"
 #include "print/lineprinter.h"
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QEventLoop>
 #include <QGuiApplication>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QListWidget>
 #include <QPushButton>
 #include <QScreen>
+#include <QTimer>
 
 // The icon, as an XPM picture: text that is also C++.
 #include "app/resources/qelvo.xpm"
@@ -369,6 +372,36 @@ void frmQelvo::Command2_Click()
     mPrinting = false;
 }
 
+template <typename Operation> auto frmQelvo::writeHistory(Operation operation)
+{
+    mWriting = true;
+    bool busy = false;
+    filestore::SaveLock::setPause([this, &busy](std::chrono::milliseconds time) {
+        // At the end the display may be gone, and no event may come in: the time just passes.
+        if (mPhase == Phase::Ended) {
+            filestore::SaveLock::setPause({});
+            return;
+        }
+        if (!busy) {
+            busy = true;
+            QApplication::setOverrideCursor(Qt::WaitCursor);
+        }
+        QEventLoop pause;
+        QTimer::singleShot(time, &pause, &QEventLoop::quit);
+        pause.exec(QEventLoop::ExcludeUserInputEvents);
+    });
+    auto result = operation();
+    filestore::SaveLock::setPause({});
+    if (busy) {
+        QApplication::restoreOverrideCursor();
+    }
+    mWriting = false;
+    if (std::exchange(mEndAsked, false)) {
+        QTimer::singleShot(0, this, &frmQelvo::endNow);
+    }
+    return result;
+}
+
 void frmQelvo::Command3_Click()
 {
     // The lines that the user is asked about: those the file holds now.
@@ -384,7 +417,8 @@ void frmQelvo::Command3_Click()
     }
     journalled(mServices.journal->clearing());
     // The file is read again now: what other programs saved while the question was open stays.
-    history::ClearResult cleared = history::clearHistory(mstrFullPathFileName, stored.lines);
+    history::ClearResult cleared = writeHistory(
+        [&] { return history::clearHistory(mstrFullPathFileName, stored.lines); });
     mlngApiResult = cleared.failure ? 0 : 1;
     if (cleared.failure) {
         journalled(mServices.journal->clearFailed());
@@ -392,7 +426,8 @@ void frmQelvo::Command3_Click()
         mServices.questions->tell(texts::clearFailedMessage(*cleared.failure));
         return;
     }
-    journalled(mServices.journal->settled());
+    journalled(cleared.unflushed ? mServices.journal->unconfirmed(*cleared.unflushed)
+                                 : mServices.journal->settled());
     mFirstUnsaved = static_cast<int>(cleared.kept.size());
     List1->setLines(std::move(cleared.kept));
     List2->clear();
@@ -400,14 +435,17 @@ void frmQelvo::Command3_Click()
 
 history::SaveResult frmQelvo::save()
 {
-    history::SaveResult saved = history::saveHistory(
-        mstrFullPathFileName, List1->lines(), mFirstUnsaved,
-        [this](qint32 after) { journalled(mServices.journal->saving(after)); });
+    history::SaveResult saved = writeHistory([this] {
+        return history::saveHistory(
+            mstrFullPathFileName, List1->lines(), mFirstUnsaved,
+            [this](qint32 after) { journalled(mServices.journal->saving(after)); });
+    });
     mlngDataCount = saved.countBefore;
     mlngApiResult = saved.failure ? 0 : 1;
     if (!saved.failure) {
         mFirstUnsaved = List1->count();
-        journalled(mServices.journal->settled());
+        journalled(saved.unflushed ? mServices.journal->unconfirmed(*saved.unflushed)
+                                   : mServices.journal->settled());
         mExitStatus = 0; // an earlier failure is mended by this save
     }
     return saved;
@@ -416,7 +454,7 @@ history::SaveResult frmQelvo::save()
 void frmQelvo::reportNotSaved(const history::Failure& failure)
 {
     mExitStatus = 1;
-    mServices.reportError(texts::notSavedMessage(failure, mServices.journal->isKept()));
+    mServices.reportError(texts::notSavedMessage(failure, mServices.journal->holds()));
 }
 
 void frmQelvo::Form_Unload(qint16& Cancel)
@@ -432,7 +470,7 @@ void frmQelvo::Form_Unload(qint16& Cancel)
     mPhase = Phase::AskingToClose;
     mCloseFailure = saved.failure;
     mintAnswer = mServices.questions->ask(
-        texts::saveFailedQuestion(*saved.failure, mServices.journal->isKept()), QuestionBox::kNo);
+        texts::saveFailedQuestion(*saved.failure, mServices.journal->holds()), QuestionBox::kNo);
     // A signal that came while the question was open has ended the program already.
     if (mPhase == Phase::Ended) {
         return;
@@ -446,6 +484,11 @@ void frmQelvo::Form_Unload(qint16& Cancel)
 
 void frmQelvo::closeEvent(QCloseEvent* event)
 {
+    // The save under way goes on; the window closes once it is asked again.
+    if (mWriting) {
+        event->ignore();
+        return;
+    }
     if (mPhase == Phase::Open) {
         qint16 cancel = 0;
         Form_Unload(cancel);
@@ -483,6 +526,11 @@ bool frmQelvo::end()
 
 void frmQelvo::endNow()
 {
+    // Not in the middle of a save: it ends right after it.
+    if (mWriting) {
+        mEndAsked = true;
+        return;
+    }
     if (!end()) {
         return;
     }
@@ -500,7 +548,8 @@ void frmQelvo::endWithoutDisplay()
 
 void frmQelvo::saveForSessionEnd()
 {
-    if (mPhase != Phase::Open && mPhase != Phase::AskingToClose) {
+    // A save under way writes what this one would.
+    if (mWriting || (mPhase != Phase::Open && mPhase != Phase::AskingToClose)) {
         return;
     }
     if (const std::optional<history::Failure> failure = save().failure) {

@@ -107,6 +107,10 @@ private:
     void endProgram(int code);
     bool end();
     history::SaveResult save();
+    // Runs a save or a clear of the file. While it waits for another program's save, the window
+    // paints and answers, shows a busy cursor and takes no input; an end asked for meanwhile
+    // comes right after.
+    template <typename Operation> auto writeHistory(Operation operation);
     void reportNotSaved(const history::Failure& failure);
 
     // The window's life, and the only state that decides what an ending saves. The history is
@@ -139,6 +143,9 @@ private:
     int mFirstUnsaved = 0;
     // The user was told that the journal cannot be kept.
     bool mJournalLost = false;
+    // A save or a clear is under way, and a signal came meanwhile.
+    bool mWriting = false;
+    bool mEndAsked = false;
 
     std::array<QLabel*, draw::kTileCount> Label1{};
     std::array<QLabel*, 2> Label2{};

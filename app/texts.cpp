@@ -6,7 +6,10 @@
 #include "history/historyfile.h"
 #include "print/handover.h"
 
+#include "posix/files.h"
+
 #include <QDir>
+#include <QFile>
 #include <cerrno>
 #include <cstring>
 #include <langinfo.h>
@@ -15,6 +18,8 @@
 namespace texts {
 
 namespace {
+
+using namespace Qt::Literals::StringLiterals;
 
 constexpr int kBytesPerMegabyte = 1024 * 1024;
 
@@ -60,6 +65,14 @@ QString systemReason(int code)
     }
 }
 
+// The first name of the save lock of the history file at path, beside the file its links lead to.
+QString lockName(const QString& path)
+{
+    const posix::PathParts parts =
+        posix::splitPath(posix::resolvedFile(QFile::encodeName(path)).path);
+    return QFile::decodeName(posix::joinedPath({parts.folder, '.' + parts.name + ".saving"}));
+}
+
 QString describe(const history::Failure& failure)
 {
     switch (failure.kind) {
@@ -83,10 +96,31 @@ QString describe(const history::Failure& failure)
             .arg(failure.adding)
             .arg(history::kMaxLines);
     case history::Failure::Kind::Unwritable:
+        if (failure.reason.kind == posix::Error::Kind::LockNamesTaken) {
+            return QStringLiteral("履歴ファイル「%1」に書き込めませんでした。\n理由: %2。"
+                                  "「%3」を取り除いてから、もう一度お試しください。")
+                .arg(shownPath(failure.path), reason(failure.reason),
+                     shownPath(lockName(failure.path)));
+        }
         break;
     }
     return QStringLiteral("履歴ファイル「%1」に書き込めませんでした。\n理由: %2")
         .arg(shownPath(failure.path), reason(failure.reason));
+}
+
+// What becomes of the lines drawn in this run when they are not saved now.
+QString keptLines(history::Journal::Holds kept)
+{
+    switch (kept) {
+    case history::Journal::Holds::Every:
+        return QStringLiteral("今回の履歴は控えのファイルに残り、次に起動したときに保存されます。");
+    case history::Journal::Holds::UntilItStopped:
+        return QStringLiteral("控えのファイルに書き込めなくなるまでに引いた数字は、次に起動したときに"
+                              "保存されます。それより後の数字は保存されません。");
+    case history::Journal::Holds::None:
+        break;
+    }
+    return QStringLiteral("今回の履歴は保存されません。");
 }
 
 } // namespace
@@ -131,6 +165,12 @@ QString reason(const posix::Error& error)
     case posix::Error::Kind::TooLarge:
         return QStringLiteral("ファイルが %1 MB を超えています")
             .arg(filestore::kMaxFileSize / kBytesPerMegabyte);
+    case posix::Error::Kind::LockNamesTaken:
+        return QStringLiteral("保存に使う名前が、このプログラムのものではないファイルやフォルダーで"
+                              "ふさがれています");
+    case posix::Error::Kind::Unflushed:
+        return QStringLiteral("フォルダーの変更をディスクに書き込めませんでした（%1）")
+            .arg(systemWords(error.code));
     case posix::Error::Kind::System:
         break;
     }
@@ -144,23 +184,17 @@ QString loadFailedMessage(const history::Failure& failure)
                           "ファイルを修復するか別の場所へ移してから、もう一度起動してください。");
 }
 
-QString saveFailedQuestion(const history::Failure& failure, bool kept)
+QString saveFailedQuestion(const history::Failure& failure, history::Journal::Holds kept)
 {
-    const QString ending =
-        kept ? QStringLiteral("\n\n今回の履歴は控えのファイルに残り、次に起動したときに保存"
-                              "されます。このまま終了しますか？\n")
-             : QStringLiteral("\n\n今回の履歴を保存せずに終了しますか？\n");
-    return describe(failure) + ending +
-           QStringLiteral("「いいえ」を選ぶとウィンドウは開いたままになります。"
+    return describe(failure) + u"\n\n"_s + keptLines(kept) +
+           QStringLiteral("このまま終了しますか？\n"
+                          "「いいえ」を選ぶとウィンドウは開いたままになります。"
                           "原因を取り除いてから、もう一度閉じてください。");
 }
 
-QString notSavedMessage(const history::Failure& failure, bool kept)
+QString notSavedMessage(const history::Failure& failure, history::Journal::Holds kept)
 {
-    return describe(failure) +
-           (kept ? QStringLiteral("\n今回の履歴は控えのファイルに残り、次に起動したときに保存"
-                                  "されます。")
-                 : QStringLiteral("\n今回の履歴は保存されませんでした。"));
+    return describe(failure) + u'\n' + keptLines(kept);
 }
 
 QString clearFailedMessage(const history::Failure& failure)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "draw/sixnumbers.h"
+#include "history/journal.h"
 
 #include <QByteArray>
 #include <QString>
@@ -47,10 +48,10 @@ QString clearQuestion();
 // Why a file could not be read or written, in words.
 QString reason(const posix::Error& error);
 QString loadFailedMessage(const history::Failure& failure);
-// kept: the lines drawn are in the journal, which the next start saves.
-QString saveFailedQuestion(const history::Failure& failure, bool kept);
+// kept: how many of the lines drawn are in the journal, which the next start saves.
+QString saveFailedQuestion(const history::Failure& failure, history::Journal::Holds kept);
 // Written to standard error when the program ends without a box and could not save.
-QString notSavedMessage(const history::Failure& failure, bool kept);
+QString notSavedMessage(const history::Failure& failure, history::Journal::Holds kept);
 QString clearFailedMessage(const history::Failure& failure);
 // Written to standard error when the run's printed lines did not reach the print system.
 QString handOverMessage(const print::HandOver& handOver);

@@ -37,7 +37,6 @@ constexpr int kKnockAttempts = 50;
 constexpr std::chrono::milliseconds kKnockRetry{20};
 // An activation token is a short text; a start that knocks sends it at once.
 constexpr qsizetype kLongestToken = 255;
-constexpr int kTokenWaitMs = 50;
 // Tries to take the lock again when its holder ended while it was being looked at.
 constexpr int kLockAttempts = 3;
 
@@ -150,13 +149,22 @@ QByteArray privateRuntimeFolder()
     return isPrivateFolder(own) ? own : QByteArray();
 }
 
+struct SingleInstance::Peer {
+    posix::Descriptor fd;
+    QByteArray text;
+    std::unique_ptr<QSocketNotifier> notifier;
+};
+
 SingleInstance::SingleInstance(QByteArray historyFile, QObject* parent)
     : QObject(parent)
     , mHistoryFile(std::move(historyFile))
 {
     mRaise.setSingleShot(true);
-    connect(&mRaise, &QTimer::timeout, this,
-            [this] { emit activationRequested(std::exchange(mToken, {})); });
+    connect(&mRaise, &QTimer::timeout, this, [this] {
+        // A start still silent by now is heard without its token.
+        mPeers.clear();
+        emit activationRequested(std::exchange(mToken, {}));
+    });
 }
 
 SingleInstance::~SingleInstance()
@@ -221,7 +229,11 @@ SingleInstance::Found SingleInstance::openLockFile(int folder, const char* name,
                 found.holder = holder.pid;
                 return found;
             }
-            found.fd = posix::replaceStale(folder, name, found.file, history);
+            posix::Replaced replaced = posix::replaceStale(folder, name, found.file, history);
+            if (replaced.error) {
+                return Found::failed(replaced.error->code);
+            }
+            found.fd = std::move(replaced.fd);
         }
     }
     if (!found.fd.isOpen() || calls().fstat(found.fd.get(), &found.file) != 0) {
@@ -310,6 +322,7 @@ PreviousInstance SingleInstance::previousInstance()
 
 void SingleInstance::release()
 {
+    mPeers.clear();
     if (mListener.isOpen()) {
         delete mNotifier;
         mNotifier = nullptr;
@@ -349,12 +362,30 @@ void SingleInstance::listen()
     connect(mNotifier, &QSocketNotifier::activated, this, [this] {
         int knocks = 0;
         for (; knocks < kMostKnocksAtOnce; ++knocks) {
-            const posix::Descriptor peer(
-                calls().accept4(mListener.get(), nullptr, nullptr, SOCK_CLOEXEC));
+            posix::Descriptor peer(calls().accept4(mListener.get(), nullptr, nullptr,
+                                                   SOCK_CLOEXEC | SOCK_NONBLOCK));
             if (!peer.isOpen()) {
                 break;
             }
-            readToken(peer.get());
+            if (mPeers.size() >= kMostKnocksAtOnce) {
+                continue; // heard, without a token
+            }
+            Peer& heard = mPeers.emplace_back();
+            heard.fd = std::move(peer);
+            if (!readFrom(heard)) {
+                mPeers.pop_back();
+                continue;
+            }
+            heard.notifier =
+                std::make_unique<QSocketNotifier>(heard.fd.get(), QSocketNotifier::Read);
+            // A peer that is done stays, quiet, until the window is asked for: the notifier may
+            // not go while it tells.
+            connect(heard.notifier.get(), &QSocketNotifier::activated, this, [this, &heard] {
+                if (!readFrom(heard)) {
+                    heard.notifier->setEnabled(false);
+                    heard.fd.reset();
+                }
+            });
         }
         if (knocks > 0) {
             knock();
@@ -362,23 +393,26 @@ void SingleInstance::listen()
     });
 }
 
-void SingleInstance::readToken(int peer)
+bool SingleInstance::readFrom(Peer& peer)
 {
     std::array<char, kLongestToken + 1> text{};
-    qsizetype got = 0;
-    pollfd waiting{peer, POLLIN, 0};
-    // Until the start closes its end; one that says nothing soon is heard without a token.
-    while (got < static_cast<qsizetype>(text.size()) &&
-           calls().poll(&waiting, 1, kTokenWaitMs) > 0) {
-        const ssize_t read = calls().recv(peer, text.data() + got, text.size() - got, MSG_DONTWAIT);
-        if (read <= 0) {
-            break;
+    for (;;) {
+        const ssize_t read = calls().recv(peer.fd.get(), text.data(), text.size(), MSG_DONTWAIT);
+        if (read < 0 && errno == EINTR) {
+            continue;
         }
-        got += read;
-    }
-    const QByteArrayView token(text.data(), got);
-    if (!token.isEmpty() && isToken(token)) {
-        mToken = token.toByteArray();
+        if (read < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+            return true;
+        }
+        if (read > 0 && peer.text.size() + read <= kLongestToken) {
+            peer.text.append(text.data(), read);
+            continue;
+        }
+        // The start closed its end: what it said is its token, if it is one.
+        if (read == 0 && !peer.text.isEmpty() && isToken(peer.text)) {
+            mToken = peer.text;
+        }
+        return false;
     }
 }
 

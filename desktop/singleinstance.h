@@ -6,6 +6,8 @@
 #include <QElapsedTimer>
 #include <QObject>
 #include <QTimer>
+#include <list>
+#include <memory>
 #include <optional>
 #include <sys/stat.h>
 
@@ -82,9 +84,11 @@ private:
     [[nodiscard]] PreviousInstance askHolderForward(pid_t holder) const;
     PreviousInstance unguarded(LockProblem problem, const QByteArray& path);
 
+    // A start that knocked: what it has sent so far, read as it comes.
+    struct Peer;
     void knock();
-    // Keeps the activation token that a start sent, if it sends one.
-    void readToken(int peer);
+    // Reads what the start sent; at its end, a token is kept. False once the peer is done.
+    bool readFrom(Peer& peer);
 
     QByteArray mHistoryFile;
     posix::Descriptor mLock;
@@ -95,6 +99,8 @@ private:
     QTimer mRaise;
     QElapsedTimer mFirstKnock;
     QByteArray mToken;
+    // Heard until the window is asked for: a start that says nothing holds up nothing.
+    std::list<Peer> mPeers;
 };
 
 // The folder for the socket: $XDG_RUNTIME_DIR, else /tmp/qelvo-UID, made if missing; only one

@@ -21,6 +21,8 @@ using posix::Error;
 using posix::systemError;
 
 constexpr qsizetype kReadChunk = qsizetype{64} * 1024;
+// Saves begun again when another writer took the lock over or replaced the file meanwhile.
+constexpr int kAttempts = 3;
 // A file of at least half a huge page is read into huge pages: a full history then costs the
 // system one page fault instead of hundreds, which was a third of the time to load it.
 constexpr qsizetype kHugePage = qsizetype{2} * 1024 * 1024;
@@ -136,6 +138,44 @@ std::optional<Error> takeOverAttributes(int fd, const QByteArray& oldPath, const
     return std::nullopt;
 }
 
+bool sameRead(const ReadResult& a, const ReadResult& b)
+{
+    return !a.error && !b.error && a.bytes == b.bytes;
+}
+
+// Writes the new file of the file at path: the old one's owner, permissions and attributes, then
+// every byte, flushed to the storage before it may take the old one's place, so that a power
+// cut never leaves a short file.
+std::optional<Error> writeNew(int fd, const QByteArray& path, const QByteArray& bytes)
+{
+    // A file that the next start would refuse to read is never written.
+    if (bytes.size() > kMaxFileSize) {
+        return Error{Error::Kind::TooLarge, 0};
+    }
+    struct stat old {};
+    if (calls().fstatat(AT_FDCWD, path.constData(), &old, 0) == 0) {
+        if (!S_ISREG(old.st_mode)) {
+            return Error{Error::Kind::NotRegularFile, 0};
+        }
+        // A file the user made read-only is not replaced behind its back.
+        if (calls().access(path.constData(), W_OK) != 0) {
+            return systemError();
+        }
+        if (const std::optional<Error> failed = takeOverAttributes(fd, path, old)) {
+            return failed;
+        }
+    } else if (errno != ENOENT) {
+        return systemError();
+    }
+    if (const std::optional<Error> failed = posix::writeAll(fd, bytes)) {
+        return failed;
+    }
+    if (calls().fdatasync(fd) != 0) {
+        return systemError();
+    }
+    return std::nullopt;
+}
+
 } // namespace
 
 ReadResult readWhole(const QString& path)
@@ -196,8 +236,8 @@ std::optional<Error> update(const QString& path, const Change& change,
 {
     // A change that leaves every byte as it is needs no lock and no new file: a full disk or a
     // read-only folder does not stop it.
-    const ReadResult before = readWhole(path);
-    std::optional<QByteArray> bytes = change(before);
+    ReadResult read = readWhole(path);
+    std::optional<QByteArray> bytes = change(read);
     if (!bytes) {
         return std::nullopt;
     }
@@ -210,49 +250,35 @@ std::optional<Error> update(const QString& path, const Change& change,
     if (!folder.isOpen()) {
         return systemError();
     }
-    Error error;
-    std::optional<SaveLock> lock = SaveLock::take(folder.get(), parts.name, error);
-    if (!lock) {
-        return error;
-    }
-    // The file as it is now that no one else writes it; changed again only if it changed.
-    const ReadResult now = readWhole(path);
-    if (now.error || before.error || now.bytes != before.bytes) {
-        bytes = change(now);
-    }
-    if (!bytes) {
-        return std::nullopt;
-    }
-    // A file that the next start would refuse to read is never written.
-    if (bytes->size() > kMaxFileSize) {
-        return Error{Error::Kind::TooLarge, 0};
-    }
-    struct stat old {};
-    if (calls().fstatat(AT_FDCWD, target.path.constData(), &old, 0) == 0) {
-        if (!S_ISREG(old.st_mode)) {
-            return Error{Error::Kind::NotRegularFile, 0};
+    for (int attempt = 1;; ++attempt) {
+        std::variant<SaveLock, Error> taken = SaveLock::take(folder.get(), parts.name);
+        if (const Error* error = std::get_if<Error>(&taken)) {
+            return *error;
         }
-        // A file the user made read-only is not replaced behind its back.
-        if (calls().access(target.path.constData(), W_OK) != 0) {
-            return systemError();
+        SaveLock& lock = std::get<SaveLock>(taken);
+        // The file as it is now that no one else writes it; changed again only if it changed.
+        if (ReadResult now = readWhole(path); !sameRead(now, read)) {
+            read = std::move(now);
+            bytes = change(read);
+            if (!bytes) {
+                return std::nullopt;
+            }
         }
-        if (const std::optional<Error> failed = takeOverAttributes(lock->fd(), target.path, old)) {
+        if (const std::optional<Error> failed = writeNew(lock.fd(), target.path, *bytes)) {
             return failed;
         }
-    } else if (errno != ENOENT) {
-        return systemError();
+        if (beforeReplace) {
+            beforeReplace();
+        }
+        // Just before the rename: a writer whose lock was taken over, or whose file another
+        // writer replaced meanwhile, would put back what it read; it starts again instead.
+        if (lock.held() && sameRead(readWhole(path), read)) {
+            return lock.commit();
+        }
+        if (attempt == kAttempts) {
+            return systemError(EBUSY);
+        }
     }
-    if (const std::optional<Error> failed = posix::writeAll(lock->fd(), *bytes)) {
-        return failed;
-    }
-    // Flushed before it takes the old file's place, so a power cut never leaves a short file.
-    if (calls().fdatasync(lock->fd()) != 0) {
-        return systemError();
-    }
-    if (beforeReplace) {
-        beforeReplace();
-    }
-    return lock->commit();
 }
 
 std::optional<Error> replaceAtomically(const QString& path, const QByteArray& bytes)

@@ -93,6 +93,17 @@ private:
     bool mUnknownEncoding = false;
 };
 
+// The outcome of an update in the result of a save or a clear.
+template <typename Result>
+void settle(Result& result, const std::optional<posix::Error>& error, const QString& path)
+{
+    if (error && error->kind == posix::Error::Kind::Unflushed) {
+        result.unflushed = error;
+    } else if (error && !result.failure) {
+        result.failure = Failure{Failure::Kind::Unwritable, path, {}, *error};
+    }
+}
+
 } // namespace
 
 QByteArray lineKey(qint32 position)
@@ -159,7 +170,7 @@ SaveResult saveHistory(const QString& path, const HistoryLines& lines, qsizetype
         [&](const filestore::ReadResult& read) -> std::optional<QByteArray> {
             HistoryFile file(path, read);
             const CountResult count = file.storedCount();
-            result = {count.value, count.failure};
+            result = {count.value, count.failure, std::nullopt};
             // A negative stored count holds no line: the lines go to "His1" on.
             after = qMax(count.value, 0);
             if (!result.failure && adding > kMaxLines - after) {
@@ -180,9 +191,7 @@ SaveResult saveHistory(const QString& path, const HistoryLines& lines, qsizetype
                 beforeWrite(after);
             }
         });
-    if (error && !result.failure) {
-        result.failure = Failure{Failure::Kind::Unwritable, path, {}, *error};
-    }
+    settle(result, error, path);
     return result;
 }
 
@@ -193,7 +202,7 @@ ClearResult clearHistory(const QString& path, const HistoryLines& asked)
         path, [&](const filestore::ReadResult& read) -> std::optional<QByteArray> {
             HistoryFile file(path, read);
             const CountResult count = file.storedCount();
-            result = {{}, count.failure};
+            result = {{}, count.failure, std::nullopt};
             // Nothing stored: nothing to clear, and nothing is written.
             if (count.failure || count.value == 0) {
                 return std::nullopt;
@@ -217,9 +226,7 @@ ClearResult clearHistory(const QString& path, const HistoryLines& asked)
             file.writeCount(static_cast<qint32>(result.kept.size()));
             return file.changed();
         });
-    if (error && !result.failure) {
-        result.failure = Failure{Failure::Kind::Unwritable, path, {}, *error};
-    }
+    settle(result, error, path);
     return result;
 }
 

@@ -43,6 +43,8 @@ struct LoadResult {
 struct SaveResult {
     qint32 countBefore = 0; // the count that the file held when the save read it
     std::optional<Failure> failure;
+    // Saved, but the folder could not be flushed: a power cut may bring the old file back.
+    std::optional<posix::Error> unflushed;
 };
 
 // "His1", "His2", ... "His10": the key of the line at a position counted from 1.
@@ -71,6 +73,7 @@ SaveResult saveHistory(const QString& path, const HistoryLines& lines, qsizetype
 struct ClearResult {
     HistoryLines kept;
     std::optional<Failure> failure;
+    std::optional<posix::Error> unflushed; // as for a save
 };
 ClearResult clearHistory(const QString& path, const HistoryLines& asked);
 

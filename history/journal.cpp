@@ -129,9 +129,10 @@ private:
 
     void run(int fd, int folder)
     {
-        // The journal's new name in the folder first. A folder that cannot be flushed (some file
-        // systems refuse) leaves it to the system's own writing back, as a save does.
-        calls().fsync(folder);
+        // The journal's new name in the folder first.
+        if (const std::optional<posix::Error> error = posix::flushFolder(folder)) {
+            mFailure = error->code;
+        }
         for (int state = 0; (state & kStop) == 0;) {
             mState.wait(0);
             state = mState.fetch_and(kStop);
@@ -171,6 +172,14 @@ std::optional<posix::Error> Journal::prepare(const QString& historyPath)
 bool Journal::isKept() const
 {
     return mKept;
+}
+
+Journal::Holds Journal::holds() const
+{
+    if (mKept) {
+        return Holds::Every;
+    }
+    return mFile.isOpen() && mHoldsUnsaved ? Holds::UntilItStopped : Holds::None;
 }
 
 std::optional<posix::Error> Journal::create()
@@ -237,7 +246,6 @@ bool Journal::mayTakeOver(int fd, const struct stat& file) const
 
 std::vector<Journal::Left> Journal::endedJournals(const HistoryLines& stored)
 {
-    const posix::ProcessIdentity self = posix::ProcessIdentity::self();
     std::vector<Left> left;
     QSet<QByteArray> absorbed;
     // A folder that cannot be listed hides the journals: they wait for a start that can list it.
@@ -247,7 +255,8 @@ std::vector<Journal::Left> Journal::endedJournals(const HistoryLines& stored)
         }
         const std::optional<posix::ProcessIdentity> run = runOf(QByteArrayView(name).sliced(
             mPrefix.size(), name.size() - mPrefix.size() - kSuffix.size()));
-        if (!run || !run->hasEnded(self)) {
+        // A run that this machine cannot judge (another machine's) is left for one that can.
+        if (!run || run->life() != posix::Life::Ended) {
             continue;
         }
         // Without blocking: a FIFO under such a name is refused, not waited for.
@@ -320,10 +329,11 @@ Journal::Taken Journal::takeOver(const HistoryLines& stored, qsizetype room)
     if (claimed.isEmpty()) {
         return taken;
     }
-    // The new names, and this journal's own, on the storage before the blocks that name them; a
-    // folder that cannot be flushed leaves them to the system's own writing back.
-    calls().fsync(mFolder.get());
-    taken.error = append(blocks);
+    // The new names, and this journal's own, on the storage before the blocks that name them.
+    taken.error = posix::flushFolder(mFolder.get());
+    if (!taken.error) {
+        taken.error = append(blocks);
+    }
     if (!taken.error && calls().fdatasync(mFile.get()) != 0) {
         taken.error = posix::systemError();
     }
@@ -426,6 +436,14 @@ std::optional<posix::Error> Journal::saving(qint32 after)
         return lost(posix::systemError());
     }
     return std::nullopt;
+}
+
+std::optional<posix::Error> Journal::unconfirmed(const posix::Error& error)
+{
+    if (!mWriting) {
+        return std::nullopt;
+    }
+    return lost(error);
 }
 
 std::optional<posix::Error> Journal::settled()

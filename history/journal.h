@@ -58,6 +58,21 @@ namespace history {
 //   renamed to names of this run, the names reach the storage, their lines are written here and
 //   flushed, and only then do their files go; a start that finds one of them whole in a block of
 //   another skips it.
+//
+// A takeover, step by step (takeOver()); what an end of the run at each step leaves, and what
+// tells the next start:
+//   1. Found: endedJournals() lists the journals whose run has ended (posix::Life: a run of
+//      another machine, or one that /proc hides, is never taken for ended) and that no process
+//      holds locked, and replays them. An end here leaves them as they were.
+//   2. Claimed: each is renamed to a name of this run's; of two starts that find it, one has it.
+//      An end here leaves it under this run's name: the run has ended, so the next start takes
+//      it over like any other.
+//   3. Named: the folder is flushed, so that the new names outlive a power cut; a folder that
+//      cannot be flushed ends the takeover here, the journals whole under their new names.
+//   4. Written: a block "<NAME", its lines, ">" for each, appended and flushed. An end before ">"
+//      leaves a block cut off, which counts for nothing: the lines are still in NAME's file.
+//   5. Absorbed: the claimed files are removed. An end before leaves a file whose lines a whole
+//      block holds: the next start finds it absorbed and removes it.
 class Journal {
 public:
     Journal();
@@ -71,6 +86,10 @@ public:
     std::optional<posix::Error> prepare(const QString& historyPath);
     // Opened, and every record written since: the lines shown are on disk.
     [[nodiscard]] bool isKept() const;
+    // What the journal's file holds of the lines not saved: every one; those shown until its
+    // writing ended (a full disk); none.
+    enum class Holds { Every, UntilItStopped, None };
+    [[nodiscard]] Holds holds() const;
 
     // The lines that ended runs left unsaved in their journals, the oldest run's first, as many
     // whole journals as fit in room: this run's now, to be saved. The journals that do not fit,
@@ -96,6 +115,10 @@ public:
     std::optional<posix::Error> saving(qint32 after);
     // Everything shown so far is saved or cleared.
     std::optional<posix::Error> settled();
+    // A save or a clear replaced the file, but its folder could not be flushed (error): a power
+    // cut may still bring the old file back. Its s or c record stays the journal's last, for the
+    // next start to check; nothing more is written.
+    std::optional<posix::Error> unconfirmed(const posix::Error& error);
 
     // The run ends: its journal's file goes when it holds nothing unsaved.
     void finish();

@@ -1,10 +1,18 @@
 #include "history/savelock.h"
 
+#include "posix/clock.h"
 #include "posix/files.h"
+#include "posix/locks.h"
 #include "posix/process.h"
 #include "posix/systemcalls.h"
 
-#include <thread>
+#include <QList>
+#include <QRandomGenerator>
+#include <array>
+#include <cstdlib>
+#include <fcntl.h>
+#include <optional>
+#include <utility>
 
 namespace filestore {
 
@@ -13,259 +21,317 @@ namespace {
 using posix::calls;
 
 constexpr mode_t kNewFileMode = 0666; // narrowed by the umask, as for any new file
-constexpr std::chrono::milliseconds kRetry{20};
-// Names tried when the ones before are taken by something that is no file.
+// Names tried when the ones before are taken by something that is no lock.
 constexpr int kLockNames = 4;
+// A lock is one short line; more is no lock of ours.
+constexpr std::size_t kLongestLock = 200;
 
-QByteArray lockName(const QByteArray& name, int attempt)
+SaveLock::Pause& pause()
+{
+    static SaveLock::Pause pause = posix::sleepFor;
+    return pause;
+}
+
+QByteArray lockName(const QByteArray& name, int slot)
 {
     const QByteArray lock = '.' + name + ".saving";
-    return attempt == 0 ? lock : lock + '-' + QByteArray::number(attempt);
+    return slot == 0 ? lock : lock + '-' + QByteArray::number(slot);
 }
 
-// The name of the link that names this process as the lock's writer.
-QByteArray writerName(const QByteArray& lock)
+// The beginning of every writer's own names beside the file.
+QByteArray writersPrefix(const QByteArray& name)
 {
-    return lock + '.' + posix::ProcessIdentity::self().text();
+    return '.' + name + ".saving.";
 }
 
-// What a look at the lock at the name found.
-enum class Found { Held, LeftBehind, NoFile, Gone };
-
-std::chrono::system_clock::duration age(const struct stat& file)
+// This writer, for one save: its process and a number of its own, "<identity>.<hex>".
+QByteArray newWriter()
 {
-    return std::chrono::system_clock::now() -
-           std::chrono::system_clock::time_point(std::chrono::seconds(file.st_mtim.tv_sec) +
-                                                 std::chrono::nanoseconds(file.st_mtim.tv_nsec));
+    return posix::ProcessIdentity::self().text() + '.' +
+           QByteArray::number(QRandomGenerator::global()->generate(), 16);
 }
 
-Found look(int folder, const QByteArray& lock, struct stat& file)
+// The process of a writer's name, also of an earlier version's writer, which had no number.
+std::optional<posix::ProcessIdentity> processOf(QByteArrayView writer)
 {
-    if (calls().fstatat(folder, lock.constData(), &file, AT_SYMLINK_NOFOLLOW) != 0) {
-        return Found::Gone;
-    }
-    if (!S_ISREG(file.st_mode)) {
-        return Found::NoFile;
-    }
-    const posix::ProcessIdentity self = posix::ProcessIdentity::self();
-    const QByteArray links = lock + '.';
-    std::optional<Found> found;
-    for (const QByteArray& name : posix::listFolder(folder)) {
-        struct stat link {};
-        const std::optional<posix::ProcessIdentity> writer =
-            name.startsWith(links) ? posix::ProcessIdentity::parsed(name.sliced(links.size()))
-                                   : std::nullopt;
-        if (!writer || calls().fstatat(folder, name.constData(), &link, AT_SYMLINK_NOFOLLOW) != 0) {
+    const qsizetype dot = writer.indexOf('.');
+    return posix::ProcessIdentity::parsed(dot < 0 ? writer : writer.first(dot));
+}
+
+// What a look at the lock's name found.
+enum class Found { Gone, Held, LeftBehind, Unwritten, NotALock };
+struct Look {
+    Found found = Found::Gone;
+    QByteArray bytes; // what the lock holds
+};
+
+// The first bytes of the file open as fd, a lock's line and a little more.
+std::optional<QByteArray> lockBytes(int fd)
+{
+    std::array<char, kLongestLock + 1> text{};
+    std::size_t got = 0;
+    while (got < text.size()) {
+        const ssize_t read = calls().read(fd, text.data() + got, text.size() - got);
+        if (read < 0 && errno == EINTR) {
             continue;
         }
-        // This process saves one file at a time: a lock of its own is one it left.
-        const bool ended = writer->text() == self.text() || writer->hasEnded(self);
-        if (!posix::sameFile(link, file)) {
-            // The name of a writer that ended before it locked anything.
-            if (ended) {
-                calls().unlinkat(folder, name.constData(), 0);
-            }
-            continue;
+        if (read < 0) {
+            return std::nullopt;
         }
-        found = ended || (writer->machine != self.machine && age(file) > SaveLock::kForeignLockAge)
-                    ? Found::LeftBehind
-                    : Found::Held;
+        if (read == 0) {
+            break;
+        }
+        got += static_cast<std::size_t>(read);
     }
-    return found.value_or(age(file) > SaveLock::kForeignLockAge ? Found::LeftBehind : Found::Held);
+    return QByteArray(text.data(), static_cast<qsizetype>(got));
 }
 
-// Whether linkat failed because the file system has no hard links.
-bool noHardLinks(int code)
+Found judge(const QByteArray& bytes)
 {
-    return code == EPERM || code == EOPNOTSUPP || code == ENOSYS;
+    if (!bytes.endsWith('\n')) {
+        return bytes.size() > static_cast<qsizetype>(kLongestLock) ? Found::NotALock
+                                                                    : Found::Unwritten;
+    }
+    const QList<QByteArray> fields = bytes.chopped(1).split(' ');
+    bool number = false;
+    const qint64 seconds = fields.value(1).toLongLong(&number);
+    const std::optional<posix::ProcessIdentity> writer = processOf(fields.value(0));
+    if (fields.size() != 2 || !number || !writer) {
+        return Found::NotALock;
+    }
+    // This process saves one file at a time: a lock of its own is one it could not remove.
+    if (*writer == posix::ProcessIdentity::self()) {
+        return Found::LeftBehind;
+    }
+    switch (writer->life()) {
+    case posix::Life::Ended:
+        return Found::LeftBehind;
+    case posix::Life::Lives:
+        return Found::Held;
+    case posix::Life::Unknown:
+        break;
+    }
+    const qint64 away = std::abs(posix::wallSeconds() - seconds);
+    return away > SaveLock::kForeignLockAge.count() ? Found::LeftBehind : Found::Held;
 }
 
-// Makes the lock as a new file under this writer's name, then gives it the name as (the lock's
-// own unless told), which fails when something has that name already: a lock always names its
-// writer. Without hard links it is made under that name alone. None, with errno set, when the
-// name is taken.
-posix::Descriptor makeLock(int folder, const QByteArray& lock, const QByteArray& as = {})
+Look look(int folder, const QByteArray& lock)
 {
-    const QByteArray writer = writerName(lock);
-    const QByteArray name = as.isEmpty() ? lock : as;
-    // One left by an earlier save of this process, which no longer names anything it holds.
-    calls().unlinkat(folder, writer.constData(), 0);
-    posix::Descriptor file =
-        posix::openAt(folder, writer.constData(),
-                      O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, kNewFileMode);
+    const posix::Descriptor file =
+        posix::openAt(folder, lock.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    struct stat status {};
     if (!file.isOpen()) {
-        return file;
-    }
-    if (calls().linkat(folder, writer.constData(), folder, name.constData(), 0) == 0) {
-        return file;
-    }
-    const int code = errno;
-    calls().unlinkat(folder, writer.constData(), 0);
-    if (!noHardLinks(code)) {
-        errno = code;
-        return {};
-    }
-    return posix::openAt(folder, name.constData(),
-                         O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, kNewFileMode);
-}
-
-// Removes the links that name writers which have ended, and the files that an earlier version
-// of the program left under the lock's name; never a live writer's.
-void removeLeftovers(int folder, const QByteArray& lock)
-{
-    const posix::ProcessIdentity self = posix::ProcessIdentity::self();
-    const QByteArray links = lock + '.';
-    for (const QByteArray& name : posix::listFolder(folder)) {
-        if (!name.startsWith(links)) {
-            continue;
-        }
-        const std::optional<posix::ProcessIdentity> writer =
-            posix::ProcessIdentity::parsed(name.sliced(links.size()));
-        struct stat file {};
-        if (writer ? writer->hasEnded(self)
-                   : calls().fstatat(folder, name.constData(), &file, AT_SYMLINK_NOFOLLOW) == 0 &&
-                         S_ISREG(file.st_mode) && file.st_uid == calls().geteuid()) {
-            calls().unlinkat(folder, name.constData(), 0);
-        }
-    }
-}
-
-// Puts a new lock in the place of one left behind, and swaps back when the place held another
-// by then; the new lock, or none with errno set (EAGAIN: look again). The new lock is made under
-// this writer's name and a spare one, and the spare is swapped with the lock: the lock names its
-// writer all along.
-posix::Descriptor replaceLeftBehind(int folder, const QByteArray& lock, const struct stat& left)
-{
-    const QByteArray writer = writerName(lock);
-    const QByteArray spare = writer + '~';
-    calls().unlinkat(folder, spare.constData(), 0);
-    posix::Descriptor fresh = makeLock(folder, lock, spare);
-    if (!fresh.isOpen()) {
-        return fresh;
-    }
-    struct stat swapped {};
-    const bool exchanged = calls().renameat2(folder, spare.constData(), folder, lock.constData(),
-                                             RENAME_EXCHANGE) == 0;
-    // Without a swap (NFS, FUSE) the left file is moved aside by name, for a new lock to be made.
-    if (!exchanged && (errno == EINVAL || errno == ENOSYS || errno == EOPNOTSUPP)) {
-        calls().unlinkat(folder, writer.constData(), 0);
-        fresh.reset();
-        if (calls().renameat(folder, lock.constData(), folder, spare.constData()) != 0) {
+        if (errno == ENOENT) {
             return {};
         }
-    } else if (!exchanged) {
-        const int code = errno;
-        calls().unlinkat(folder, spare.constData(), 0);
-        calls().unlinkat(folder, writer.constData(), 0);
-        errno = code;
-        return {};
+        // A lock that this user may not read (another member's, made under a umask of 077) is
+        // judged as one not written: it counts while it changes, or for a moment.
+        if (errno == EACCES &&
+            calls().fstatat(folder, lock.constData(), &status, AT_SYMLINK_NOFOLLOW) == 0 &&
+            S_ISREG(status.st_mode)) {
+            return {Found::Unwritten, QByteArray::number(status.st_size) + ' ' +
+                                          QByteArray::number(status.st_mtim.tv_sec) + '.' +
+                                          QByteArray::number(status.st_mtim.tv_nsec)};
+        }
+        return {Found::NotALock, {}};
     }
-    if (calls().fstatat(folder, spare.constData(), &swapped, AT_SYMLINK_NOFOLLOW) == 0 &&
-        posix::sameFile(swapped, left)) {
-        calls().unlinkat(folder, spare.constData(), 0);
-        // Swapped: the new lock is in place. Moved aside: the place is free for a new one.
-        errno = EAGAIN;
-        return fresh;
+    std::optional<QByteArray> bytes;
+    if (calls().fstat(file.get(), &status) != 0 || !S_ISREG(status.st_mode) ||
+        !(bytes = lockBytes(file.get()))) {
+        return {Found::NotALock, {}};
     }
-    // Another writer's new lock: back in its place.
-    if (exchanged) {
-        calls().renameat2(folder, spare.constData(), folder, lock.constData(), RENAME_EXCHANGE);
-        calls().unlinkat(folder, writer.constData(), 0);
-    } else {
-        calls().linkat(folder, spare.constData(), folder, lock.constData(), 0);
+    return {judge(*bytes), *bytes};
+}
+
+// Takes a lock left behind out of the way: moved to a name of this writer's, checked to be the
+// lock that was looked at, removed. Nothing, or why the place cannot be had (EAGAIN: look again).
+std::optional<posix::Error> takeAway(int folder, const QByteArray& name, const QByteArray& lock,
+                                     const QByteArray& seen)
+{
+    const QByteArray aside = writersPrefix(name) + newWriter() + '~';
+    const posix::MovedAside moved =
+        posix::moveStaleAside(folder, lock.constData(), aside.constData(), false,
+                              [&] { return look(folder, aside).bytes == seen; });
+    // One that cannot be removed is a file of this writer's, removed once it has ended.
+    if (moved.at == posix::MovedAside::At::Stale) {
+        calls().unlinkat(folder, aside.constData(), 0);
     }
-    calls().unlinkat(folder, spare.constData(), 0);
-    errno = EAGAIN;
-    return {};
+    return moved.error;
+}
+
+// Removes the new files and the set-aside locks of writers that have ended, this process's own
+// but the one of the save under way (current), and what earlier versions of the program left:
+// never a file of another writer that may live.
+void removeLeftovers(int folder, const QByteArray& name, const QByteArray& current)
+{
+    const QByteArray prefix = writersPrefix(name);
+    for (const QByteArray& entry : posix::listFolder(folder)) {
+        struct stat file {};
+        if (!entry.startsWith(prefix) || entry == current ||
+            calls().fstatat(folder, entry.constData(), &file, AT_SYMLINK_NOFOLLOW) != 0 ||
+            !S_ISREG(file.st_mode)) {
+            continue;
+        }
+        const std::optional<posix::ProcessIdentity> writer =
+            processOf(QByteArrayView(entry).sliced(prefix.size()));
+        // A file of this process's own is one that an earlier save of its could not remove.
+        const posix::Life life = !writer || *writer == posix::ProcessIdentity::self()
+                                     ? posix::Life::Ended
+                                     : writer->life();
+        bool gone = false;
+        switch (life) {
+        case posix::Life::Ended:
+            // A name without a writer: a file of an earlier version's, if it is this user's.
+            gone = writer || file.st_uid == calls().geteuid();
+            break;
+        case posix::Life::Unknown:
+            gone = std::abs(posix::wallSeconds() - file.st_mtim.tv_sec) >
+                   SaveLock::kForeignLockAge.count();
+            break;
+        case posix::Life::Lives:
+            break;
+        }
+        if (gone) {
+            calls().unlinkat(folder, entry.constData(), 0);
+        }
+    }
 }
 
 } // namespace
 
-SaveLock::SaveLock(int folder, QByteArray name, QByteArray lock, posix::Descriptor file)
+void SaveLock::setPause(Pause pause)
+{
+    filestore::pause() = pause ? std::move(pause) : posix::sleepFor;
+}
+
+SaveLock::SaveLock(int folder, QByteArray name, QByteArray lock, QByteArray writer)
     : mFolder(folder)
     , mName(std::move(name))
     , mLock(std::move(lock))
-    , mFile(std::move(file))
+    , mWriter(std::move(writer))
 {
 }
 
 SaveLock::~SaveLock()
 {
-    if (!mFile.isOpen() || mCommitted) {
+    if (mCommitted || mWriter.isEmpty()) {
         return;
     }
     // Only what is still this writer's goes.
-    if (posix::stillNamed(mFolder, mLock.constData(), mFile.get())) {
+    if (held()) {
         calls().unlinkat(mFolder, mLock.constData(), 0);
     }
-    calls().unlinkat(mFolder, writerName(mLock).constData(), 0);
+    if (mFile.isOpen()) {
+        calls().unlinkat(mFolder, (writersPrefix(mName) + mWriter).constData(), 0);
+    }
 }
 
-std::optional<SaveLock> SaveLock::take(int folder, const QByteArray& name, posix::Error& error)
+std::variant<SaveLock, posix::Error> SaveLock::take(int folder, const QByteArray& name)
 {
-    const auto deadline = std::chrono::steady_clock::now() + kWait;
-    for (int attempt = 0; attempt < kLockNames;) {
-        const QByteArray lock = lockName(name, attempt);
-        posix::Descriptor file = makeLock(folder, lock);
-        struct stat found {};
-        if (!file.isOpen() && errno == EEXIST) {
-            switch (look(folder, lock, found)) {
-            case Found::Gone:
-                continue;
-            case Found::NoFile:
-                ++attempt;
-                continue;
-            case Found::LeftBehind:
-                file = replaceLeftBehind(folder, lock, found);
-                // One that cannot be moved (a sticky or append-only folder) is passed over.
-                if (!file.isOpen() && (errno == EPERM || errno == EACCES)) {
-                    ++attempt;
-                    continue;
-                }
+    const auto deadline = posix::steadyNow() + kWait;
+    // A lock not written yet, as first seen: what it held and when.
+    std::optional<std::pair<QByteArray, std::chrono::steady_clock::time_point>> unwritten;
+    // The next round may start without a pause: the first one, and one right after a change,
+    // but never two in a row, so that nothing planted can make the rounds spin.
+    bool quick = true;
+    for (int slot = 0; slot < kLockNames;) {
+        if (posix::steadyNow() > deadline) {
+            return posix::systemError(EBUSY);
+        }
+        if (!quick) {
+            pause()(kRetry);
+        }
+        const bool wasQuick = std::exchange(quick, false);
+        const QByteArray lock = lockName(name, slot);
+        SaveLock taken(folder, name, lock, newWriter());
+        const posix::Descriptor made =
+            posix::openAt(folder, lock.constData(),
+                          O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, kNewFileMode);
+        if (made.isOpen()) {
+            // The lock counts once it says whose it is, on the storage.
+            const QByteArray line =
+                taken.mWriter + ' ' + QByteArray::number(posix::wallSeconds()) + '\n';
+            std::optional<posix::Error> error = posix::writeAll(made.get(), line);
+            if (!error && calls().fdatasync(made.get()) != 0) {
+                error = posix::systemError();
+            }
+            if (error) {
+                taken.mWriter.clear();
+                calls().unlinkat(folder, lock.constData(), 0);
+                return *error;
+            }
+            const QByteArray newFile = writersPrefix(name) + taken.mWriter;
+            taken.mFile = posix::openAt(folder, newFile.constData(),
+                                        O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+                                        kNewFileMode);
+            if (!taken.mFile.isOpen()) {
+                return posix::systemError();
+            }
+            removeLeftovers(folder, name, newFile);
+            return taken;
+        }
+        taken.mWriter.clear();
+        if (errno != EEXIST) {
+            return posix::systemError();
+        }
+        const Look found = look(folder, lock);
+        switch (found.found) {
+        case Found::Gone:
+        case Found::Held:
+            break;
+        case Found::Unwritten:
+            if (!unwritten || unwritten->first != found.bytes) {
+                unwritten = {found.bytes, posix::steadyNow()};
                 break;
-            case Found::Held:
-                if (std::chrono::steady_clock::now() > deadline) {
-                    error = posix::systemError(EBUSY);
-                    return std::nullopt;
-                }
-                std::this_thread::sleep_for(kRetry);
-                continue;
             }
-            if (!file.isOpen() && errno == EAGAIN) {
-                continue;
+            if (posix::steadyNow() - unwritten->second < kUnwrittenGrace) {
+                break;
             }
+            [[fallthrough]];
+        case Found::LeftBehind:
+            if (const std::optional<posix::Error> error = takeAway(folder, name, lock, found.bytes);
+                !error) {
+                quick = !wasQuick;
+            } else if (error->code == EPERM || error->code == EACCES) {
+                ++slot; // a lock that cannot be moved (a sticky or append-only folder)
+                unwritten.reset();
+            } else if (error->code != EAGAIN && error->code != ENOENT) {
+                return *error;
+            }
+            break;
+        case Found::NotALock:
+            ++slot;
+            unwritten.reset();
+            quick = true;
+            break;
         }
-        if (!file.isOpen()) {
-            error = posix::systemError();
-            return std::nullopt;
-        }
-        removeLeftovers(folder, lock);
-        return SaveLock(folder, name, lock, std::move(file));
     }
-    error = posix::systemError(EEXIST);
-    return std::nullopt;
+    return posix::Error{posix::Error::Kind::LockNamesTaken, 0};
+}
+
+bool SaveLock::held() const
+{
+    const posix::Descriptor lock =
+        posix::openAt(mFolder, mLock.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    const std::optional<QByteArray> bytes =
+        lock.isOpen() ? lockBytes(lock.get()) : std::optional<QByteArray>();
+    return bytes && bytes->startsWith(mWriter + ' ');
 }
 
 std::optional<posix::Error> SaveLock::commit()
 {
-    // A writer that took this lock for one left behind has it now: nothing is replaced.
-    struct stat named {};
-    struct stat open {};
-    if (calls().fstatat(mFolder, mLock.constData(), &named, AT_SYMLINK_NOFOLLOW) != 0 ||
-        calls().fstat(mFile.get(), &open) != 0) {
-        return posix::systemError(errno == ENOENT ? EBUSY : errno);
-    }
-    if (!posix::sameFile(named, open)) {
-        return posix::systemError(EBUSY);
-    }
-    if (calls().renameat(mFolder, mLock.constData(), mFolder, mName.constData()) != 0) {
+    if (calls().renameat(mFolder, (writersPrefix(mName) + mWriter).constData(), mFolder,
+                         mName.constData()) != 0) {
         return posix::systemError();
     }
     mCommitted = true;
-    // The rename is only in the folder's memory until the folder is flushed: a power cut before
-    // that could bring back the old file. A folder that cannot be flushed does not undo it.
-    calls().fsync(mFolder);
-    calls().unlinkat(mFolder, writerName(mLock).constData(), 0);
+    const std::optional<posix::Error> unflushed = posix::flushFolder(mFolder);
+    // A lock that cannot be removed names this process: its next save takes it back at once,
+    // and other writers once it has ended.
+    calls().unlinkat(mFolder, mLock.constData(), 0);
+    if (unflushed) {
+        return posix::Error{posix::Error::Kind::Unflushed, unflushed->code};
+    }
     return std::nullopt;
 }
 

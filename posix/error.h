@@ -8,7 +8,10 @@ namespace posix {
 struct Error {
     // NotRegularFile: a folder, a FIFO or a device where a file is read or written.
     // TooLarge: larger than the program reads or writes.
-    enum class Kind { System, NotRegularFile, TooLarge };
+    // LockNamesTaken: every name of a file's save lock holds something that is no lock.
+    // Unflushed: a file was replaced, but the folder could not be flushed (code says why): a
+    // power cut may still bring the old one back.
+    enum class Kind { System, NotRegularFile, TooLarge, LockNamesTaken, Unflushed };
     Kind kind = Kind::System;
     int code = 0; // the system's error number, for Kind::System
 };

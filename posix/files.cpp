@@ -109,6 +109,15 @@ std::optional<Error> writeAll(int fd, QByteArrayView bytes)
     return std::nullopt;
 }
 
+std::optional<Error> flushFolder(int folder)
+{
+    if (calls().fsync(folder) == 0 || errno == EINVAL || errno == ENOTSUP ||
+        errno == EOPNOTSUPP || errno == ENOSYS) {
+        return std::nullopt;
+    }
+    return systemError();
+}
+
 bool sameFile(const struct stat& a, const struct stat& b)
 {
     return a.st_dev == b.st_dev && a.st_ino == b.st_ino;

@@ -42,6 +42,11 @@ QList<QByteArray> listFolder(int folder);
 // Writes every byte, however many calls it takes; a write that stops short is an error.
 std::optional<Error> writeAll(int fd, QByteArrayView bytes);
 
+// Brings the folder's names to the storage: a new name or a rename is in the folder's memory only
+// until then, and a power cut could undo it. A file system that cannot flush a folder (EINVAL
+// and the like) writes it back itself: that is no error.
+std::optional<Error> flushFolder(int folder);
+
 bool sameFile(const struct stat& a, const struct stat& b);
 // Whether the name in the folder still names the file open as fd.
 bool stillNamed(int folder, const char* name, int fd);

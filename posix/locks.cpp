@@ -74,43 +74,63 @@ LockHolder tableLockHolder(const struct stat& file)
     return {};
 }
 
-Descriptor replaceStale(int folder, const char* name, const struct stat& stale,
-                        const struct stat* model)
+MovedAside moveStaleAside(int folder, const char* name, const char* aside, bool swap,
+                          const std::function<bool()>& isStale)
+{
+    const auto move = [&] {
+        return swap ? calls().renameat2(folder, aside, folder, name, RENAME_EXCHANGE)
+                    : calls().renameat(folder, name, folder, aside);
+    };
+    if (move() != 0) {
+        return {MovedAside::At::Before, systemError()};
+    }
+    if (isStale()) {
+        return {MovedAside::At::Stale, std::nullopt};
+    }
+    // Another process's file, put in the place after the look: it goes back.
+    if (swap ? move() == 0 : calls().renameat(folder, aside, folder, name) == 0) {
+        return {MovedAside::At::Before, systemError(EAGAIN)};
+    }
+    return {MovedAside::At::Other, systemError()};
+}
+
+Replaced replaceStale(int folder, const char* name, const struct stat& stale,
+                      const struct stat* model)
 {
     const QByteArray spare =
         name + ('.' + QByteArray::number(QRandomGenerator::global()->generate(), 16));
-    Descriptor fresh = openAt(folder, spare.constData(),
-                              O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, kReadWriteBits);
-    if (!fresh.isOpen()) {
-        return fresh;
+    Replaced replaced{openAt(folder, spare.constData(),
+                             O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, kReadWriteBits),
+                      std::nullopt};
+    if (!replaced.fd.isOpen()) {
+        replaced.error = systemError();
+        return replaced;
     }
-    std::optional<Error> error = model != nullptr ? madeLike(fresh.get(), *model) : std::nullopt;
-    if (!error) {
-        error = lockWhole(fresh.get());
+    replaced.error = model != nullptr ? madeLike(replaced.fd.get(), *model) : std::nullopt;
+    if (!replaced.error) {
+        replaced.error = lockWhole(replaced.fd.get());
     }
-    if (!error &&
-        calls().renameat2(folder, spare.constData(), folder, name, RENAME_EXCHANGE) != 0) {
-        error = systemError();
+    if (!replaced.error) {
+        // The lock file is one of the local file systems, where an inode names a file.
+        const MovedAside moved =
+            moveStaleAside(folder, name, spare.constData(), true, [&] {
+                struct stat file {};
+                return calls().fstatat(folder, spare.constData(), &file, AT_SYMLINK_NOFOLLOW) ==
+                           0 &&
+                       sameFile(file, stale);
+            });
+        replaced.error = moved.error;
+        if (moved.at == MovedAside::At::Other) {
+            return {Descriptor(), moved.error};
+        }
     }
-    if (error) {
-        calls().unlinkat(folder, spare.constData(), 0);
-        errno = error->code;
-        return {};
+    // The stale file, or the new one that did not take its place; one that cannot be removed is a
+    // stray file under a name that nothing looks for.
+    calls().unlinkat(folder, spare.constData(), 0);
+    if (replaced.error) {
+        replaced.fd.reset();
     }
-    struct stat swapped {};
-    if (calls().fstatat(folder, spare.constData(), &swapped, AT_SYMLINK_NOFOLLOW) == 0 &&
-        sameFile(swapped, stale)) {
-        // The stale file goes; one that cannot be removed is only a stray file under a name
-        // that nothing looks for.
-        calls().unlinkat(folder, spare.constData(), 0);
-        return fresh;
-    }
-    // Another process put its file in the place meanwhile: it goes back, and the new file away.
-    if (calls().renameat2(folder, spare.constData(), folder, name, RENAME_EXCHANGE) == 0) {
-        calls().unlinkat(folder, spare.constData(), 0);
-        errno = EAGAIN;
-    }
-    return {};
+    return replaced;
 }
 
 } // namespace posix

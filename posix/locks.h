@@ -3,6 +3,7 @@
 #include "posix/descriptor.h"
 #include "posix/error.h"
 
+#include <functional>
 #include <optional>
 #include <sys/stat.h>
 #include <sys/types.h>
@@ -24,12 +25,29 @@ LockHolder lockHolder(int fd);
 // them by device and inode. It shows the locks of the processes of this PID namespace only.
 LockHolder tableLockHolder(const struct stat& file);
 
+// Takes a stale file out of its place, the one helper of both takeovers (the lock file and the save
+// lock): the file at name goes to aside, in one step with the file at aside when swap is set
+// (RENAME_EXCHANGE, so that the name is never missing), else by a rename. Then isStale is asked
+// whether the file now at aside is the one judged stale; when another process put its own in the place
+// meanwhile, that goes back.
+struct MovedAside {
+    // What stands at aside now: the stale file; what stood there before (nothing, or the
+    // caller's new file); or another process's file that could not go back (error tells why).
+    enum class At { Stale, Before, Other };
+    At at = At::Before;
+    std::optional<Error> error; // none only with Stale; EAGAIN: look again
+};
+MovedAside moveStaleAside(int folder, const char* name, const char* aside, bool swap,
+                          const std::function<bool()>& isStale);
+
 // Puts a new file, made like model (see madeLike) and locked by this process, in the place of
-// stale: a file at name that no one holds a lock on. The two are swapped in one step and swapped
-// back when the file found in the place was not stale, so a file that another process has put
-// there meanwhile is never replaced. The new file, or -1 with errno set (EAGAIN: the place
-// changed meanwhile).
-Descriptor replaceStale(int folder, const char* name, const struct stat& stale,
-                        const struct stat* model);
+// stale: a file at name that no one holds a lock on, swapped with moveStaleAside. The new file;
+// none, with the reason, when it cannot be (EAGAIN: the place changed meanwhile).
+struct Replaced {
+    Descriptor fd;
+    std::optional<Error> error;
+};
+Replaced replaceStale(int folder, const char* name, const struct stat& stale,
+                      const struct stat* model);
 
 } // namespace posix

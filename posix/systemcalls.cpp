@@ -42,4 +42,15 @@ SystemCalls& calls()
     return gCalls;
 }
 
+void resetCalls()
+{
+    gCalls = SystemCalls{};
+}
+
+const SystemCalls& systemCalls()
+{
+    static constexpr SystemCalls kSystem{};
+    return kSystem;
+}
+
 } // namespace posix

@@ -11,6 +11,7 @@
 #include <sys/stat.h>
 #include <sys/vfs.h>
 #include <sys/xattr.h>
+#include <time.h>
 #include <unistd.h>
 
 // Every system call that the history, desktop and print layers make, in one table, as SQLite's
@@ -93,14 +94,21 @@ struct SystemCalls {
     Call<ssize_t(int, void*, size_t, int)> recv{"recv", ::recv};
     Call<int(pollfd*, nfds_t, int)> poll{"poll", ::poll};
     Call<int(int, const struct sigaction*, struct sigaction*)> sigaction{"sigaction", ::sigaction};
-    // Who runs.
+    // Who runs, and whether a process lives.
     Call<pid_t()> getpid{"getpid", ::getpid};
+    Call<int(pid_t, int)> kill{"kill", ::kill};
     Call<uid_t()> getuid{"getuid", ::getuid};
     Call<uid_t()> geteuid{"geteuid", ::geteuid};
     Call<int(char*, size_t)> gethostname{"gethostname", ::gethostname};
+    // Time: a test lets it pass without sleeping, or sets the clock ahead.
+    Call<int(clockid_t, struct timespec*)> clock_gettime{"clock_gettime", ::clock_gettime};
+    Call<int(const struct timespec*, struct timespec*)> nanosleep{"nanosleep", ::nanosleep};
 };
 
-// The table in use. A test may change an entry's function, and restores the table afterwards.
+// The table in use. A test may change an entry's function; resetCalls() puts every entry back.
 SystemCalls& calls();
+void resetCalls();
+// The system's own calls, for a replacement that passes a call on.
+const SystemCalls& systemCalls();
 
 } // namespace posix

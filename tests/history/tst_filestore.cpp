@@ -1,11 +1,14 @@
 #include "history/filestore.h"
+#include "history/savelock.h"
 #include "posix/files.h"
 #include "posix/process.h"
 #include "posix/systemcalls.h"
 #include "support/callwatch.h"
 #include "support/samples.h"
+#include "support/world.h"
 
 #include <QDir>
+#include <QFileInfo>
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
@@ -33,10 +36,14 @@ QByteArray newFile()
     return samples::historyFile(4);
 }
 
-// The name under which this process makes its save lock.
-QByteArray writerName()
+// A save lock's line for a writer of this machine's boot and namespace, or of what is given.
+QByteArray lockLine(qint64 pid, const QByteArray& start, qint64 seconds,
+                    const QByteArray& machine = posix::ProcessIdentity::self().machine,
+                    const QByteArray& space = posix::ProcessIdentity::self().space)
 {
-    return ".qelvo.ini.saving." + posix::ProcessIdentity::self().text();
+    const posix::ProcessIdentity& self = posix::ProcessIdentity::self();
+    return posix::ProcessIdentity{machine, self.boot, space, pid, start}.text() + ".1f " +
+           QByteArray::number(seconds) + '\n';
 }
 
 // An access list in the kernel's form: USER_OBJ rw, USER uid rw, GROUP_OBJ r, MASK rw, OTHER r.
@@ -79,10 +86,8 @@ private slots:
     void splitPath();
     void flushedBeforeAndAfterTheRename();
     void everyCallFailedInTurn();
-    void oneFailedCall_data();
-    void oneFailedCall();
-    void whatStandsAtTheLock_data();
-    void whatStandsAtTheLock();
+    void saveLockPromises_data();
+    void saveLockPromises();
     void groupNotKeptLosesItsAccess();
     void attributesCarriedOver();
     void readLimit();
@@ -136,9 +141,9 @@ void TestFileStore::flushedBeforeAndAfterTheRename()
     const CallWatch watch;
     QVERIFY(!filestore::replaceAtomically(mPath, newFile()));
     QCOMPARE(samples::readFile(mPath), newFile());
-    // The data reaches the disk before the new file takes the old one's place, and the folder
-    // after, so a power cut leaves the old file or the whole new one.
-    const QList<QByteArray> order{"openat", "openat", "fdatasync", "renameat", "fsync"};
+    // The lock and the data reach the disk before the new file takes the old one's place, and
+    // the folder after, so a power cut leaves the old file or the whole new one.
+    const QList<QByteArray> order{"fdatasync", "fdatasync", "renameat", "fsync"};
     QList<QByteArray> calls = watch.calls();
     calls.removeIf([&order](const QByteArray& call) { return !order.contains(call); });
     QCOMPARE(calls, order);
@@ -159,118 +164,207 @@ void TestFileStore::everyCallFailedInTurn()
         if (!watch.reached()) {
             break;
         }
-        QVERIFY2(samples::readFile(mPath) == (error ? oldFile() : newFile()), call.constData());
-        QVERIFY2(!error || error->code == EIO, call.constData());
-        // Only this writer's own name may stay, where it could not be removed: its next save
-        // replaces it.
+        const bool replaced = !error || error->kind == posix::Error::Kind::Unflushed;
+        QVERIFY2(samples::readFile(mPath) == (replaced ? newFile() : oldFile()), call.constData());
+        // A clock that fails has no time to wait by: the save waits no longer.
+        QVERIFY2(!error || error->code == EIO || (call == "clock_gettime" && error->code == EBUSY),
+                 call.constData());
+        // Only the lock and this writer's own files may stay, where they could not be removed:
+        // its next save removes them.
         QStringList stray = samples::strayFiles(mDir.path());
-        stray.removeOne(QFile::decodeName(writerName()));
-        QVERIFY2(stray.isEmpty(), qPrintable(QString::fromLatin1(call) + stray.join(u' ')));
+        QVERIFY2(stray.filter(u".qelvo.ini.saving"_s) == stray,
+                 qPrintable(QString::fromLatin1(call) + stray.join(u' ')));
+        watch.failAt(0, 0, "none");
+        QVERIFY(!filestore::replaceAtomically(mPath, oldFile()));
+        QCOMPARE(samples::strayFiles(mDir.path()), QStringList());
     }
 }
 
-void TestFileStore::oneFailedCall_data()
+void TestFileStore::saveLockPromises_data()
 {
-    QTest::addColumn<QByteArray>("call");
-    QTest::addColumn<int>("failure");
+    // What stands at the lock's name when a save begins, the world it runs in, what the save
+    // says (0: saved; -1: every name taken), and how long it waited, in milliseconds.
+    QTest::addColumn<QString>("lock");
+    QTest::addColumn<QString>("world");
     QTest::addColumn<int>("reported");
-    QTest::newRow("no hard links: the lock names no writer")
-        << QByteArray("linkat") << int(EPERM) << 0;
-    QTest::newRow("flushing the folder changes nothing") << QByteArray("fsync") << int(EIO) << 0;
-    // The bytes would be in place, but not on the disk.
-    QTest::newRow("flushing the file") << QByteArray("fdatasync") << int(EIO) << int(EIO);
+    QTest::addColumn<int>("waited");
+    const int wait = std::chrono::milliseconds(filestore::SaveLock::kWait).count();
+    const int grace = std::chrono::milliseconds(filestore::SaveLock::kUnwrittenGrace).count();
+    QTest::newRow("one program writes it at a time: a live writer is waited for, at most 3 s")
+        << u"live"_s << QString() << int(EBUSY) << wait;
+    QTest::newRow("a lock whose writer has ended is taken over at once")
+        << u"ended"_s << QString() << 0 << 0;
+    QTest::newRow("a writer that ended but is not reaped (a zombie) has ended")
+        << u"zombie"_s << QString() << 0 << 0;
+    QTest::newRow("a number used again by a later process is not the writer")
+        << u"reused pid"_s << QString() << 0 << 0;
+    QTest::newRow("a lock of another machine is waited for") << u"foreign"_s << QString()
+                                                             << int(EBUSY) << wait;
+    QTest::newRow("a lock of another machine is taken over after a minute")
+        << u"foreign, a minute old"_s << QString() << 0 << 0;
+    QTest::newRow("a clock ahead blocks nothing: a lock dated 2030 is taken over")
+        << u"foreign, 2030"_s << QString() << 0 << 0;
+    QTest::newRow("this clock ahead blocks nothing either")
+        << u"foreign"_s << u"clock ahead"_s << 0 << 0;
+    QTest::newRow("a writer /proc does not show is not taken for ended")
+        << u"live"_s << u"hidden processes"_s << int(EBUSY) << wait;
+    QTest::newRow("a writer of another PID namespace is not taken for ended")
+        << u"other namespace"_s << QString() << int(EBUSY) << wait;
+    QTest::newRow("a lock its writer never wrote is taken over after a moment")
+        << u"unwritten"_s << QString() << 0 << grace;
+    QTest::newRow("saves work without hard links") << u"ended"_s << u"no hard links"_s << 0 << 0;
+    QTest::newRow("saves work where each name has its own inode (sshfs)")
+        << u"ended"_s << u"inode per name"_s << 0 << 0;
+    QTest::newRow("a folder at the lock's name is passed over") << u"folder"_s << QString() << 0
+                                                                << 0;
+    QTest::newRow("a FIFO at the lock's name is passed over") << u"fifo"_s << QString() << 0 << 0;
+    QTest::newRow("other text, dated 2030, is passed over") << u"text"_s << QString() << 0 << 0;
+    QTest::newRow("a lock that cannot be moved (sticky folder) is passed over")
+        << u"ended"_s << u"unmovable"_s << 0 << 0;
+    QTest::newRow("every name taken: the save fails and says so")
+        << u"all taken"_s << QString() << -1 << 0;
+    QTest::newRow("a lock put in the place meanwhile goes back")
+        << u"ended"_s << u"replaced meanwhile"_s << int(EBUSY) << wait;
+    QTest::newRow("a writer whose lock was taken over writes nothing and begins again")
+        << QString() << u"lock taken before the rename"_s << 0 << 0;
+    QTest::newRow("a file replaced meanwhile is changed again as it is now")
+        << QString() << u"file replaced before the rename"_s << 0 << 0;
+    QTest::newRow("the folder flushed after the rename; a failure is told, the file replaced")
+        << QString() << u"folder flush fails"_s << int(EIO) << 0;
 }
 
-void TestFileStore::oneFailedCall()
+void TestFileStore::saveLockPromises()
 {
-    QFETCH(QByteArray, call);
-    QFETCH(int, failure);
+    QFETCH(QString, lock);
+    QFETCH(QString, world);
     QFETCH(int, reported);
-    CallWatch watch;
-    watch.failAt(1, failure, call);
-    const std::optional<posix::Error> error = filestore::replaceAtomically(mPath, newFile());
-    QVERIFY(watch.reached());
-    QCOMPARE(error ? error->code : 0, reported);
-    QCOMPARE(samples::readFile(mPath), reported != 0 ? oldFile() : newFile());
-    QCOMPARE(samples::strayFiles(mDir.path()), QStringList());
-}
-
-void TestFileStore::whatStandsAtTheLock_data()
-{
-    QTest::addColumn<QString>("leftover");
-    QTest::addColumn<QString>("kind");
-    QTest::addColumn<int>("reported");
-    QTest::addColumn<bool>("kept");
-    const QString writer = u".qelvo.ini.saving."_s;
-    const QByteArray here =
-        posix::ProcessIdentity::self().machine + '-' + posix::ProcessIdentity::self().boot;
-    // What killed saves left: taken over at once when their writer is known to be gone.
-    QTest::newRow("lock of an ended writer")
-        << writer + QString::fromLatin1(here + "-99999999-1") << u"lock"_s << 0 << false;
-    QTest::newRow("lock of no writer, a minute old")
-        << u".qelvo.ini.saving"_s << u"old"_s << 0 << false;
-    QTest::newRow("earlier version's file") << writer + u"1f2e"_s << u"file"_s << 0 << false;
-    // A live writer's lock, and one of another machine's until it is old: waited for, bounded.
-    // The live writer is the process that started the test: alive, and not this one.
-    const qint64 parent = ::getppid();
-    QTest::newRow("lock of a live writer")
-        << writer + QString::fromLatin1(here + '-' + QByteArray::number(parent) + '-' +
-                                        posix::processStart(parent))
-        << u"lock"_s << int(EBUSY) << true;
-    QTest::newRow("another machine's writer")
-        << writer + u"0abc0def-00000000-1-1"_s << u"lock"_s << int(EBUSY) << true;
-    // Neither a lock nor a file of this program's: passed over, or left alone.
-    QTest::newRow("folder") << u".qelvo.ini.saving"_s << u"folder"_s << 0 << true;
-    QTest::newRow("FIFO") << u".qelvo.ini.saving"_s << u"fifo"_s << 0 << true;
-    QTest::newRow("link") << writer + u"3"_s << u"link"_s << 0 << true;
-    QTest::newRow("another user's file") << writer + u"4"_s << u"another user's"_s << 0 << true;
-    QTest::newRow("lock that cannot be moved (sticky folder)")
-        << u".qelvo.ini.saving"_s << u"unmovable"_s << 0 << true;
-}
-
-void TestFileStore::whatStandsAtTheLock()
-{
-    QFETCH(QString, leftover);
-    QFETCH(QString, kind);
-    QFETCH(int, reported);
-    QFETCH(bool, kept);
-    const QString path = mDir.filePath(leftover);
-    const QByteArray name = QFile::encodeName(path);
-    const QByteArray lock = QFile::encodeName(mDir.filePath(u".qelvo.ini.saving"_s));
-    const QByteArray leftName = QFile::encodeName(mDir.filePath(leftover));
-    if (kind == u"folder"_s) {
-        QVERIFY(QDir().mkpath(path + u"/inside"_s));
-    } else if (kind == u"link"_s) {
-        QCOMPARE(::symlink("/nonexistent", name.constData()), 0);
-    } else if (kind == u"fifo"_s) {
-        QCOMPARE(::mkfifo(name.constData(), 0600), 0);
-    } else {
-        QVERIFY(samples::writeFile(QFile::decodeName(leftName), "left by a killed save"));
-    }
-    if (kind == u"lock"_s) {
-        QCOMPARE(::link(leftName.constData(), lock.constData()), 0);
-    } else if (kind == u"old"_s || kind == u"unmovable"_s) {
-        const timespec minuteAgo{::time(nullptr) - 61, 0};
-        const std::array<timespec, 2> times{minuteAgo, minuteAgo};
-        QCOMPARE(::utimensat(AT_FDCWD, leftName.constData(), times.data(), 0), 0);
-    } else if (kind == u"another user's"_s) {
-        if (::geteuid() != 0) {
-            QSKIP("needs root to make a file of another user");
+    QFETCH(int, waited);
+    const QString lockPath = mDir.filePath(u".qelvo.ini.saving"_s);
+    const qint64 now = ::time(nullptr);
+    const pid_t parent = ::getppid();
+    static QByteArray gLive; // for the replacement of a call, which cannot hold it
+    gLive = lockLine(parent, startOf(parent), now);
+    pid_t zombie = 0;
+    QStringList stays;
+    if (lock == u"live"_s) {
+        QVERIFY(samples::writeFile(lockPath, gLive));
+    } else if (lock == u"ended"_s || lock == u"reused pid"_s) {
+        QVERIFY(samples::writeFile(lockPath, lockLine(lock == u"ended"_s ? 999999999 : parent,
+                                                      "1", now)));
+    } else if (lock == u"zombie"_s) {
+        zombie = ::fork();
+        if (zombie == 0) {
+            ::_exit(0);
         }
-        QCOMPARE(::chown(name.constData(), 65534, 65534), 0);
+        QTest::qWait(50);
+        QVERIFY(samples::writeFile(lockPath, lockLine(zombie, startOf(zombie), now)));
+    } else if (lock.startsWith(u"foreign"_s)) {
+        const qint64 dated = lock.endsWith(u"2030"_s)   ? 1893456000
+                             : lock.endsWith(u"old"_s) ? now - 61
+                                                       : now;
+        QVERIFY(samples::writeFile(lockPath, lockLine(1, "1", dated, "0abc0def")));
+    } else if (lock == u"other namespace"_s) {
+        QVERIFY(samples::writeFile(lockPath, lockLine(parent, startOf(parent), now,
+                                                      posix::ProcessIdentity::self().machine,
+                                                      "4000000001")));
+    } else if (lock == u"unwritten"_s) {
+        QVERIFY(samples::writeFile(lockPath, ""));
+    } else if (lock == u"folder"_s || lock == u"all taken"_s) {
+        for (const QString& name : {u""_s, u"-1"_s, u"-2"_s, u"-3"_s}) {
+            QVERIFY(QDir().mkpath(lockPath + name));
+            stays << u".qelvo.ini.saving"_s + name;
+            if (lock == u"folder"_s) {
+                break;
+            }
+        }
+    } else if (lock == u"fifo"_s) {
+        QCOMPARE(::mkfifo(QFile::encodeName(lockPath).constData(), 0600), 0);
+    } else if (lock == u"text"_s) {
+        QVERIFY(samples::writeFile(lockPath, "x\n"));
+        const std::array<timespec, 2> in2030{timespec{1893456000, 0}, timespec{1893456000, 0}};
+        QCOMPARE(::utimensat(AT_FDCWD, QFile::encodeName(lockPath).constData(), in2030.data(), 0),
+                 0);
     }
-    CallWatch watch;
-    if (kind == u"unmovable"_s) {
-        watch.failAt(1, EPERM, "renameat2");
+    if ((lock == u"fifo"_s || lock == u"text"_s || reported == int(EBUSY)) && stays.isEmpty()) {
+        stays << u".qelvo.ini.saving"_s;
     }
-    const std::optional<posix::Error> error = filestore::replaceAtomically(mPath, newFile());
-    QCOMPARE(error ? error->code : 0, reported);
-    QCOMPARE(samples::readFile(mPath), reported != 0 ? oldFile() : newFile());
-    QStringList left{leftover};
-    if (kind == u"lock"_s) {
-        left.prepend(u".qelvo.ini.saving"_s);
+
+    const QByteArray planted = QFileInfo(lockPath).isFile() ? samples::readFile(lockPath) : "";
+    World setUp;
+    setUp.stillTime();
+    int toldBefore = 0;
+    QByteArray bytes = newFile();
+    std::function<void()> beforeReplace = [&toldBefore] { ++toldBefore; };
+    if (world == u"clock ahead"_s) {
+        setUp.clockAhead(std::chrono::hours(24 * 365));
+    } else if (world == u"hidden processes"_s) {
+        setUp.hiddenProcesses();
+    } else if (world == u"no hard links"_s) {
+        setUp.noHardLinks();
+    } else if (world == u"inode per name"_s) {
+        setUp.inodePerName();
+    } else if (world == u"folder flush fails"_s) {
+        setUp.folderFlushFails();
+    } else if (world == u"unmovable"_s) {
+        stays << u".qelvo.ini.saving"_s;
+        posix::calls().renameat.function = [](int from, const char* name, int to, const char* as) {
+            errno = EPERM;
+            return QByteArrayView(name) == ".qelvo.ini.saving"
+                       ? -1
+                       : posix::systemCalls().renameat(from, name, to, as);
+        };
+    } else if (world == u"replaced meanwhile"_s) {
+        // Between the look and the move another writer puts its own lock in the place.
+        posix::calls().renameat.function = [](int from, const char* name, int to, const char* as) {
+            if (QByteArrayView(name) == ".qelvo.ini.saving" && QByteArrayView(as).endsWith('~')) {
+                const posix::Descriptor file(
+                    posix::systemCalls().openat(from, name, O_WRONLY | O_TRUNC, 0));
+                posix::systemCalls().write(file.get(), gLive.constData(),
+                                           static_cast<size_t>(gLive.size()));
+            }
+            return posix::systemCalls().renameat(from, name, to, as);
+        };
+    } else if (world == u"lock taken before the rename"_s) {
+        beforeReplace = [&] {
+            if (toldBefore++ == 0) {
+                QVERIFY(samples::writeFile(lockPath, lockLine(999999999, "1", now)));
+            }
+        };
+    } else if (world == u"file replaced before the rename"_s) {
+        beforeReplace = [&] {
+            if (toldBefore++ == 0) {
+                QVERIFY(samples::writeFile(mPath, "another writer's"));
+            }
+        };
     }
-    QCOMPARE(samples::strayFiles(mDir.path()), kept ? left : QStringList());
+    const std::optional<posix::Error> error = filestore::update(
+        mPath,
+        [&bytes](const filestore::ReadResult& read) {
+            return std::optional(read.bytes == oldFile() ? bytes : read.bytes + '+');
+        },
+        beforeReplace);
+    if (zombie > 0) {
+        ::waitpid(zombie, nullptr, 0);
+    }
+    const int told = !error                                                  ? 0
+                     : error->kind == posix::Error::Kind::LockNamesTaken     ? -1
+                                                                             : error->code;
+    QCOMPARE(told, reported);
+    QCOMPARE(samples::readFile(mPath),
+             world == u"file replaced before the rename"_s ? "another writer's+"_ba
+             : reported != 0 && reported != EIO            ? oldFile()
+                                                           : newFile());
+    QVERIFY2(setUp.slept() >= std::chrono::milliseconds(waited) &&
+                 setUp.slept() <= std::chrono::milliseconds(waited) + 2 *
+                                                                       filestore::SaveLock::kRetry,
+             qPrintable(QString::number(setUp.slept().count())));
+    const bool written = reported == 0 || reported == EIO;
+    QCOMPARE(toldBefore, world.endsWith(u"before the rename"_s) ? 2 : written ? 1 : 0);
+    QCOMPARE(samples::strayFiles(mDir.path()), stays);
+    // A lock waited for is left exactly as it was; one put back is the other writer's.
+    if (reported == int(EBUSY)) {
+        QCOMPARE(samples::readFile(lockPath), world == u"replaced meanwhile"_s ? gLive : planted);
+    }
 }
 
 void TestFileStore::groupNotKeptLosesItsAccess()

@@ -2,6 +2,7 @@
 #include "history/historyfile.h"
 #include "support/callwatch.h"
 #include "support/samples.h"
+#include "support/world.h"
 
 #include <QDir>
 #include <QFile>
@@ -320,6 +321,9 @@ void TestHistoryFile::killAtEveryCallLeavesAWholeFile()
             QVERIFY(writeFile(mPath, old));
             const pid_t child = ::fork();
             if (child == 0) {
+                // A lock that an earlier child left unwritten is waited out without sleeping.
+                World world;
+                world.stillTime();
                 CallWatch watch;
                 watch.endAt(nth);
                 ::_exit(clear ? history::clearHistory(mPath, samples::numberedLines(3))

@@ -2,6 +2,7 @@
 #include "history/journal.h"
 #include "support/callwatch.h"
 #include "support/samples.h"
+#include "support/world.h"
 
 #include <QDir>
 #include <QScopeGuard>
@@ -232,6 +233,8 @@ void TestJournal::killAtEveryCall()
         QCOMPARE(::pipe(told.data()), 0);
         const pid_t child = ::fork();
         if (child == 0) {
+            World world;
+            world.stillTime();
             CallWatch watch;
             watch.endAt(nth);
             history::Journal journal;

@@ -1,0 +1,144 @@
+#include "support/world.h"
+
+#include "posix/systemcalls.h"
+
+#include <QFile>
+#include <QList>
+#include <atomic>
+#include <fcntl.h>
+#include <unistd.h>
+#include <sys/stat.h>
+
+namespace {
+
+using posix::systemCalls;
+
+std::atomic<std::chrono::nanoseconds::rep> gSlept{0};
+std::atomic<std::chrono::seconds::rep> gAhead{0};
+std::atomic<ino_t> gNextInode{1U << 30U};
+
+int stillClock(clockid_t clock, struct timespec* now)
+{
+    const int result = systemCalls().clock_gettime(clock, now);
+    if (clock == CLOCK_MONOTONIC) {
+        *now = {};
+        now->tv_sec = static_cast<time_t>(gSlept / 1000000000);
+        now->tv_nsec = static_cast<long>(gSlept % 1000000000);
+    } else {
+        now->tv_sec += static_cast<time_t>(gAhead.load());
+    }
+    return result;
+}
+
+int aheadClock(clockid_t clock, struct timespec* now)
+{
+    const int result = systemCalls().clock_gettime(clock, now);
+    if (clock == CLOCK_REALTIME) {
+        now->tv_sec += static_cast<time_t>(gAhead.load());
+    }
+    return result;
+}
+
+int nap(const struct timespec* time, struct timespec* left)
+{
+    gSlept += time->tv_sec * 1000000000 + time->tv_nsec;
+    if (left != nullptr) {
+        *left = {};
+    }
+    return 0;
+}
+
+void ownInode(struct stat* status)
+{
+    status->st_ino = gNextInode++;
+    status->st_nlink = 1;
+}
+
+} // namespace
+
+World::~World()
+{
+    posix::resetCalls();
+    gSlept = 0;
+    gAhead = 0;
+}
+
+void World::stillTime()
+{
+    posix::calls().clock_gettime.function = stillClock;
+    posix::calls().nanosleep.function = nap;
+}
+
+std::chrono::milliseconds World::slept() const
+{
+    return std::chrono::duration_cast<std::chrono::milliseconds>(
+        std::chrono::nanoseconds(gSlept.load()));
+}
+
+void World::clockAhead(std::chrono::seconds ahead)
+{
+    gAhead = ahead.count();
+    if (posix::calls().clock_gettime.function != stillClock) {
+        posix::calls().clock_gettime.function = aheadClock;
+    }
+}
+
+void World::noHardLinks()
+{
+    posix::calls().linkat.function = [](int, const char*, int, const char*, int) {
+        errno = EPERM;
+        return -1;
+    };
+}
+
+void World::inodePerName()
+{
+    posix::calls().fstat.function = [](int fd, struct stat* status) {
+        const int result = systemCalls().fstat(fd, status);
+        ownInode(status);
+        return result;
+    };
+    posix::calls().fstatat.function = [](int at, const char* name, struct stat* status,
+                                         int flags) {
+        const int result = systemCalls().fstatat(at, name, status, flags);
+        ownInode(status);
+        return result;
+    };
+}
+
+void World::hiddenProcesses()
+{
+    posix::calls().open.function = [](const char* path, int flags, mode_t mode) {
+        // /proc/PID/... of any other process.
+        const QByteArrayView name(path);
+        const QByteArray own = "/proc/" + QByteArray::number(::getpid()) + '/';
+        if (name.startsWith("/proc/") && name.size() > 6 && name[6] >= '0' && name[6] <= '9' &&
+            !name.startsWith(own)) {
+            errno = ENOENT;
+            return -1;
+        }
+        return systemCalls().open(path, flags, mode);
+    };
+}
+
+void World::folderFlushFails()
+{
+    posix::calls().fsync.function = [](int fd) {
+        struct stat status {};
+        if (systemCalls().fstat(fd, &status) == 0 && S_ISDIR(status.st_mode)) {
+            errno = EIO;
+            return -1;
+        }
+        return systemCalls().fsync(fd);
+    };
+}
+
+QByteArray startOf(pid_t pid)
+{
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (!stat.open(QIODevice::ReadOnly)) {
+        return {};
+    }
+    const QByteArray text = stat.readAll();
+    return text.mid(text.lastIndexOf(')') + 2).split(' ').value(19);
+}

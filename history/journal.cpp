@@ -396,11 +396,13 @@ void Journal::stopWriting(bool remove)
     if (!mFile.isOpen()) {
         return;
     }
+    // Closed first: sshfs keeps a file removed while open under a hidden name of its own.
+    mFile.reset();
     // A journal that cannot be removed is emptied: no longer a journal, it is left alone.
     if (remove && calls().unlinkat(mFolder.get(), mName.constData(), 0) != 0) {
-        calls().ftruncate(mFile.get(), 0);
+        posix::openAt(mFolder.get(), mName.constData(),
+                      O_WRONLY | O_TRUNC | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
     }
-    mFile.reset();
 }
 
 std::optional<posix::Error> Journal::shown(QByteArrayView line)

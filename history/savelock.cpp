@@ -222,6 +222,8 @@ SaveLock::~SaveLock()
         calls().unlinkat(mFolder, mLock.constData(), 0);
     }
     if (mFile.isOpen()) {
+        // Closed first: sshfs keeps a file removed while open under a hidden name of its own.
+        mFile.reset();
         calls().unlinkat(mFolder, (writersPrefix(mName) + mWriter).constData(), 0);
     }
 }

@@ -18,7 +18,8 @@ test_only_packages=(xvfb x11-utils x11-xserver-utils openbox xdotool wmctrl imag
                     cups cups-client cups-bsd poppler-utils
                     clang libclang-rt-dev clang-format clang-tidy libbenchmark-dev
                     desktop-file-utils appstream util-linux procps
-                    sway wtype qt6-wayland libwayland-dev wayland-protocols pkgconf passwd)
+                    sway wtype qt6-wayland libwayland-dev wayland-protocols pkgconf passwd
+                    openssh-server openssh-client sshfs bindfs fuse3)
 
 list=false
 if [ "${1:-}" = --list ]; then

@@ -4,6 +4,7 @@
 set -euo pipefail
 
 E2E_PIDS=()
+E2E_MOUNTS=()
 WORK=$(mktemp -d)
 # The controls, by their place in the window's client area.
 DRAW_BUTTON=(150 72)
@@ -22,6 +23,8 @@ cleanup() {
         kill -KILL "$pid" 2>/dev/null || true
         wait "$pid" 2>/dev/null || true
     done
+    # Unmounted before the folder goes: the files behind a mount are the test's own too.
+    for mount in "${E2E_MOUNTS[@]}"; do fusermount -u "$mount" 2>/dev/null || true; done
     rm -rf "$WORK"
 }
 trap cleanup EXIT

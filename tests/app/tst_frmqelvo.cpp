@@ -2,11 +2,13 @@
 #include "app/historylistbox.h"
 #include "app/layout.h"
 #include "app/texts.h"
+#include "posix/process.h"
 #include "posix/systemcalls.h"
 #include "support/recordingprinter.h"
 #include "support/samples.h"
 #include "support/scriptedquestionbox.h"
 #include "support/scriptedsource.h"
+#include "support/world.h"
 
 #include <QAccessible>
 #include <QApplication>
@@ -19,6 +21,7 @@
 #include <QScrollBar>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 #include <memory>
 #include <sys/wait.h>
 #include <thread>
@@ -204,8 +207,6 @@ class TestFrmQelvo : public QObject {
     Q_OBJECT
 
 private slots:
-    void geometryAt96Dpi_data();
-    void geometryAt96Dpi();
     void windowFrameAndCaptions();
     void tilesAtStart();
     void listsShowTheirLines();
@@ -218,6 +219,7 @@ private slots:
     void secondInstanceEndsUntouched();
     void closeSavesOnce();
     void saveRecordOnDiskBeforeTheReplace();
+    void closeWaitsWithTheWindowAnswering();
     void linesOfAnEndedRunComeBack();
     void closeWithFailedSave_data();
     void closeWithFailedSave();
@@ -241,40 +243,6 @@ private slots:
     void enterPressesTheFocusedButton();
     void busyWhilePrinting();
 };
-
-void TestFrmQelvo::geometryAt96Dpi_data()
-{
-    QTest::addColumn<QString>("name");
-    QTest::addColumn<QRect>("pixels");
-    const QList<QRect> tiles{{14, 16, 42, 31},  {64, 16, 41, 31},  {112, 16, 41, 31},
-                             {160, 16, 41, 31}, {208, 16, 41, 31}, {256, 16, 41, 31}};
-    for (int i = 0; i < tiles.size(); ++i) {
-        const QString name = u"Label1_%1"_s.arg(i);
-        QTest::newRow(qPrintable(name)) << name << tiles.at(i);
-    }
-    QTest::newRow("Command1") << u"Command1"_s << QRect(8, 56, 289, 33);
-    QTest::newRow("Label2_0") << u"Label2_0"_s << QRect(8, 104, 28, 12);
-    QTest::newRow("Label2_1") << u"Label2_1"_s << QRect(80, 104, 28, 12);
-    QTest::newRow("List2") << u"List2"_s << QRect(8, 120, 33, 76);
-    QTest::newRow("Command2") << u"Command2"_s << QRect(51, 120, 25, 77);
-    QTest::newRow("List1") << u"List1"_s << QRect(80, 120, 185, 76);
-    QTest::newRow("Command3") << u"Command3"_s << QRect(272, 120, 25, 77);
-}
-
-void TestFrmQelvo::geometryAt96Dpi()
-{
-    QFETCH(QString, name);
-    QFETCH(QRect, pixels);
-    Harness h;
-    QVERIFY(h.start());
-    if (h.window->logicalDpiY() != 96) {
-        QSKIP("the screen's logical DPI is not 96");
-    }
-    QWidget* control = h.control<QWidget>(name);
-    QVERIFY(control);
-    QCOMPARE(control->geometry(), pixels);
-    QVERIFY(control->isVisible() && control->isEnabled());
-}
 
 void TestFrmQelvo::windowFrameAndCaptions()
 {
@@ -494,6 +462,36 @@ void TestFrmQelvo::saveRecordOnDiskBeforeTheReplace()
     QVERIFY(h.window->close());
     posix::resetCalls();
     QCOMPARE(gDisk.atReplace, QByteArray("s1\n"));
+}
+
+void TestFrmQelvo::closeWaitsWithTheWindowAnswering()
+{
+    // Another program on this machine holds the save lock: the close waits for it, and meanwhile
+    // the window paints and answers, with a busy cursor, and a signal ends the run right after.
+    Harness h;
+    QVERIFY(h.start());
+    h.click(u"Command1"_s, kExampleDraw);
+    const pid_t parent = ::getppid();
+    QVERIFY(samples::writeFile(h.folder + u"/.qelvo.ini.saving"_s,
+                               posix::ProcessIdentity{posix::ProcessIdentity::self().machine,
+                                                      posix::ProcessIdentity::self().boot,
+                                                      posix::ProcessIdentity::self().space,
+                                                      parent, startOf(parent)}
+                                       .text() +
+                                   ".1 " + QByteArray::number(::time(nullptr)) + '\n'));
+    std::optional<Qt::CursorShape> cursor;
+    QTimer::singleShot(200, [&cursor, &h] {
+        cursor = QApplication::overrideCursor() ? QApplication::overrideCursor()->shape()
+                                                : Qt::ArrowCursor;
+        h.window->endNow();
+    });
+    h.questions.answers = {QuestionBox::kNo};
+    QVERIFY(!h.window->close());
+    QCOMPARE(cursor, std::optional(Qt::WaitCursor));
+    QVERIFY(h.questions.asked.value(0).contains(u"別のプログラムが保存を終えませんでした"_s));
+    QVERIFY(QApplication::overrideCursor() == nullptr);
+    // The end asked for during the wait comes once the close has asked its question.
+    QTRY_COMPARE(h.quits, 1);
 }
 
 void TestFrmQelvo::linesOfAnEndedRunComeBack()
@@ -823,6 +821,11 @@ void TestFrmQelvo::clearKeepsWhatChangedDuringItsQuestion()
     QCOMPARE(h.ini(), QByteArray("[History]\r\nData=2\r\nHis1=c\r\nHis2=d\r\nHis3=\r\nHis4=\r\n"
                                  "; added meanwhile\r\n[Other]\r\nx=1\r\n"));
     QCOMPARE(h.history(), (QStringList{u"c"_s, u"d"_s}));
+    // The close after it adds only this run's own line: the kept ones are in the file already.
+    h.click(u"Command1"_s, kExampleDraw);
+    QVERIFY(h.window->close());
+    QVERIFY(h.ini().startsWith("[History]\r\nData=3\r\nHis1=c\r\nHis2=d\r\nHis3=" +
+                               samples::exampleLine().toLatin1() + "\r\n"));
 }
 
 void TestFrmQelvo::placedWithItsFrame()

@@ -10,8 +10,6 @@ class TestStartup : public QObject {
 private slots:
     void centredTopLeft_data();
     void centredTopLeft();
-    void dataFolder_data();
-    void dataFolder();
 };
 
 void TestStartup::centredTopLeft_data()
@@ -39,21 +37,6 @@ void TestStartup::centredTopLeft()
     QFETCH(QSizeF, window);
     QFETCH(QPointF, topLeft);
     QCOMPARE(startup::centredTopLeft(monitor, window), topLeft);
-}
-
-void TestStartup::dataFolder_data()
-{
-    QTest::addColumn<QString>("programFolder");
-    QTest::addColumn<QString>("dataFolder");
-    QTest::newRow("root folder keeps its one separator") << u"/"_s << u"/"_s;
-    QTest::newRow("other folders get exactly one") << u"/opt/qelvo"_s << u"/opt/qelvo/"_s;
-}
-
-void TestStartup::dataFolder()
-{
-    QFETCH(QString, programFolder);
-    QFETCH(QString, dataFolder);
-    QCOMPARE(startup::dataFolder(programFolder), dataFolder);
 }
 
 QTEST_APPLESS_MAIN(TestStartup)

@@ -31,7 +31,6 @@ private slots:
     void allDifferent_data();
     void allDifferent();
     void repeatedNumberRedrawsWholePass();
-    void eachClickReseedsOnce();
     void uniformPerTile();
 };
 
@@ -98,13 +97,6 @@ void TestSixNumbers::repeatedNumberRedrawsWholePass()
     const draw::Numbers numbers = draw::drawSix(source);
     QCOMPARE(numbers, (draw::Numbers{23, 7, 41, 2, 15, 30}));
     QCOMPARE(source.taken, 12);
-}
-
-void TestSixNumbers::eachClickReseedsOnce()
-{
-    ScriptedSource source(ScriptedSource::valuesFor({1, 1, 1, 1, 1, 1, 1, 2, 3, 4, 5, 6}));
-    draw::drawSix(source);
-    QCOMPARE(source.seeds, 1);
 }
 
 void TestSixNumbers::uniformPerTile()

@@ -188,8 +188,9 @@ void TestFileStore::saveLockPromises_data()
     QTest::addColumn<QString>("world");
     QTest::addColumn<int>("reported");
     QTest::addColumn<int>("waited");
-    const int wait = std::chrono::milliseconds(filestore::SaveLock::kWait).count();
-    const int grace = std::chrono::milliseconds(filestore::SaveLock::kUnwrittenGrace).count();
+    // The bounds that the README states, not the program's constants.
+    const int wait = 3000;
+    const int grace = 1000;
     QTest::newRow("one program writes it at a time: a live writer is waited for, at most 3 s")
         << u"live"_s << QString() << int(EBUSY) << wait;
     QTest::newRow("a lock whose writer has ended is taken over at once")
@@ -215,6 +216,8 @@ void TestFileStore::saveLockPromises_data()
     QTest::newRow("saves work without hard links") << u"ended"_s << u"no hard links"_s << 0 << 0;
     QTest::newRow("saves work where each name has its own inode (sshfs)")
         << u"ended"_s << u"inode per name"_s << 0 << 0;
+    QTest::newRow("a file another mount changed is read whole (FUSE)")
+        << QString() << u"sizes remembered"_s << 0 << 0;
     QTest::newRow("a folder at the lock's name is passed over") << u"folder"_s << QString() << 0
                                                                 << 0;
     QTest::newRow("a FIFO at the lock's name is passed over") << u"fifo"_s << QString() << 0 << 0;
@@ -264,7 +267,8 @@ void TestFileStore::saveLockPromises()
                                                        : now;
         QVERIFY(samples::writeFile(lockPath, lockLine(1, "1", dated, "0abc0def")));
     } else if (lock == u"other namespace"_s) {
-        QVERIFY(samples::writeFile(lockPath, lockLine(parent, startOf(parent), now,
+        // A number that no process of this namespace has.
+        QVERIFY(samples::writeFile(lockPath, lockLine(999999999, "1", now,
                                                       posix::ProcessIdentity::self().machine,
                                                       "4000000001")));
     } else if (lock == u"unwritten"_s) {
@@ -305,6 +309,8 @@ void TestFileStore::saveLockPromises()
         setUp.inodePerName();
     } else if (world == u"folder flush fails"_s) {
         setUp.folderFlushFails();
+    } else if (world == u"sizes remembered"_s) {
+        setUp.sizesRemembered();
     } else if (world == u"unmovable"_s) {
         stays << u".qelvo.ini.saving"_s;
         posix::calls().renameat.function = [](int from, const char* name, int to, const char* as) {

@@ -1,14 +1,18 @@
 #include "history/historyfile.h"
 #include "history/journal.h"
+#include "posix/process.h"
+#include "posix/systemcalls.h"
 #include "support/callwatch.h"
 #include "support/samples.h"
 #include "support/world.h"
 
 #include <QDir>
+#include <QFile>
 #include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
 #include <array>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -53,6 +57,8 @@ private slots:
     void replay_data();
     void replay();
     void takesOverWhatEndedRunsLeft();
+    void takeoverPromises_data();
+    void takeoverPromises();
     void failureIsTold_data();
     void failureIsTold();
     void killAtEveryCall_data();
@@ -87,6 +93,10 @@ void TestJournal::replay_data()
     QTest::newRow("lines taken over, cut short") << taken + a << nothing;
     // What this program never writes: not one of its journals.
     QTest::newRow("not a line the draw makes") << a + '+' + bytes(9) + '\n' << Lines();
+    QTest::newRow("a number twice") << QByteArray("+01  ;  01  ;  15  ;  23  ;  30  ;  41\n")
+                                    << Lines();
+    QTest::newRow("numbers out of order")
+        << QByteArray("+07  ;  01  ;  15  ;  23  ;  30  ;  41\n") << Lines();
     QTest::newRow("text") << a + "+../../etc/passwd\n" << Lines();
     QTest::newRow("CRLF") << a + b.chopped(1) + "\r\n" << Lines();
     QTest::newRow("unknown record") << a + "?\n" << Lines();
@@ -179,6 +189,111 @@ void TestJournal::takesOverWhatEndedRunsLeft()
     mine.finish();
     // Only the other machine's is left.
     QCOMPARE(journals(dir.path()).size(), 1);
+}
+
+void TestJournal::takeoverPromises_data()
+{
+    // A journal of one unsaved line beside the history, whose run and file are as the row says;
+    // whether the next start takes the line, and whether the file stays.
+    QTest::addColumn<QString>("run");
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<bool>("taken");
+    QTest::newRow("the lines of an ended run come back") << u"ended"_s << QString() << true;
+    QTest::newRow("a run whose number a later process has is ended")
+        << u"reused pid"_s << QString() << true;
+    QTest::newRow("a run ended but not reaped (a zombie) is ended")
+        << u"zombie"_s << QString() << true;
+    QTest::newRow("a run of another machine is left for that machine")
+        << u"other machine"_s << QString() << false;
+    QTest::newRow("a run that /proc hides is not taken for ended")
+        << u"hidden"_s << QString() << false;
+    QTest::newRow("a run of another PID namespace is not taken for ended")
+        << u"other namespace"_s << QString() << false;
+    QTest::newRow("only a file of one name is read: not one with a second link")
+        << u"ended"_s << u"second link"_s << false;
+    QTest::newRow("not a FIFO under a journal's name") << u"ended"_s << u"fifo"_s << false;
+    QTest::newRow("not another user's of another group") << u"ended"_s << u"other group"_s
+                                                         << false;
+    QTest::newRow("not a group member's the group may not write")
+        << u"ended"_s << u"group may not write"_s << false;
+    QTest::newRow("of two starts that find it, one has it")
+        << u"ended"_s << u"claimed by another start"_s << false;
+    QTest::newRow("the claim's name flushed before the lines are written, or nothing is taken")
+        << u"ended"_s << u"folder flush fails"_s << false;
+}
+
+void TestJournal::takeoverPromises()
+{
+    QFETCH(QString, run);
+    QFETCH(QString, file);
+    QFETCH(bool, taken);
+    QTemporaryDir dir;
+    const QString history = dir.filePath(u"qelvo.ini"_s);
+    QVERIFY(samples::writeFile(history, samples::historyFile(1)));
+    QVERIFY(::chmod(QFile::encodeName(history).constData(), 0664) == 0);
+    const posix::ProcessIdentity& self = posix::ProcessIdentity::self();
+    posix::ProcessIdentity writer{self.machine, self.boot, self.space, 999999999, "1"};
+    pid_t zombie = 0;
+    World world;
+    if (run == u"reused pid"_s || run == u"hidden"_s || run == u"other namespace"_s) {
+        writer.pid = ::getppid();
+        writer.start = run == u"reused pid"_s ? "1" : startOf(::getppid());
+        writer.space = run == u"other namespace"_s ? "4000000001" : self.space;
+    } else if (run == u"zombie"_s) {
+        zombie = ::fork();
+        if (zombie == 0) {
+            ::_exit(0);
+        }
+        QTest::qWait(50);
+        writer.pid = zombie;
+        writer.start = startOf(zombie);
+    } else if (run == u"other machine"_s) {
+        writer.machine = "0abc0def";
+    }
+    const QString name = dir.filePath(u".qelvo.ini.%1-0.journal"_s.arg(QString::fromLatin1(writer.text())));
+    const QByteArray path = QFile::encodeName(name);
+    const QByteArray journal = "qelvo journal 1\n+" + bytes(3) + '\n';
+    if (file == u"fifo"_s) {
+        QCOMPARE(::mkfifo(path.constData(), 0666), 0);
+    } else {
+        QVERIFY(samples::writeFile(name, journal));
+    }
+    if (file == u"second link"_s) {
+        QCOMPARE(::link(path.constData(), QFile::encodeName(dir.filePath(u"mine"_s)).constData()), 0);
+    } else if (file == u"other group"_s || file == u"group may not write"_s) {
+        if (::geteuid() != 0) {
+            QSKIP("needs root to make a file of another user");
+        }
+        QCOMPARE(::chown(path.constData(), 65534, file == u"other group"_s ? 65534 : ::getegid()), 0);
+        QCOMPARE(::chmod(path.constData(), file == u"other group"_s ? 0664 : 0644), 0);
+        QCOMPARE(::chmod(QFile::encodeName(dir.path()).constData(), 0775), 0);
+    } else if (file == u"claimed by another start"_s) {
+        posix::calls().renameat.function = [](int, const char*, int, const char*) {
+            errno = ENOENT;
+            return -1;
+        };
+    } else if (file == u"folder flush fails"_s) {
+        world.folderFlushFails();
+    }
+    if (run == u"hidden"_s) {
+        world.hiddenProcesses();
+    }
+    history::Journal next;
+    QVERIFY(!next.prepare(history));
+    const history::Journal::Taken took = next.takeOver(samples::linesOf({samples::line(1)}), 10);
+    next.finish();
+    if (zombie > 0) {
+        ::waitpid(zombie, nullptr, 0);
+    }
+    posix::resetCalls();
+    QCOMPARE(took.lines, taken ? QList{bytes(3)} : QList<QByteArray>());
+    if (!taken && file != u"fifo"_s) {
+        // Left where it stood, byte for byte, or whole under the name of the run that took it.
+        const QStringList left = samples::journals(dir.path());
+        QCOMPARE(left.size(), 1);
+        QCOMPARE(samples::readFile(dir.filePath(left.first())), journal);
+    }
+    QCOMPARE(took.error.has_value(), file == u"folder flush fails"_s);
 }
 
 void TestJournal::failureIsTold_data()

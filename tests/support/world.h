@@ -25,6 +25,9 @@ public:
     void inodePerName();
     // /proc shows no other process (hidepid=2).
     void hiddenProcesses();
+    // A FUSE mount whose files another mount has changed: it tells the size it remembers (half
+    // the file) and reads no further, unless asked to ask the file system (AT_STATX_FORCE_SYNC).
+    void sizesRemembered();
     // The folder cannot be flushed (EIO).
     void folderFlushFails();
 };

@@ -41,18 +41,6 @@ started() {
     xdotool windowactivate --sync "$box" key Return
     WIN=$(window_of "$PID") || fail "$1: no window"
 }
-# saved_once WHAT FOLDER LINES: each line stands once in the history, and beside it only the
-# program, the history and its lock file.
-saved_once() {
-    local line
-    while read -r line; do
-        [ "$(grep -c "=$line"$'\r$' "$2/qelvo.ini")" = 1 ] || fail "$1: '$line' not saved once"
-    done <<<"$3"
-    [ -z "$(ls -A "$2" | grep -v -x -e qelvo -e qelvo.ini -e .qelvo.ini.lock)" ] ||
-        fail "$1: left $(ls -A "$2")"
-}
-journalled() { cat "$1"/.qelvo.ini.*.journal 2>/dev/null | sed -n 's/^+//p'; }
-
 lone_program() {
     install_program "$binary" "$2"
     started "$2"

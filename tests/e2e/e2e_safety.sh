@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # The history is never lost, tried on the real program under Xvfb and openbox as a hostile user
-# would: a full disk, two copies on one file, broken temp folders, things left where the socket
-# goes, special files, signals while a box is open, the X server going away, leftovers and nohup.
-# What a single save does with the file (its attributes, its encoding, the read limit, each system
-# call failing in turn) the unit tests of the file store and the history file show.
+# would: a full disk, a kill -9, copies on one file, broken temp folders, things left where the
+# socket goes, signals while a box is open, the X server going away and nohup. Two programs
+# without a lock are tried on real mounts by e2e_mounts; what a single save does with the file
+# (special files, its attributes, its encoding, the read limit, what stands at its lock, each
+# system call failing in turn) the unit tests of the file store and the history file show.
 # Usage: e2e_safety.sh QELVO
 source "$(dirname "$0")/lib.sh"
 binary=$1
@@ -31,17 +32,6 @@ close_window() {
     wmctrl -i -c "$WIN"
     wait_gone "$PID" || fail "$1: did not end"
 }
-# journalled: the lines that the journals beside the history hold, one a line.
-journalled() { cat "$app"/.qelvo.ini.*.journal 2>/dev/null | sed -n 's/^+//p'; }
-# saved_once WHAT LINES: each of the lines stands in the history exactly once, and no journal is
-# left beside it.
-saved_once() {
-    local line
-    while read -r line; do
-        [ "$(grep -c "=$line"$'\r$' "$ini")" = 1 ] || fail "$1: '$line' saved $(grep -c "=$line" "$ini") times"
-    done <<<"$2"
-    ! ls -A "$app" | grep -q journal || fail "$1: left $(ls -A "$app")"
-}
 
 # A full disk: the save fails as a whole, the old file stays byte for byte, and it is said.
 full_disk() {
@@ -57,11 +47,11 @@ full_disk() {
         fail "full disk: left $(ls -A "$app")"
     # The line drawn waits in the journal, and the next start with room saves it.
     local kept
-    kept=$(journalled)
+    kept=$(journalled "$app")
     [ "$(wc -l <<<"$kept")" = 1 ] || fail "full disk: the journal holds '$kept'"
     start_window "$app/qelvo"
     close_window "after the full disk"
-    saved_once "after the full disk" "$kept"
+    saved_once "after the full disk" "$app" "$kept"
 }
 
 # One program per history file, whatever the executable's name, link, temp folder, or the folder
@@ -158,7 +148,7 @@ killed() {
     done
     draw "$WIN" 3
     local kept
-    kept=$(journalled)
+    kept=$(journalled "$app")
     [ "$(wc -l <<<"$kept")" = 3 ] || fail "kill -9: the journal holds '$kept'"
     kill -KILL "$PID"
     wait_gone "$PID" || fail "kill -9: did not end"
@@ -168,61 +158,7 @@ killed() {
     draw "$WIN"
     close_window "after kill -9"
     grep -q $'^Data=6\r$' "$ini" || fail "kill -9: $(head -2 "$ini")"
-    saved_once "kill -9" "$kept"
-}
-
-# Two programs on one history when no lock can be had (a folder in its place), one of them
-# started with its standard streams closed: every line of both is saved once, whichever closes
-# first.
-two_programs() {
-    local first second a b order
-    rm -f "$app/.qelvo.ini.lock"
-    mkdir "$app/.qelvo.ini.lock"
-    for order in "a b" "b a"; do
-        history_of 1 >"$ini"
-        (cd / && exec "$app/qelvo" 0<&- 1>&- 2>&-) &
-        a=$!
-        E2E_PIDS+=($a)
-        start_app "$app/qelvo"
-        b=$PID
-        for PID in $a $b; do
-            # Told once that no lock could be had, then the window.
-            WIN=$(box_of "$PID") || fail "no lock: no box"
-            xdotool windowactivate --sync "$WIN" key Return
-            WIN=$(window_of "$PID") || fail "no lock: no window"
-            [ "$PID" = "$a" ] && draw "$WIN" 2 || draw "$WIN" 3
-        done
-        local kept
-        kept=$(journalled)
-        [ "$(wc -l <<<"$kept")" = 5 ] || fail "two programs: the journals hold '$kept'"
-        read -r first second <<<"$order"
-        for PID in ${!first} ${!second}; do
-            WIN=$(window_of "$PID")
-            close_window "two programs"
-        done
-        grep -q $'^Data=6\r$' "$ini" || fail "two programs, $order: $(head -2 "$ini")"
-        saved_once "two programs, $order" "$kept"
-    done
-    rmdir "$app/.qelvo.ini.lock"
-}
-
-# Special files: told like an unreadable file, no hang, memory bounded, the file untouched.
-special_files() {
-    local special peak box
-    for special in fifo /dev/zero /dev/urandom; do
-        rm -f "$ini"
-        if [ "$special" = fifo ]; then mkfifo "$ini"; else ln -s "$special" "$ini"; fi
-        start_app "$app/qelvo"
-        wait_windows "$PID" 1 || fail "$special: no message"
-        peak=$(awk '/^VmHWM:/ { print $2 }' "/proc/$PID/status")
-        [ "$peak" -lt 200000 ] || fail "$special: $peak kB of memory"
-        box=$(box_of "$PID") || fail "$special: no box"
-        xdotool windowactivate --sync "$box" key Return
-        wait_gone "$PID" || fail "$special: did not end after the message"
-        [ "$STATUS" = 1 ] || fail "$special: ended with $STATUS"
-        [ -p "$ini" ] || [ -L "$ini" ] || fail "$special: the special file was replaced"
-    done
-    rm -f "$ini"
+    saved_once "kill -9" "$app" "$kept"
 }
 
 # A signal while a box is open ends the program at once and destroys nothing.
@@ -250,10 +186,10 @@ signal_with_a_box_open() {
     told_on_stderr "close-without-saving question"
     kept_as_it_was "close-without-saving question"
     local kept
-    kept=$(journalled)
+    kept=$(journalled "$app")
     start_window "$app/qelvo"
     close_window "after the close-without-saving question"
-    saved_once "after the close-without-saving question" "$kept"
+    saved_once "after the close-without-saving question" "$app" "$kept"
 
     # The full-history message: the history stays as it is.
     history_of 32767 >"$ini"
@@ -285,17 +221,6 @@ display_gone() {
     grep -q $'^Data=6\r$' "$ini" || fail "xkill: lines lost"
 }
 
-# What an earlier save left blocks no later save.
-leftovers() {
-    history_of 1 >"$ini"
-    mkdir -p "$app/.qelvo.ini.saving/inside"
-    start_window "$app/qelvo"
-    draw "$WIN"
-    close_window "a folder in the way"
-    grep -q $'^Data=2\r$' "$ini" || fail "a folder in the way: not saved: $(cat "$WORK/err")"
-    rm -rf "$app/.qelvo.ini.saving"
-}
-
 # Started by nohup, SIGHUP does not end the program.
 nohup_start() {
     history_of 1 >"$ini"
@@ -314,12 +239,9 @@ nohup_start() {
 start_x
 full_disk
 killed
-two_programs
 one_program_per_file
 runtime_folders
-special_files
 signal_with_a_box_open
-leftovers
 nohup_start
 display_gone
 echo "e2e_safety: 1 passed, 0 failed"

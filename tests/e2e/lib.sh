@@ -151,3 +151,16 @@ history_of() {
 
 # kept_lines FILE: how many history lines the file holds.
 kept_lines() { grep -cE "$HISTORY_LINE" "$1" || true; }
+
+# journalled FOLDER: the lines that the journals beside the history hold, one a line.
+journalled() { cat "$1"/.qelvo.ini.*.journal 2>/dev/null | sed -n 's/^+//p'; }
+# saved_once WHAT FOLDER LINES: each line stands once in the history, and beside it only the
+# program, the history and its lock file.
+saved_once() {
+    local line
+    while read -r line; do
+        [ "$(grep -c "=$line"$'\r$' "$2/qelvo.ini")" = 1 ] || fail "$1: '$line' not saved once"
+    done <<<"$3"
+    [ -z "$(ls -A "$2" | grep -v -x -e qelvo -e qelvo.ini -e .qelvo.ini.lock)" ] ||
+        fail "$1: left $(ls -A "$2")"
+}

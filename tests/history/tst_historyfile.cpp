@@ -2,7 +2,6 @@
 #include "history/historyfile.h"
 #include "support/callwatch.h"
 #include "support/samples.h"
-#include "support/world.h"
 
 #include <QDir>
 #include <QFile>
@@ -89,7 +88,6 @@ private slots:
     void damagedCountChangesNothing();
     void longValueReadAs255Bytes();
     void writeIntoMissingFolderFails();
-    void killAtEveryCallLeavesAWholeFile();
     void writersAtOnceKeepEveryLine();
     void fullDiskKeepsTheOldFile_data();
     void fullDiskKeepsTheOldFile();
@@ -306,46 +304,6 @@ void TestHistoryFile::writeIntoMissingFolderFails()
     QCOMPARE(saved.failure->kind, history::Failure::Kind::Unwritable);
     QCOMPARE(saved.failure->reason.code, ENOENT);
     QVERIFY(!QFileInfo::exists(mDir.filePath(u"missing"_s)));
-}
-
-void TestHistoryFile::killAtEveryCallLeavesAWholeFile()
-{
-    // A save and a clear ended at their first system call, then at the second, and so on until
-    // one completes: the file is the old one or the whole new one, and at most the save lock and
-    // its writer's name are left beside it, which the next save takes over.
-    const QByteArray old = samples::historyFile(3);
-    const QByteArray saved = samples::historyFile(4);
-    const QByteArray cleared = "[History]\r\nData=0\r\nHis1=\r\nHis2=\r\nHis3=\r\n";
-    for (const bool clear : {false, true}) {
-        for (int nth = 1;; ++nth) {
-            QVERIFY(writeFile(mPath, old));
-            const pid_t child = ::fork();
-            if (child == 0) {
-                // A lock that an earlier child left unwritten is waited out without sleeping.
-                World world;
-                world.stillTime();
-                CallWatch watch;
-                watch.endAt(nth);
-                ::_exit(clear ? history::clearHistory(mPath, samples::numberedLines(3))
-                                    .failure.has_value()
-                              : history::saveHistory(mPath, samples::numberedLines(4), 3)
-                                    .failure.has_value());
-            }
-            int status = -1;
-            ::waitpid(child, &status, 0);
-            const QByteArray left = readFile(mPath);
-            QVERIFY2(left == old || left == (clear ? cleared : saved), left.constData());
-            const QStringList stray = samples::strayFiles(mDir.path());
-            QVERIFY2(stray.filter(QRegularExpression(u"^\\.qelvo\\.ini\\.saving"_s)) == stray,
-                     qPrintable(stray.join(u' ')));
-            if (WIFEXITED(status)) {
-                QCOMPARE(WEXITSTATUS(status), 0);
-                QCOMPARE(left, clear ? cleared : saved);
-                QCOMPARE(stray, QStringList());
-                break;
-            }
-        }
-    }
 }
 
 void TestHistoryFile::writersAtOnceKeepEveryLine()

@@ -56,7 +56,6 @@ class TestJournal : public QObject {
 private slots:
     void replay_data();
     void replay();
-    void takesOverWhatEndedRunsLeft();
     void takeoverPromises_data();
     void takeoverPromises();
     void failureIsTold_data();
@@ -123,74 +122,6 @@ void TestJournal::replay()
     QCOMPARE(replayed ? Lines(replayed->lines) : Lines(), unsaved);
 }
 
-void TestJournal::takesOverWhatEndedRunsLeft()
-{
-    QTemporaryDir dir;
-    const QString history = dir.filePath(u"qelvo.ini"_s);
-    // A run that ends without a word, as kill -9 ends it, after showing two lines and taking
-    // one back; and one that is still running. A run makes its journal with its first line.
-    const auto run = [&history](int line, bool ends) {
-        std::array<int, 2> ready{};
-        if (::pipe(ready.data()) != 0) {
-            return pid_t{-1};
-        }
-        const pid_t child = ::fork();
-        if (child == 0) {
-            history::Journal journal;
-            const bool written = !journal.prepare(history) && !journal.shown(bytes(line)) &&
-                                 !journal.shown(bytes(6)) && !journal.takenBack();
-            [[maybe_unused]] const ssize_t told = ::write(ready[1], &written, 1);
-            if (!ends) {
-                ::pause();
-            }
-            ::_exit(0);
-        }
-        bool written = false;
-        [[maybe_unused]] const ssize_t got = ::read(ready[0], &written, 1);
-        ::close(ready[0]);
-        ::close(ready[1]);
-        return written ? child : pid_t{-1};
-    };
-    const pid_t ended = run(1, true);
-    QVERIFY(ended > 0);
-    ::waitpid(ended, nullptr, 0);
-    pid_t running = run(2, false);
-    QVERIFY(running > 0);
-    const auto endRunning = [&running] {
-        if (running > 0) {
-            ::kill(running, SIGKILL);
-            ::waitpid(running, nullptr, 0);
-            running = -1;
-        }
-    };
-    const auto atEnd = qScopeGuard(endRunning);
-    // A journal of another machine: whether its run lives cannot be told here.
-    QVERIFY(samples::writeFile(dir.filePath(u".qelvo.ini.0abc0def-00000000-1-1-0.journal"_s),
-                               "qelvo journal 1\n+" + bytes(3) + '\n'));
-    QCOMPARE(journals(dir.path()).size(), 3);
-
-    history::Journal mine;
-    QVERIFY(!mine.prepare(history));
-    // No room for the line: the journal stays for a later start.
-    QCOMPARE(mine.takeOver({}, 0).waiting, 1);
-    QCOMPARE(mine.takeOver({}, 1).lines, QList{bytes(1)});
-    // Once taken over, no other start takes the lines again, and this run takes no more until
-    // they are saved.
-    history::Journal other;
-    QVERIFY(!other.prepare(history));
-    QVERIFY(other.takeOver({}, 1).lines.isEmpty());
-    other.finish();
-    QCOMPARE(journals(dir.path()).size(), 3);
-    endRunning();
-    QVERIFY(mine.takeOver({}, 10).lines.isEmpty());
-    QVERIFY(!mine.settled());
-    QCOMPARE(mine.takeOver({}, 10).lines, QList{bytes(2)});
-    QVERIFY(!mine.settled());
-    mine.finish();
-    // Only the other machine's is left.
-    QCOMPARE(journals(dir.path()).size(), 1);
-}
-
 void TestJournal::takeoverPromises_data()
 {
     // A journal of one unsaved line beside the history, whose run and file are as the row says;
@@ -203,6 +134,9 @@ void TestJournal::takeoverPromises_data()
         << u"reused pid"_s << QString() << true;
     QTest::newRow("a run ended but not reaped (a zombie) is ended")
         << u"zombie"_s << QString() << true;
+    QTest::newRow("a run that lives keeps its journal") << u"live"_s << QString() << false;
+    QTest::newRow("lines that do not fit wait for a start with room")
+        << u"ended"_s << u"no room"_s << false;
     QTest::newRow("a run of another machine is left for that machine")
         << u"other machine"_s << QString() << false;
     QTest::newRow("a run that /proc hides is not taken for ended")
@@ -233,29 +167,45 @@ void TestJournal::takeoverPromises()
     QVERIFY(::chmod(QFile::encodeName(history).constData(), 0664) == 0);
     const posix::ProcessIdentity& self = posix::ProcessIdentity::self();
     posix::ProcessIdentity writer{self.machine, self.boot, self.space, 999999999, "1"};
-    pid_t zombie = 0;
+    pid_t child = 0;
     World world;
+    std::array<int, 2> ready{};
+    QCOMPARE(::pipe(ready.data()), 0);
     if (run == u"reused pid"_s || run == u"hidden"_s || run == u"other namespace"_s) {
         writer.pid = ::getppid();
         writer.start = run == u"reused pid"_s ? "1" : startOf(::getppid());
         writer.space = run == u"other namespace"_s ? "4000000001" : self.space;
-    } else if (run == u"zombie"_s) {
-        zombie = ::fork();
-        if (zombie == 0) {
+    } else if (run == u"child"_s) {
+        child = ::fork();
+        if (child == 0) {
             ::_exit(0);
         }
         QTest::qWait(50);
-        writer.pid = zombie;
-        writer.start = startOf(zombie);
+        writer.pid = child;
+        writer.start = startOf(child);
     } else if (run == u"other machine"_s) {
         writer.machine = "0abc0def";
+    } else if (run == u"live"_s) {
+        // A run that drew its line and goes on: its journal is its own, locked.
+        child = ::fork();
+        if (child == 0) {
+            history::Journal live;
+            const char drawn = !live.prepare(history) && !live.shown(bytes(3)) ? 1 : 0;
+            [[maybe_unused]] const ssize_t told = ::write(ready[1], &drawn, 1);
+            ::pause();
+            ::_exit(0);
+        }
+        char drawn = 0;
+        QVERIFY(::read(ready[0], &drawn, 1) == 1 && drawn == 1);
     }
+    ::close(ready[0]);
+    ::close(ready[1]);
     const QString name = dir.filePath(u".qelvo.ini.%1-0.journal"_s.arg(QString::fromLatin1(writer.text())));
     const QByteArray path = QFile::encodeName(name);
     const QByteArray journal = "qelvo journal 1\n+" + bytes(3) + '\n';
     if (file == u"fifo"_s) {
         QCOMPARE(::mkfifo(path.constData(), 0666), 0);
-    } else {
+    } else if (run != u"live"_s) {
         QVERIFY(samples::writeFile(name, journal));
     }
     if (file == u"second link"_s) {
@@ -280,14 +230,18 @@ void TestJournal::takeoverPromises()
     }
     history::Journal next;
     QVERIFY(!next.prepare(history));
-    const history::Journal::Taken took = next.takeOver(samples::linesOf({samples::line(1)}), 10);
+    const history::Journal::Taken took = next.takeOver(samples::linesOf({samples::line(1)}),
+                                                       file == u"no room"_s ? 0 : 10);
     next.finish();
-    if (zombie > 0) {
-        ::waitpid(zombie, nullptr, 0);
+    if (child > 0) {
+        ::kill(child, SIGKILL);
+        ::waitpid(child, nullptr, 0);
     }
+    // Waiting: told how many lines, for a later start.
+    QCOMPARE(took.waiting, file == u"no room"_s || file == u"folder flush fails"_s ? 1 : 0);
     posix::resetCalls();
     QCOMPARE(took.lines, taken ? QList{bytes(3)} : QList<QByteArray>());
-    if (!taken && file != u"fifo"_s) {
+    if (!taken && file != u"fifo"_s && run != u"live"_s) {
         // Left where it stood, byte for byte, or whole under the name of the run that took it.
         const QStringList left = samples::journals(dir.path());
         QCOMPARE(left.size(), 1);

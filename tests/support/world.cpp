@@ -21,24 +21,16 @@ std::atomic<ino_t> gNextInode{1U << 30U};
 std::atomic<int> gRemembered{-1};
 std::atomic<off_t> gRememberedSize{0};
 
-int stillClock(clockid_t clock, struct timespec* now)
-{
-    const int result = systemCalls().clock_gettime(clock, now);
-    if (clock == CLOCK_MONOTONIC) {
-        *now = {};
-        now->tv_sec = static_cast<time_t>(gSlept / 1000000000);
-        now->tv_nsec = static_cast<long>(gSlept % 1000000000);
-    } else {
-        now->tv_sec += static_cast<time_t>(gAhead.load());
-    }
-    return result;
-}
+std::atomic<bool> gStill{false};
 
-int aheadClock(clockid_t clock, struct timespec* now)
+// The monotonic clock stands still but for the naps; the wall clock runs gAhead seconds ahead.
+int clock(clockid_t which, struct timespec* now)
 {
-    const int result = systemCalls().clock_gettime(clock, now);
-    if (clock == CLOCK_REALTIME) {
+    const int result = systemCalls().clock_gettime(which, now);
+    if (which == CLOCK_REALTIME) {
         now->tv_sec += static_cast<time_t>(gAhead.load());
+    } else if (gStill) {
+        *now = {static_cast<time_t>(gSlept / 1000000000), static_cast<long>(gSlept % 1000000000)};
     }
     return result;
 }
@@ -65,11 +57,13 @@ World::~World()
     posix::resetCalls();
     gSlept = 0;
     gAhead = 0;
+    gStill = false;
 }
 
 void World::stillTime()
 {
-    posix::calls().clock_gettime.function = stillClock;
+    gStill = true;
+    posix::calls().clock_gettime.function = clock;
     posix::calls().nanosleep.function = nap;
 }
 
@@ -82,9 +76,7 @@ std::chrono::milliseconds World::slept() const
 void World::clockAhead(std::chrono::seconds ahead)
 {
     gAhead = ahead.count();
-    if (posix::calls().clock_gettime.function != stillClock) {
-        posix::calls().clock_gettime.function = aheadClock;
-    }
+    posix::calls().clock_gettime.function = clock;
 }
 
 void World::noHardLinks()

@@ -417,8 +417,8 @@ void frmQelvo::Command3_Click()
     }
     journalled(mServices.journal->clearing());
     // The file is read again now: what other programs saved while the question was open stays.
-    history::ClearResult cleared = writeHistory(
-        [&] { return history::clearHistory(mstrFullPathFileName, stored.lines); });
+    history::ClearResult cleared =
+        writeHistory([&] { return history::clearHistory(mstrFullPathFileName, stored.lines); });
     mlngApiResult = cleared.failure ? 0 : 1;
     if (cleared.failure) {
         journalled(mServices.journal->clearFailed());

@@ -4,9 +4,8 @@
 #include "history/codepage.h"
 #include "history/filestore.h"
 #include "history/historyfile.h"
-#include "print/handover.h"
-
 #include "posix/files.h"
+#include "print/handover.h"
 
 #include <QDir>
 #include <QFile>
@@ -115,8 +114,9 @@ QString keptLines(history::Journal::Holds kept)
     case history::Journal::Holds::Every:
         return QStringLiteral("今回の履歴は控えのファイルに残り、次に起動したときに保存されます。");
     case history::Journal::Holds::UntilItStopped:
-        return QStringLiteral("控えのファイルに書き込めなくなるまでに引いた数字は、次に起動したときに"
-                              "保存されます。それより後の数字は保存されません。");
+        return QStringLiteral(
+            "控えのファイルに書き込めなくなるまでに引いた数字は、次に起動したときに"
+            "保存されます。それより後の数字は保存されません。");
     case history::Journal::Holds::None:
         break;
     }

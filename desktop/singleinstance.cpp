@@ -362,8 +362,8 @@ void SingleInstance::listen()
     connect(mNotifier, &QSocketNotifier::activated, this, [this] {
         int knocks = 0;
         for (; knocks < kMostKnocksAtOnce; ++knocks) {
-            posix::Descriptor peer(calls().accept4(mListener.get(), nullptr, nullptr,
-                                                   SOCK_CLOEXEC | SOCK_NONBLOCK));
+            posix::Descriptor peer(
+                calls().accept4(mListener.get(), nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK));
             if (!peer.isOpen()) {
                 break;
             }

@@ -37,12 +37,12 @@ ReadResult readOpen(int fd);
 // no one else writes it, and gives its new bytes, or nothing to leave it as it is. Every byte is
 // written to the new file, flushed to disk, beforeReplace is told, and the new file takes the old
 // one's place, if the lock is still this writer's and the file still what change was given (else
-// it all begins again, so change and beforeReplace may be told more than once); with its owner, permissions, access list and extended attributes; a link stays a
-// link and the file it names is replaced. When any byte or attribute cannot be written, nothing
-// is replaced and the old file stays byte for byte. change is asked first without the lock, so
-// that a change that writes nothing takes no lock, and again under it only when the file changed
-// meanwhile. Never creates the folder. Error kind Unflushed: replaced, but the folder could not be
-// flushed.
+// it all begins again, so change and beforeReplace may be told more than once); with its owner,
+// permissions, access list and extended attributes; a link stays a link and the file it names is
+// replaced. When any byte or attribute cannot be written, nothing is replaced and the old file
+// stays byte for byte. change is asked first without the lock, so that a change that writes nothing
+// takes no lock, and again under it only when the file changed meanwhile. Never creates the folder.
+// Error kind Unflushed: replaced, but the folder could not be flushed.
 using Change = std::function<std::optional<QByteArray>(const ReadResult& current)>;
 std::optional<posix::Error> update(const QString& path, const Change& change,
                                    const std::function<void()>& beforeReplace = {});

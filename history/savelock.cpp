@@ -90,7 +90,7 @@ Found judge(const QByteArray& bytes)
 {
     if (!bytes.endsWith('\n')) {
         return bytes.size() > static_cast<qsizetype>(kLongestLock) ? Found::NotALock
-                                                                    : Found::Unwritten;
+                                                                   : Found::Unwritten;
     }
     const QList<QByteArray> fields = bytes.chopped(1).split(' ');
     bool number = false;
@@ -263,9 +263,9 @@ std::variant<SaveLock, posix::Error> SaveLock::take(int folder, const QByteArray
                 return *error;
             }
             const QByteArray newFile = writersPrefix(name) + taken.mWriter;
-            taken.mFile = posix::openAt(folder, newFile.constData(),
-                                        O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
-                                        kNewFileMode);
+            taken.mFile =
+                posix::openAt(folder, newFile.constData(),
+                              O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, kNewFileMode);
             if (!taken.mFile.isOpen()) {
                 return posix::systemError();
             }

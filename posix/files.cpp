@@ -111,8 +111,8 @@ std::optional<Error> writeAll(int fd, QByteArrayView bytes)
 
 std::optional<Error> flushFolder(int folder)
 {
-    if (calls().fsync(folder) == 0 || errno == EINVAL || errno == ENOTSUP ||
-        errno == EOPNOTSUPP || errno == ENOSYS) {
+    // ENOTSUP is EOPNOTSUPP on Linux; either tells that the file system keeps no folder to flush.
+    if (calls().fsync(folder) == 0 || errno == EINVAL || errno == ENOTSUP || errno == ENOSYS) {
         return std::nullopt;
     }
     return systemError();

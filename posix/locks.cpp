@@ -112,13 +112,11 @@ Replaced replaceStale(int folder, const char* name, const struct stat& stale,
     }
     if (!replaced.error) {
         // The lock file is one of the local file systems, where an inode names a file.
-        const MovedAside moved =
-            moveStaleAside(folder, name, spare.constData(), true, [&] {
-                struct stat file {};
-                return calls().fstatat(folder, spare.constData(), &file, AT_SYMLINK_NOFOLLOW) ==
-                           0 &&
-                       sameFile(file, stale);
-            });
+        const MovedAside moved = moveStaleAside(folder, name, spare.constData(), true, [&] {
+            struct stat file {};
+            return calls().fstatat(folder, spare.constData(), &file, AT_SYMLINK_NOFOLLOW) == 0 &&
+                   sameFile(file, stale);
+        });
         replaced.error = moved.error;
         if (moved.at == MovedAside::At::Other) {
             return {Descriptor(), moved.error};

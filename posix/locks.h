@@ -28,8 +28,8 @@ LockHolder tableLockHolder(const struct stat& file);
 // Takes a stale file out of its place, the one helper of both takeovers (the lock file and the save
 // lock): the file at name goes to aside, in one step with the file at aside when swap is set
 // (RENAME_EXCHANGE, so that the name is never missing), else by a rename. Then isStale is asked
-// whether the file now at aside is the one judged stale; when another process put its own in the place
-// meanwhile, that goes back.
+// whether the file now at aside is the one judged stale; when another process put its own in the
+// place meanwhile, that goes back.
 struct MovedAside {
     // What stands at aside now: the stale file; what stood there before (nothing, or the
     // caller's new file); or another process's file that could not go back (error tells why).

@@ -475,8 +475,8 @@ void TestFrmQelvo::closeWaitsWithTheWindowAnswering()
     QVERIFY(samples::writeFile(h.folder + u"/.qelvo.ini.saving"_s,
                                posix::ProcessIdentity{posix::ProcessIdentity::self().machine,
                                                       posix::ProcessIdentity::self().boot,
-                                                      posix::ProcessIdentity::self().space,
-                                                      parent, startOf(parent)}
+                                                      posix::ProcessIdentity::self().space, parent,
+                                                      startOf(parent)}
                                        .text() +
                                    ".1 " + QByteArray::number(::time(nullptr)) + '\n'));
     std::optional<Qt::CursorShape> cursor;

@@ -54,11 +54,10 @@ void TestTexts::messages_data()
         << texts::loadFailedMessage(damagedCount("\xEF\xBC\x92"))
         << QStringList{kPath, u"「２」"_s, u"-2147483648"_s, full} << QStringList();
     QTest::newRow("damaged count in code page 932")
-        << texts::loadFailedMessage(damagedCount("\x82\x51\x8C\x8F"))
-        << QStringList{u"「２件」"_s} << QStringList();
-    QTest::newRow("damaged count of no encoding")
-        << texts::loadFailedMessage(damagedCount("1\xFF")) << QStringList{u"「1ÿ」"_s}
+        << texts::loadFailedMessage(damagedCount("\x82\x51\x8C\x8F")) << QStringList{u"「２件」"_s}
         << QStringList();
+    QTest::newRow("damaged count of no encoding") << texts::loadFailedMessage(damagedCount("1\xFF"))
+                                                  << QStringList{u"「1ÿ」"_s} << QStringList();
     QTest::newRow("the system's words with the reason")
         << texts::notSavedMessage(unwritable({Kind::System, EACCES}), Holds::None)
         << QStringList{kPath, u"Permission denied"_s, u"保存されません"_s}
@@ -78,10 +77,10 @@ void TestTexts::messages_data()
         << QStringList{u"「/opt/qelvo/.qelvo.ini.saving」を取り除いて"_s} << QStringList();
     QTest::newRow("too many to add")
         << texts::saveFailedQuestion(
-               {history::Failure::Kind::Full, kPath, "32760", {}, history::kMaxLines},
-               Holds::Every)
+               {history::Failure::Kind::Full, kPath, "32760", {}, history::kMaxLines}, Holds::Every)
         << QStringList{u"32760"_s, full} << QStringList();
-    QTest::newRow("no lock") << texts::unguardedMessage({desktop::LockProblem::Kind::System, EACCES})
+    QTest::newRow("no lock") << texts::unguardedMessage(
+                                    {desktop::LockProblem::Kind::System, EACCES})
                              << QStringList{u"Permission denied"_s, u"二つ"_s} << QStringList();
     // The system's words come in the encoding of the user's locale.
     QTest::newRow("system words in EUC-JP")
@@ -89,10 +88,9 @@ void TestTexts::messages_data()
                              "EUC-JP")
                .value_or(QString())
         << QStringList{u"許可がありません"_s} << QStringList();
-    QTest::newRow("print job refused") << texts::handOverMessage(handOver(
-                                              print::HandOver::Outcome::Refused))
-                                       << QStringList{u"「office」"_s, u"not accepting jobs"_s}
-                                       << QStringList();
+    QTest::newRow("print job refused")
+        << texts::handOverMessage(handOver(print::HandOver::Outcome::Refused))
+        << QStringList{u"「office」"_s, u"not accepting jobs"_s} << QStringList();
 }
 
 void TestTexts::messages()

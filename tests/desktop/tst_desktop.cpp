@@ -303,8 +303,9 @@ void TestDesktop::lockFileInTheWay()
     // Held on the file that the name leads to: another start finds it held (by a copy that does
     // not listen here).
     if (locked) {
-        QCOMPARE(inChild([&history] { return asStatus(SingleInstance(history).previousInstance()); }),
-                 asStatus(PreviousInstance::Unreachable));
+        QCOMPARE(
+            inChild([&history] { return asStatus(SingleInstance(history).previousInstance()); }),
+            asStatus(PreviousInstance::Unreachable));
     }
     QCOMPARE(instance.problem().has_value(), !locked);
     if (!locked) {

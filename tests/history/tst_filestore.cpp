@@ -8,8 +8,8 @@
 #include "support/world.h"
 
 #include <QDir>
-#include <QFileInfo>
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 #include <QTest>
 #include <cerrno>
@@ -199,8 +199,8 @@ void TestFileStore::saveLockPromises_data()
         << u"zombie"_s << QString() << 0 << 0;
     QTest::newRow("a number used again by a later process is not the writer")
         << u"reused pid"_s << QString() << 0 << 0;
-    QTest::newRow("a lock of another machine is waited for") << u"foreign"_s << QString()
-                                                             << int(EBUSY) << wait;
+    QTest::newRow("a lock of another machine is waited for")
+        << u"foreign"_s << QString() << int(EBUSY) << wait;
     QTest::newRow("a lock of another machine is taken over after a minute")
         << u"foreign, a minute old"_s << QString() << 0 << 0;
     QTest::newRow("a clock ahead blocks nothing: a lock dated 2030 is taken over")
@@ -218,8 +218,8 @@ void TestFileStore::saveLockPromises_data()
         << u"ended"_s << u"inode per name"_s << 0 << 0;
     QTest::newRow("a file another mount changed is read whole (FUSE)")
         << QString() << u"sizes remembered"_s << 0 << 0;
-    QTest::newRow("a folder at the lock's name is passed over") << u"folder"_s << QString() << 0
-                                                                << 0;
+    QTest::newRow("a folder at the lock's name is passed over")
+        << u"folder"_s << QString() << 0 << 0;
     QTest::newRow("a FIFO at the lock's name is passed over") << u"fifo"_s << QString() << 0 << 0;
     QTest::newRow("other text, dated 2030, is passed over") << u"text"_s << QString() << 0 << 0;
     QTest::newRow("a lock that cannot be moved (sticky folder) is passed over")
@@ -252,8 +252,8 @@ void TestFileStore::saveLockPromises()
     if (lock == u"live"_s) {
         QVERIFY(samples::writeFile(lockPath, gLive));
     } else if (lock == u"ended"_s || lock == u"reused pid"_s) {
-        QVERIFY(samples::writeFile(lockPath, lockLine(lock == u"ended"_s ? 999999999 : parent,
-                                                      "1", now)));
+        QVERIFY(samples::writeFile(lockPath,
+                                   lockLine(lock == u"ended"_s ? 999999999 : parent, "1", now)));
     } else if (lock == u"zombie"_s) {
         zombie = ::fork();
         if (zombie == 0) {
@@ -262,15 +262,15 @@ void TestFileStore::saveLockPromises()
         QTest::qWait(50);
         QVERIFY(samples::writeFile(lockPath, lockLine(zombie, startOf(zombie), now)));
     } else if (lock.startsWith(u"foreign"_s)) {
-        const qint64 dated = lock.endsWith(u"2030"_s)   ? 1893456000
+        const qint64 dated = lock.endsWith(u"2030"_s)  ? 1893456000
                              : lock.endsWith(u"old"_s) ? now - 61
                                                        : now;
         QVERIFY(samples::writeFile(lockPath, lockLine(1, "1", dated, "0abc0def")));
     } else if (lock == u"other namespace"_s) {
         // A number that no process of this namespace has.
-        QVERIFY(samples::writeFile(lockPath, lockLine(999999999, "1", now,
-                                                      posix::ProcessIdentity::self().machine,
-                                                      "4000000001")));
+        QVERIFY(samples::writeFile(
+            lockPath,
+            lockLine(999999999, "1", now, posix::ProcessIdentity::self().machine, "4000000001")));
     } else if (lock == u"unwritten"_s) {
         QVERIFY(samples::writeFile(lockPath, ""));
     } else if (lock == u"folder"_s || lock == u"all taken"_s) {
@@ -352,17 +352,17 @@ void TestFileStore::saveLockPromises()
     if (zombie > 0) {
         ::waitpid(zombie, nullptr, 0);
     }
-    const int told = !error                                                  ? 0
-                     : error->kind == posix::Error::Kind::LockNamesTaken     ? -1
-                                                                             : error->code;
+    const int told = !error                                              ? 0
+                     : error->kind == posix::Error::Kind::LockNamesTaken ? -1
+                                                                         : error->code;
     QCOMPARE(told, reported);
-    QCOMPARE(samples::readFile(mPath),
-             world == u"file replaced before the rename"_s ? "another writer's+"_ba
-             : reported != 0 && reported != EIO            ? oldFile()
-                                                           : newFile());
+    QCOMPARE(samples::readFile(mPath), world == u"file replaced before the rename"_s
+                                           ? "another writer's+"_ba
+                                       : reported != 0 && reported != EIO ? oldFile()
+                                                                          : newFile());
     QVERIFY2(setUp.slept() >= std::chrono::milliseconds(waited) &&
-                 setUp.slept() <= std::chrono::milliseconds(waited) + 2 *
-                                                                       filestore::SaveLock::kRetry,
+                 setUp.slept() <=
+                     std::chrono::milliseconds(waited) + 2 * filestore::SaveLock::kRetry,
              qPrintable(QString::number(setUp.slept().count())));
     const bool written = reported == 0 || reported == EIO;
     QCOMPARE(toldBefore, world.endsWith(u"before the rename"_s) ? 2 : written ? 1 : 0);

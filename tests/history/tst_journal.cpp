@@ -92,8 +92,8 @@ void TestJournal::replay_data()
     QTest::newRow("lines taken over, cut short") << taken + a << nothing;
     // What this program never writes: not one of its journals.
     QTest::newRow("not a line the draw makes") << a + '+' + bytes(9) + '\n' << Lines();
-    QTest::newRow("a number twice") << QByteArray("+01  ;  01  ;  15  ;  23  ;  30  ;  41\n")
-                                    << Lines();
+    QTest::newRow("a number twice")
+        << QByteArray("+01  ;  01  ;  15  ;  23  ;  30  ;  41\n") << Lines();
     QTest::newRow("numbers out of order")
         << QByteArray("+07  ;  01  ;  15  ;  23  ;  30  ;  41\n") << Lines();
     QTest::newRow("text") << a + "+../../etc/passwd\n" << Lines();
@@ -146,8 +146,7 @@ void TestJournal::takeoverPromises_data()
     QTest::newRow("only a file of one name is read: not one with a second link")
         << u"ended"_s << u"second link"_s << false;
     QTest::newRow("not a FIFO under a journal's name") << u"ended"_s << u"fifo"_s << false;
-    QTest::newRow("not another user's of another group") << u"ended"_s << u"other group"_s
-                                                         << false;
+    QTest::newRow("not another user's of another group") << u"ended"_s << u"other group"_s << false;
     QTest::newRow("not a group member's the group may not write")
         << u"ended"_s << u"group may not write"_s << false;
     QTest::newRow("of two starts that find it, one has it")
@@ -200,7 +199,8 @@ void TestJournal::takeoverPromises()
     }
     ::close(ready[0]);
     ::close(ready[1]);
-    const QString name = dir.filePath(u".qelvo.ini.%1-0.journal"_s.arg(QString::fromLatin1(writer.text())));
+    const QString name =
+        dir.filePath(u".qelvo.ini.%1-0.journal"_s.arg(QString::fromLatin1(writer.text())));
     const QByteArray path = QFile::encodeName(name);
     const QByteArray journal = "qelvo journal 1\n+" + bytes(3) + '\n';
     if (file == u"fifo"_s) {
@@ -209,12 +209,14 @@ void TestJournal::takeoverPromises()
         QVERIFY(samples::writeFile(name, journal));
     }
     if (file == u"second link"_s) {
-        QCOMPARE(::link(path.constData(), QFile::encodeName(dir.filePath(u"mine"_s)).constData()), 0);
+        QCOMPARE(::link(path.constData(), QFile::encodeName(dir.filePath(u"mine"_s)).constData()),
+                 0);
     } else if (file == u"other group"_s || file == u"group may not write"_s) {
         if (::geteuid() != 0) {
             QSKIP("needs root to make a file of another user");
         }
-        QCOMPARE(::chown(path.constData(), 65534, file == u"other group"_s ? 65534 : ::getegid()), 0);
+        QCOMPARE(::chown(path.constData(), 65534, file == u"other group"_s ? 65534 : ::getegid()),
+                 0);
         QCOMPARE(::chmod(path.constData(), file == u"other group"_s ? 0664 : 0644), 0);
         QCOMPARE(::chmod(QFile::encodeName(dir.path()).constData(), 0775), 0);
     } else if (file == u"claimed by another start"_s) {
@@ -230,8 +232,8 @@ void TestJournal::takeoverPromises()
     }
     history::Journal next;
     QVERIFY(!next.prepare(history));
-    const history::Journal::Taken took = next.takeOver(samples::linesOf({samples::line(1)}),
-                                                       file == u"no room"_s ? 0 : 10);
+    const history::Journal::Taken took =
+        next.takeOver(samples::linesOf({samples::line(1)}), file == u"no room"_s ? 0 : 10);
     next.finish();
     if (child > 0) {
         ::kill(child, SIGKILL);

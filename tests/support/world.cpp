@@ -7,8 +7,8 @@
 #include <algorithm>
 #include <atomic>
 #include <fcntl.h>
-#include <unistd.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -94,8 +94,7 @@ void World::inodePerName()
         ownInode(status);
         return result;
     };
-    posix::calls().fstatat.function = [](int at, const char* name, struct stat* status,
-                                         int flags) {
+    posix::calls().fstatat.function = [](int at, const char* name, struct stat* status, int flags) {
         const int result = systemCalls().fstatat(at, name, status, flags);
         ownInode(status);
         return result;
@@ -132,8 +131,8 @@ void World::sizesRemembered()
     posix::calls().read.function = [](int fd, void* into, size_t size) -> ssize_t {
         if (fd == gRemembered) {
             const off_t at = ::lseek(fd, 0, SEEK_CUR);
-            size = std::min<size_t>(size, static_cast<size_t>(std::max<off_t>(
-                                              gRememberedSize - at, 0)));
+            size = std::min<size_t>(size,
+                                    static_cast<size_t>(std::max<off_t>(gRememberedSize - at, 0)));
         }
         return systemCalls().read(fd, into, size);
     };

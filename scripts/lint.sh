@@ -9,6 +9,10 @@ version=$(clang-format --version | grep -oE 'version [0-9]+' | grep -oE '[0-9]+$
 strict=true
 [ "$version" = "$reference" ] || strict=false
 
+# The two READMEs say the same where a user acts on them, and the Japanese one quotes the program.
+perl scripts/readmes.pl README.md README.ja.md app/texts.cpp app/texts.h ||
+    { echo "README.md and README.ja.md differ where a user acts on them" >&2; exit 1; }
+
 mapfile -t sources < <(git ls-files '*.cpp' '*.h')
 mapfile -t units < <(git ls-files '*.cpp' | grep -v '^fuzz/')
 format_status=0

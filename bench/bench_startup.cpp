@@ -1,4 +1,4 @@
-// Time from start to a mapped window and to its first paint, and the peak memory then, for
+// Time from start to the first paint of a window and to its map, and the peak memory then, for
 // several programs measured side by side (runs interleaved) on the X server of $DISPLAY, without
 // a window manager. The first paint is the first damage reported on the window after it maps,
 // so fonts and contents that a program loads after mapping are counted too. Each ratio to the
@@ -198,7 +198,8 @@ int main(int argc, char* argv[])
             samples[p].push_back(sample);
         }
     }
-    std::printf("median of %d runs        mapped ms  x base   (90%%)     painted ms  x base   "
+    // The first paint leads: it is what a person sees; the map comes before any pixel is shown.
+    std::printf("median of %d runs       painted ms  x base   (90%%)      mapped ms  x base   "
                 "(90%%)      peak KiB  x base\n",
                 runs);
     const double baseMapped = medianOf(samples[0], &Sample::mappedMs);
@@ -211,9 +212,9 @@ int main(int argc, char* argv[])
         const Interval mappedRange = ratioInterval(samples[p], samples[0], &Sample::mappedMs);
         const Interval paintedRange = ratioInterval(samples[p], samples[0], &Sample::paintedMs);
         std::printf("%-24s %10.1f %7.2f %4.2f-%4.2f %10.1f %7.2f %4.2f-%4.2f %10.0f %7.2f\n",
-                    argv[2 + 2 * p], mapped, mapped / baseMapped, mappedRange.low, mappedRange.high,
-                    painted, painted / basePainted, paintedRange.low, paintedRange.high, peak,
-                    peak / basePeak);
+                    argv[2 + 2 * p], painted, painted / basePainted, paintedRange.low,
+                    paintedRange.high, mapped, mapped / baseMapped, mappedRange.low,
+                    mappedRange.high, peak, peak / basePeak);
     }
     XCloseDisplay(display);
     return 0;

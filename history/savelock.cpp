@@ -143,6 +143,12 @@ Look look(int folder, const QByteArray& lock)
     return {judge(*bytes), *bytes};
 }
 
+bool standsAt(int folder, const QByteArray& name)
+{
+    struct stat status {};
+    return calls().fstatat(folder, name.constData(), &status, AT_SYMLINK_NOFOLLOW) == 0;
+}
+
 // Takes a lock left behind out of the way: moved to a name of this writer's, checked to be the
 // lock that was looked at, removed. Nothing, or why the place cannot be had (EAGAIN: look again).
 std::optional<posix::Error> takeAway(int folder, const QByteArray& name, const QByteArray& lock,
@@ -273,8 +279,10 @@ std::variant<SaveLock, posix::Error> SaveLock::take(int folder, const QByteArray
             return taken;
         }
         taken.mWriter.clear();
-        if (errno != EEXIST) {
-            return posix::systemError();
+        // sshfs tells a name that another mount made a moment ago as EPERM, SFTP having no word
+        // for "exists": a name that stands there now is taken, whatever the error said.
+        if (const int refused = errno; refused != EEXIST && !standsAt(folder, lock)) {
+            return posix::systemError(refused);
         }
         const Look found = look(folder, lock);
         switch (found.found) {

@@ -57,10 +57,10 @@ lone_program() {
 two_mounts() {
     local a b
     rm -f "$2/qelvo.ini"
-    started "$2"
+    ERR=$WORK/err-a started "$2"
     a=$PID
     draw "$WIN" 2
-    started "$3"
+    ERR=$WORK/err-b started "$3"
     b=$PID
     draw "$WIN" 3
     local kept
@@ -68,7 +68,8 @@ two_mounts() {
     [ "$(wc -l <<<"$kept")" = 5 ] || fail "$1, two mounts: the journals hold '$kept'"
     kill -TERM "$a" "$b"
     wait_gone "$a" && wait_gone "$b" || fail "$1, two mounts: SIGTERM did not end both"
-    grep -q $'^Data=5\r$' "$2/qelvo.ini" || fail "$1, two mounts: $(head -2 "$2/qelvo.ini")"
+    grep -q $'^Data=5\r$' "$2/qelvo.ini" ||
+        fail "$1, two mounts: $(head -2 "$2/qelvo.ini"); $(cat "$WORK/err-a" "$WORK/err-b")"
     saved_once "$1, two mounts" "$3" "$kept"
 }
 

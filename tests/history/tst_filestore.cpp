@@ -216,6 +216,8 @@ void TestFileStore::saveLockPromises_data()
     QTest::newRow("saves work without hard links") << u"ended"_s << u"no hard links"_s << 0 << 0;
     QTest::newRow("saves work where each name has its own inode (sshfs)")
         << u"ended"_s << u"inode per name"_s << 0 << 0;
+    QTest::newRow("a lock another mount made is waited for, told as EPERM (sshfs)")
+        << u"live"_s << u"taken name refused"_s << int(EBUSY) << wait;
     QTest::newRow("a file another mount changed is read whole (FUSE)")
         << QString() << u"sizes remembered"_s << 0 << 0;
     QTest::newRow("a folder at the lock's name is passed over")
@@ -307,6 +309,8 @@ void TestFileStore::saveLockPromises()
         setUp.noHardLinks();
     } else if (world == u"inode per name"_s) {
         setUp.inodePerName();
+    } else if (world == u"taken name refused"_s) {
+        setUp.takenNameRefused();
     } else if (world == u"folder flush fails"_s) {
         setUp.folderFlushFails();
     } else if (world == u"sizes remembered"_s) {

@@ -101,6 +101,17 @@ void World::inodePerName()
     };
 }
 
+void World::takenNameRefused()
+{
+    posix::calls().openat.function = [](int at, const char* name, int flags, mode_t mode) {
+        const int fd = systemCalls().openat(at, name, flags, mode);
+        if (fd < 0 && errno == EEXIST && (flags & O_EXCL) != 0) {
+            errno = EPERM;
+        }
+        return fd;
+    };
+}
+
 void World::hiddenProcesses()
 {
     posix::calls().open.function = [](const char* path, int flags, mode_t mode) {

@@ -23,6 +23,8 @@ public:
     void noHardLinks();
     // Each name its own inode number, each with one link, as sshfs shows them.
     void inodePerName();
+    // A name made with O_EXCL that stands already is refused with EPERM, as sshfs tells it.
+    void takenNameRefused();
     // /proc shows no other process (hidepid=2).
     void hiddenProcesses();
     // A FUSE mount whose files another mount has changed: it tells the size it remembers (half

@@ -19,6 +19,8 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QTimer>
+#include <chrono>
+#include <utility>
 
 // The icon, as an XPM picture: text that is also C++.
 #include "app/resources/qelvo.xpm"
@@ -27,6 +29,9 @@ namespace {
 
 using namespace Qt::Literals::StringLiterals;
 using texts::text;
+
+// When a window that has not painted yet sees to the journals.
+constexpr std::chrono::seconds kKeepRunAtLatest{1};
 
 void setBackColour(QLabel* tile, quint32 bgr)
 {
@@ -208,15 +213,30 @@ void frmQelvo::Form_Load()
     }
     mlngDataCount = loaded.storedCount;
     List1->setLines(std::move(loaded.lines));
+    mFirstUnsaved = List1->count();
     // The counter ends one past the last key, as a load of one key at a time would leave it.
     mlngIndex = qMax(mlngDataCount, 0) + 1;
     mPhase = Phase::Open;
-    keepRunOnDisk();
+    // A window that the desktop never exposes (on another workspace) keeps its run all the same.
+    QTimer::singleShot(kKeepRunAtLatest, this, &frmQelvo::keepRunOnDisk);
+}
+
+void frmQelvo::paintEvent(QPaintEvent* event)
+{
+    QWidget::paintEvent(event);
+    // The journals are seen to once the window is on the screen: its first paint does not wait
+    // for those of ended runs, and a word about them comes over the window.
+    if (!std::exchange(mPainted, true)) {
+        QTimer::singleShot(0, this, &frmQelvo::keepRunOnDisk);
+    }
 }
 
 void frmQelvo::keepRunOnDisk()
 {
-    mFirstUnsaved = List1->count();
+    // Once, while the window is open; an end before then leaves every journal for the next start.
+    if (mPhase != Phase::Open || std::exchange(mRunKept, true)) {
+        return;
+    }
     QStringList warnings;
     if (mServices.lockProblem) {
         warnings << texts::unguardedMessage(*mServices.lockProblem);
@@ -241,6 +261,7 @@ void frmQelvo::keepRunOnDisk()
     if (taken.waiting > 0) {
         warnings << texts::linesWaitingMessage(taken.waiting, !taken.error);
     }
+    emit runKept();
     if (!warnings.isEmpty()) {
         mServices.questions->tell(warnings.join(u"\n\n"_s));
     }
@@ -318,6 +339,7 @@ void frmQelvo::setTileColours(const layout::Gradient& gradient)
 
 void frmQelvo::Command1_Click()
 {
+    keepRunOnDisk();
     setTileColours(layout::kBlueGradient);
     const draw::Numbers numbers = draw::drawSix(*mServices.random);
     for (std::size_t i = 0; i < Label1.size(); ++i) {
@@ -364,6 +386,7 @@ void frmQelvo::Command2_Click()
         return;
     }
     mPrinting = true;
+    keepRunOnDisk();
     QApplication::setOverrideCursor(Qt::WaitCursor);
     print::printLines(*mServices.printer, List1->lines());
     // The counter ends past the last position, as a print of one line at a time would leave it.
@@ -404,6 +427,7 @@ template <typename Operation> auto frmQelvo::writeHistory(Operation operation)
 
 void frmQelvo::Command3_Click()
 {
+    keepRunOnDisk();
     // The lines that the user is asked about: those the file holds now.
     history::LoadResult stored = history::loadHistory(mstrFullPathFileName);
     if (stored.failure) {

@@ -84,8 +84,14 @@ public:
     // activation token that the desktop gave that start, if any.
     void bringToFront(const QByteArray& token);
 
+signals:
+    // This run's journal is open and the lines of ended runs are taken over: what an end
+    // relies on has been made.
+    void runKept();
+
 protected:
     void closeEvent(QCloseEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
@@ -100,6 +106,8 @@ private:
     void Command3_Click();
     void Form_Unload(qint16& Cancel);
 
+    // Opens this run's journal and takes over the lines that ended runs left, showing and saving
+    // them: after the first paint, or first thing when the user draws, prints or clears before.
     void keepRunOnDisk();
     void journalled(const std::optional<posix::Error>& error);
 
@@ -143,6 +151,9 @@ private:
     // The first line of the list that this run has shown and not saved: the save adds it and
     // those after it to the file.
     int mFirstUnsaved = 0;
+    // The window has painted; the journals have been seen to.
+    bool mPainted = false;
+    bool mRunKept = false;
     // The user was told that the journal cannot be kept.
     bool mJournalLost = false;
     // A save or a clear is under way, and a signal came meanwhile.

@@ -114,6 +114,7 @@ int main(int argc, char* argv[])
         return endRun(kDisplayLostStatus).first;
     });
     printer.setOpened([&displayLost] { displayLost.arm(); });
+    QObject::connect(&window, &frmQelvo::runKept, &window, [&displayLost] { displayLost.arm(); });
 
     window.show();
     QApplication::exec();

@@ -49,7 +49,8 @@ struct Harness {
     }
 
     // False when the window did not show; a failed check in a helper must stop the test.
-    [[nodiscard]] bool start()
+    // painted: as far as the window's first paint, and what comes right after it.
+    [[nodiscard]] bool start(bool painted = true)
     {
         frmQelvo::Services services{[this] { return previousInstance; },
                                     {QFile::encodeName(folder), folder, folderNamed},
@@ -63,11 +64,16 @@ struct Harness {
         services.lockProblem = lockProblem;
         window = std::make_unique<frmQelvo>(std::move(services));
         window->Form_Load();
-        if (window->endCode()) {
+        if (window->endCode() || !painted) {
             return true;
         }
         window->show();
-        return QTest::qWaitForWindowExposed(window.get());
+        if (!QTest::qWaitForWindowExposed(window.get())) {
+            return false;
+        }
+        // The journals, seen to after the first paint.
+        QCoreApplication::processEvents();
+        return true;
     }
     [[nodiscard]] bool writeIni(const QByteArray& bytes) const
     {
@@ -221,6 +227,7 @@ private slots:
     void saveRecordOnDiskBeforeTheReplace();
     void closeWaitsWithTheWindowAnswering();
     void linesOfAnEndedRunComeBack();
+    void aDrawBeforeThePaintFollowsTheEndedRunsLines();
     void closeWithFailedSave_data();
     void closeWithFailedSave();
     void damagedFileAtStart();
@@ -523,6 +530,19 @@ void TestFrmQelvo::linesOfAnEndedRunComeBack()
     // What was taken over is saved, and its journals are gone; the newest waits in its own.
     QCOMPARE(h.unsaved(), QStringList{samples::line(6)});
     QCOMPARE(samples::journals(h.folder).size(), 2);
+}
+
+void TestFrmQelvo::aDrawBeforeThePaintFollowsTheEndedRunsLines()
+{
+    Harness h;
+    QVERIFY(h.writeIni(exampleFile()));
+    QVERIFY(samples::endedRunDrew(h.iniPath(), samples::line(4).toLatin1()));
+    QVERIFY(h.start(false));
+    h.random.feed(kExampleDraw);
+    h.control<QPushButton>(u"Command1"_s)->click();
+    const QStringList left{samples::exampleLine(), samples::line(4)};
+    QCOMPARE(h.history(), left + QStringList{h.sorted().join(u"  ;  "_s)});
+    QCOMPARE(h.ini(), samples::historyFile(left));
 }
 
 void TestFrmQelvo::closeWithFailedSave_data()

@@ -203,7 +203,7 @@ void frmQelvo::Form_Load()
     mstrFullPathFileName = startup::historyFile(mstrMyPath);
     mstrReturned = QString(history::kReceiveBufferSize, QChar(0));
 
-    history::LoadResult loaded = history::loadHistory(mstrFullPathFileName);
+    history::LoadResult loaded = mServices.loadHistory(mstrFullPathFileName);
     if (loaded.failure) {
         // A damaged or unreadable file is left exactly as it is, for the user to repair: a
         // save would replace lines that were never loaded.

@@ -51,6 +51,8 @@ public:
         std::function<QMargins(WId, qreal)> frameExtents = [](WId, qreal) { return QMargins(); };
         // Where the lines drawn are kept until they are saved; opened by the load.
         history::Journal* journal = nullptr;
+        // Reads the history file and checks it: the start's may have begun before the window.
+        std::function<history::LoadResult(const QString&)> loadHistory = history::loadHistory;
         // Why the history could not be locked against a second start, if it could not.
         std::optional<desktop::LockProblem> lockProblem = std::nullopt;
     };

@@ -48,6 +48,11 @@ int main(int argc, char* argv[])
     const QString history = startup::historyFile(startup::dataFolder(folder.path));
     desktop::SingleInstance instance(posix::resolvedFile(QFile::encodeName(history)).path);
     const desktop::PreviousInstance previous = instance.previousInstance();
+    // Only the program that holds the history reads it, and only from a folder it can name.
+    std::optional<startup::EarlyLoad> early;
+    if (previous == desktop::PreviousInstance::None && folder.named) {
+        early.emplace(history);
+    }
 
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("qelvo"));
@@ -71,6 +76,9 @@ int main(int argc, char* argv[])
                                 desktop::frameExtents};
     services.lockProblem = instance.problem();
     services.journal = &journal;
+    if (early) {
+        services.loadHistory = [&early](const QString& path) { return early->take(path); };
+    }
     frmQelvo window(std::move(services));
     questions.setParentWindow(&window);
     window.Form_Load();

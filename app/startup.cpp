@@ -24,4 +24,20 @@ QString historyFile(const QString& dataFolder)
     return dataFolder + QString::fromUtf16(history::kFileName);
 }
 
+EarlyLoad::EarlyLoad(const QString& path)
+    : mPath(path)
+    // Where no thread can be had, the load waits for take(), as it would without one.
+    , mLoad(std::async(std::launch::async | std::launch::deferred,
+                       [path] { return history::loadHistory(path); }))
+{
+}
+
+history::LoadResult EarlyLoad::take(const QString& path)
+{
+    if (path != mPath || !mLoad.valid()) {
+        return history::loadHistory(path);
+    }
+    return mLoad.get();
+}
+
 } // namespace startup

@@ -1,9 +1,12 @@
 #pragma once
 
+#include "history/historyfile.h"
+
 #include <QPointF>
 #include <QRectF>
 #include <QSizeF>
 #include <QString>
+#include <future>
 
 // Start-up arithmetic of the window: its centred place and the folder of its data.
 namespace startup {
@@ -17,5 +20,19 @@ QPointF centredTopLeft(QRectF monitorTwips, QSizeF windowTwips);
 QString dataFolder(const QString& programFolder);
 // The history file in the data folder: the one name of it that the program uses.
 QString historyFile(const QString& dataFolder);
+
+// The history loaded on a thread of its own while the toolkit starts, so that the window paints
+// as soon with a full history as with an empty one. It is the load that the window makes, begun
+// sooner: the same file, the same checks.
+class EarlyLoad {
+public:
+    explicit EarlyLoad(const QString& path);
+    // The load of path: the one begun, when it was begun for path, else a new one.
+    history::LoadResult take(const QString& path);
+
+private:
+    QString mPath;
+    std::future<history::LoadResult> mLoad;
+};
 
 } // namespace startup

@@ -1,5 +1,7 @@
 #include "app/startup.h"
+#include "support/samples.h"
 
+#include <QTemporaryDir>
 #include <QTest>
 
 using namespace Qt::Literals::StringLiterals;
@@ -10,6 +12,7 @@ class TestStartup : public QObject {
 private slots:
     void centredTopLeft_data();
     void centredTopLeft();
+    void earlyLoadIsTheWindowsLoad();
 };
 
 void TestStartup::centredTopLeft_data()
@@ -37,6 +40,19 @@ void TestStartup::centredTopLeft()
     QFETCH(QSizeF, window);
     QFETCH(QPointF, topLeft);
     QCOMPARE(startup::centredTopLeft(monitor, window), topLeft);
+}
+
+void TestStartup::earlyLoadIsTheWindowsLoad()
+{
+    const QTemporaryDir dir;
+    const QString damaged = dir.filePath(u"qelvo.ini"_s);
+    const QString other = dir.filePath(u"other.ini"_s);
+    QVERIFY(samples::writeFile(damaged, "[History]\r\nData=x\r\n"));
+    QVERIFY(samples::writeFile(other, samples::historyFile(2)));
+    // The checks of the start come with it, and a file other than the one begun is read itself.
+    QCOMPARE(startup::EarlyLoad(damaged).take(damaged).failure->kind,
+             history::Failure::Kind::DamagedCount);
+    QCOMPARE(startup::EarlyLoad(damaged).take(other).lines.size(), 2);
 }
 
 QTEST_APPLESS_MAIN(TestStartup)

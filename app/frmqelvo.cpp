@@ -6,7 +6,8 @@
 #include "app/questionbox.h"
 #include "app/texts.h"
 #include "draw/historyline.h"
-#include "history/savelock.h"
+#include "history/filestore.h"
+#include "posix/clock.h"
 #include "print/lineprinter.h"
 
 #include <QApplication>
@@ -241,6 +242,8 @@ void frmQelvo::keepRunOnDisk()
     if (mServices.lockProblem) {
         warnings << texts::unguardedMessage(*mServices.lockProblem);
     }
+    // What saves cut short left beside the history goes now, not at the next save.
+    filestore::tidy(mstrFullPathFileName);
     std::optional<posix::Error> journalError = mServices.journal->prepare(mstrFullPathFileName);
     // The lines that runs which ended without saving them left, all at once: shown and saved now.
     const history::Journal::Taken taken =
@@ -379,6 +382,36 @@ void frmQelvo::Command1_Click()
     List2->clear();
 }
 
+class frmQelvo::WhileWaiting {
+public:
+    WhileWaiting(const frmQelvo& window, QEventLoop::ProcessEventsFlags events)
+        : mBefore(posix::setPause([this, &window, events](std::chrono::milliseconds time) {
+            // At the end the display may be gone, and no event may come in: the time just passes.
+            if (window.mPhase != Phase::Ended) {
+                if (!std::exchange(mBusy, true)) {
+                    QApplication::setOverrideCursor(Qt::WaitCursor);
+                }
+                QCoreApplication::processEvents(events);
+            }
+            posix::sleepFor(time);
+        }))
+    {
+    }
+    ~WhileWaiting()
+    {
+        posix::setPause(mBefore);
+        if (mBusy) {
+            QApplication::restoreOverrideCursor();
+        }
+    }
+    WhileWaiting(const WhileWaiting&) = delete;
+    WhileWaiting& operator=(const WhileWaiting&) = delete;
+
+private:
+    bool mBusy = false;
+    posix::Pause mBefore;
+};
+
 void frmQelvo::Command2_Click()
 {
     // Looking for the printer lets other events in; a second press meanwhile is the same press.
@@ -388,7 +421,11 @@ void frmQelvo::Command2_Click()
     mPrinting = true;
     keepRunOnDisk();
     QApplication::setOverrideCursor(Qt::WaitCursor);
-    print::printLines(*mServices.printer, List1->lines());
+    {
+        // The user may go on drawing meanwhile.
+        const WhileWaiting answering(*this, QEventLoop::AllEvents);
+        print::printLines(*mServices.printer, List1->lines());
+    }
     // The counter ends past the last position, as a print of one line at a time would leave it.
     mlngIndex = List1->count();
     QApplication::restoreOverrideCursor();
@@ -398,26 +435,10 @@ void frmQelvo::Command2_Click()
 template <typename Operation> auto frmQelvo::writeHistory(Operation operation)
 {
     mWriting = true;
-    bool busy = false;
-    filestore::SaveLock::setPause([this, &busy](std::chrono::milliseconds time) {
-        // At the end the display may be gone, and no event may come in: the time just passes.
-        if (mPhase == Phase::Ended) {
-            filestore::SaveLock::setPause({});
-            return;
-        }
-        if (!busy) {
-            busy = true;
-            QApplication::setOverrideCursor(Qt::WaitCursor);
-        }
-        QEventLoop pause;
-        QTimer::singleShot(time, &pause, &QEventLoop::quit);
-        pause.exec(QEventLoop::ExcludeUserInputEvents);
-    });
-    auto result = operation();
-    filestore::SaveLock::setPause({});
-    if (busy) {
-        QApplication::restoreOverrideCursor();
-    }
+    auto result = [&] {
+        const WhileWaiting answering(*this, QEventLoop::ExcludeUserInputEvents);
+        return operation();
+    }();
     mWriting = false;
     if (std::exchange(mEndAsked, false)) {
         QTimer::singleShot(0, this, &frmQelvo::endNow);

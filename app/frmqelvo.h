@@ -117,9 +117,11 @@ private:
     void endProgram(int code);
     bool end();
     history::SaveResult save();
-    // Runs a save or a clear of the file. While it waits for another program's save, the window
-    // paints and answers, shows a busy cursor and takes no input; an end asked for meanwhile
-    // comes right after.
+    // While it lives, the program's waits (for another program's save, for the print system)
+    // let the window paint and answer, with a busy cursor, taking the events given.
+    class WhileWaiting;
+    // Runs a save or a clear of the file; while it waits, the window takes no input, and an end
+    // asked for meanwhile comes right after.
     template <typename Operation> auto writeHistory(Operation operation);
     void reportNotSaved(const history::Failure& failure);
 

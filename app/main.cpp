@@ -5,6 +5,7 @@
 #include "desktop/exitguard.h"
 #include "desktop/frameextents.h"
 #include "desktop/programfolder.h"
+#include "desktop/resources.h"
 #include "desktop/singleinstance.h"
 #include "desktop/standardstreams.h"
 #include "desktop/terminationsignals.h"
@@ -41,6 +42,11 @@ void reportError(const QString& text)
 int main(int argc, char* argv[])
 {
     desktop::openClosedStandardStreams();
+    // Before the toolkit, which hangs for good where it lacks them.
+    if (const std::optional<desktop::MissingResource> missing = desktop::missingResource()) {
+        reportError(texts::missingResourceMessage(*missing));
+        return 1;
+    }
     // Before the toolkit: the lock decides whether this program may read the history at all.
     const desktop::ProgramFolder folder =
         desktop::programFolder(QFileInfo(QFile::decodeName(argv[0])).absolutePath());

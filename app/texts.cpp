@@ -1,5 +1,6 @@
 #include "app/texts.h"
 
+#include "desktop/resources.h"
 #include "desktop/singleinstance.h"
 #include "history/codepage.h"
 #include "history/filestore.h"
@@ -57,19 +58,30 @@ QString systemReason(int code)
         return QStringLiteral("フォルダーまたはファイルが見つかりません");
     case EIO:
         return QStringLiteral("入出力エラーが起きました");
-    case EBUSY:
-        return QStringLiteral("別のプログラムが保存を終えませんでした");
     default:
         return QStringLiteral("システムエラー %1").arg(code);
     }
 }
 
-// The first name of the save lock of the history file at path, beside the file its links lead to.
-QString lockName(const QString& path)
+// What the user can do about a save lock that stopped a save; nothing for other reasons.
+QString lockAdvice(const posix::Error& error)
 {
-    const posix::PathParts parts =
-        posix::splitPath(posix::resolvedFile(QFile::encodeName(path)).path);
-    return QFile::decodeName(posix::joinedPath({parts.folder, '.' + parts.name + ".saving"}));
+    const QString lock = shownPath(QFile::decodeName(error.file));
+    switch (error.kind) {
+    case posix::Error::Kind::LockNamesTaken:
+        return QStringLiteral("。「%1」を取り除いてから、もう一度お試しください。").arg(lock);
+    case posix::Error::Kind::Busy:
+        return QStringLiteral("。「%1」が 1 分間変わらなければ、その保存は終わらなかったものとして"
+                              "引き継ぎます。少し待ってから、もう一度お試しください。")
+            .arg(lock);
+    case posix::Error::Kind::System:
+    case posix::Error::Kind::NotRegularFile:
+    case posix::Error::Kind::TooLarge:
+    case posix::Error::Kind::TakenOver:
+    case posix::Error::Kind::Unflushed:
+        break;
+    }
+    return {};
 }
 
 QString describe(const history::Failure& failure)
@@ -95,16 +107,10 @@ QString describe(const history::Failure& failure)
             .arg(failure.adding)
             .arg(history::kMaxLines);
     case history::Failure::Kind::Unwritable:
-        if (failure.reason.kind == posix::Error::Kind::LockNamesTaken) {
-            return QStringLiteral("履歴ファイル「%1」に書き込めませんでした。\n理由: %2。"
-                                  "「%3」を取り除いてから、もう一度お試しください。")
-                .arg(shownPath(failure.path), reason(failure.reason),
-                     shownPath(lockName(failure.path)));
-        }
         break;
     }
-    return QStringLiteral("履歴ファイル「%1」に書き込めませんでした。\n理由: %2")
-        .arg(shownPath(failure.path), reason(failure.reason));
+    return QStringLiteral("履歴ファイル「%1」に書き込めませんでした。\n理由: %2%3")
+        .arg(shownPath(failure.path), reason(failure.reason), lockAdvice(failure.reason));
 }
 
 // What becomes of the lines drawn in this run when they are not saved now.
@@ -168,6 +174,11 @@ QString reason(const posix::Error& error)
     case posix::Error::Kind::LockNamesTaken:
         return QStringLiteral("保存に使う名前が、このプログラムのものではないファイルやフォルダーで"
                               "ふさがれています");
+    case posix::Error::Kind::Busy:
+        return QStringLiteral("別のプログラムが保存中です");
+    case posix::Error::Kind::TakenOver:
+        return QStringLiteral("保存のあいだに別のプログラムが保存したため、何度やり直しても"
+                              "書き込めませんでした");
     case posix::Error::Kind::Unflushed:
         return QStringLiteral("フォルダーの変更をディスクに書き込めませんでした（%1）")
             .arg(systemWords(error.code));
@@ -236,6 +247,24 @@ QString inUseMessage()
                           "そのプログラムが終了してから、もう一度起動してください。");
 }
 
+QString missingResourceMessage(const desktop::MissingResource& missing)
+{
+    switch (missing.kind) {
+    case desktop::MissingResource::Kind::Descriptors:
+        return QStringLiteral("同時に開けるファイルの数が足りないため、起動できません（空きは %1、"
+                              "%2 以上が必要です）。上限（ulimit -n）を上げてから、もう一度起動して"
+                              "ください。")
+            .arg(missing.have)
+            .arg(desktop::kSpareDescriptors);
+    case desktop::MissingResource::Kind::Threads:
+        break;
+    }
+    return QStringLiteral(
+               "スレッドを作れないため、起動できません（%1）。ほかのプログラムを終了するか、"
+               "プロセス数の上限（ulimit -u）を上げてから、もう一度起動してください。")
+        .arg(systemWords(missing.code));
+}
+
 QString unnamedFolderMessage(const QString& folder)
 {
     return QStringLiteral(
@@ -257,7 +286,7 @@ QString unguardedMessage(const desktop::LockProblem& problem)
             QStringLiteral("このファイルシステム（FUSE）のロックは、別のマウントからは見えません");
         break;
     case desktop::LockProblem::Kind::System:
-        why = reason({posix::Error::Kind::System, problem.code});
+        why = reason(posix::systemError(problem.code));
         break;
     }
     return QStringLiteral("この履歴ファイルを使用中であることを示すロックを取れませんでした。\n"

@@ -10,7 +10,8 @@
 
 namespace desktop {
 struct LockProblem;
-}
+struct MissingResource;
+} // namespace desktop
 namespace history {
 struct Failure;
 }
@@ -59,6 +60,8 @@ QString handOverMessage(const print::HandOver& handOver);
 QString unreachableMessage();
 // Another user's program holds the history.
 QString inUseMessage();
+// Written to standard error when the program cannot start for want of descriptors or threads.
+QString missingResourceMessage(const desktop::MissingResource& missing);
 // The program's folder has a name that is not UTF-8, so its history file cannot be named.
 QString unnamedFolderMessage(const QString& folder);
 // The history could not be locked: a second start may open a second window on it.

@@ -1,9 +1,9 @@
 #include "desktop/frameextents.h"
 
 #ifdef QELVO_WITH_X11
-#include <QElapsedTimer>
+#include "posix/clock.h"
+
 #include <QGuiApplication>
-#include <QThread>
 #include <algorithm>
 #include <array>
 #include <cstdlib>
@@ -17,8 +17,8 @@ namespace desktop {
 #ifdef QELVO_WITH_X11
 namespace {
 
-constexpr int kAnswerMs = 500;
-constexpr int kPollMs = 1;
+constexpr std::chrono::milliseconds kAnswerTime{500};
+constexpr std::chrono::milliseconds kPollTime{1};
 constexpr std::uint32_t kLongWords = 1024;
 
 template <typename Reply> using Owned = std::unique_ptr<Reply, decltype(&std::free)>;
@@ -90,21 +90,21 @@ QMargins frameExtents(WId window, qreal devicePixelRatio)
                    reinterpret_cast<const char*>(&message));
     xcb_flush(connection);
 
-    QElapsedTimer waited;
-    waited.start();
-    while (waited.elapsed() < kAnswerMs) {
-        const auto reply = property(connection, id, extents, XCB_ATOM_CARDINAL);
-        if (reply && reply->format == 32 && xcb_get_property_value_length(reply.get()) == 16) {
-            // Left, right, top, bottom, in device pixels.
-            std::array<std::uint32_t, 4> sides{};
-            std::memcpy(sides.data(), xcb_get_property_value(reply.get()), sizeof(sides));
-            return QMargins(
-                qRound(sides[0] / devicePixelRatio), qRound(sides[2] / devicePixelRatio),
-                qRound(sides[1] / devicePixelRatio), qRound(sides[3] / devicePixelRatio));
+    // Left, right, top, bottom, in device pixels.
+    std::array<std::uint32_t, 4> sides{};
+    const bool told = posix::waitFor(kAnswerTime, kPollTime, [&, atom = extents] {
+        const auto reply = property(connection, id, atom, XCB_ATOM_CARDINAL);
+        if (!reply || reply->format != 32 || xcb_get_property_value_length(reply.get()) != 16) {
+            return false;
         }
-        QThread::msleep(kPollMs);
+        std::memcpy(sides.data(), xcb_get_property_value(reply.get()), sizeof(sides));
+        return true;
+    });
+    if (!told) {
+        return {};
     }
-    return {};
+    return QMargins(qRound(sides[0] / devicePixelRatio), qRound(sides[2] / devicePixelRatio),
+                    qRound(sides[1] / devicePixelRatio), qRound(sides[3] / devicePixelRatio));
 }
 #else
 QMargins frameExtents(WId /*window*/, qreal /*devicePixelRatio*/)

@@ -1,6 +1,7 @@
 #include "desktop/singleinstance.h"
 
 #include "desktop/logging.h"
+#include "posix/clock.h"
 #include "posix/files.h"
 #include "posix/locks.h"
 #include "posix/process.h"
@@ -14,7 +15,6 @@
 #include <cstring>
 #include <fcntl.h>
 #include <sys/un.h>
-#include <thread>
 
 namespace desktop {
 
@@ -33,12 +33,13 @@ constexpr int kMostKnocksAtOnce = 64;
 constexpr int kKnockQuietMs = 250;
 constexpr int kKnockLongestMs = 1000;
 // A copy that has just taken the lock opens its socket once its toolkit has started.
-constexpr int kKnockAttempts = 50;
+constexpr std::chrono::seconds kKnockTime{1};
 constexpr std::chrono::milliseconds kKnockRetry{20};
 // An activation token is a short text; a start that knocks sends it at once.
 constexpr qsizetype kLongestToken = 255;
 // Tries to take the lock again when its holder ended while it was being looked at.
 constexpr int kLockAttempts = 3;
+constexpr QByteArrayView kLockTail = ".lock";
 
 // A Unix socket address for path, or false when the path is too long for one.
 bool socketAddress(const QByteArray& path, sockaddr_un& address)
@@ -175,7 +176,9 @@ SingleInstance::~SingleInstance()
 QByteArray SingleInstance::lockFile(const QByteArray& historyFile)
 {
     const posix::PathParts history = posix::splitPath(historyFile);
-    return posix::joinedPath({history.folder, '.' + history.name + ".lock"});
+    const posix::Descriptor folder = posix::openFolder(history.folder);
+    return posix::joinedPath({history.folder, posix::besideName(folder.get(), history.name,
+                                                                kLockTail, kLockTail.size())});
 }
 
 std::optional<LockProblem> SingleInstance::problem() const
@@ -271,11 +274,8 @@ PreviousInstance SingleInstance::askHolderForward(pid_t holder) const
     if (!posix::isThisUsers(holder)) {
         return knockOn(mSocketPath, token) ? PreviousInstance::Activated : PreviousInstance::InUse;
     }
-    for (int attempt = 0; attempt < kKnockAttempts; ++attempt) {
-        if (knockOn(mSocketPath, token)) {
-            return PreviousInstance::Activated;
-        }
-        std::this_thread::sleep_for(kKnockRetry);
+    if (posix::waitFor(kKnockTime, kKnockRetry, [&] { return knockOn(mSocketPath, token); })) {
+        return PreviousInstance::Activated;
     }
     return PreviousInstance::Unreachable;
 }

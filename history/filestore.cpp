@@ -10,6 +10,7 @@
 #include <fcntl.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
+#include <variant>
 
 namespace filestore {
 
@@ -161,19 +162,48 @@ std::optional<Error> writeNew(int fd, const QByteArray& path, const QByteArray& 
         if (calls().access(path.constData(), W_OK) != 0) {
             return systemError();
         }
-        if (const std::optional<Error> failed = takeOverAttributes(fd, path, old)) {
+        if (std::optional<Error> failed = takeOverAttributes(fd, path, old)) {
             return failed;
         }
     } else if (errno != ENOENT) {
         return systemError();
     }
-    if (const std::optional<Error> failed = posix::writeAll(fd, bytes)) {
+    if (std::optional<Error> failed = posix::writeAll(fd, bytes)) {
         return failed;
     }
     if (calls().fdatasync(fd) != 0) {
         return systemError();
     }
     return std::nullopt;
+}
+
+// The folder of the file that path names once its links are followed, and the file's name in it.
+struct Place {
+    posix::ResolvedPath target;
+    posix::PathParts parts;
+    Descriptor folder;
+};
+std::variant<Place, Error> placeOf(const QString& path)
+{
+    Place place{posix::resolvedFile(QFile::encodeName(path)), {}, {}};
+    if (place.target.error) {
+        return *place.target.error;
+    }
+    place.parts = posix::splitPath(place.target.path);
+    place.folder = posix::openFolder(place.parts.folder);
+    if (!place.folder.isOpen()) {
+        return systemError();
+    }
+    return place;
+}
+
+// The error of a save, the lock it names with the folder's path.
+Error told(Error error, const Place& place)
+{
+    if (!error.file.isEmpty()) {
+        error.file = posix::joinedPath({place.parts.folder, error.file});
+    }
+    return error;
 }
 
 } // namespace
@@ -241,19 +271,15 @@ std::optional<Error> update(const QString& path, const Change& change,
     if (!bytes) {
         return std::nullopt;
     }
-    const posix::ResolvedPath target = posix::resolvedFile(QFile::encodeName(path));
-    if (target.error) {
-        return target.error;
+    std::variant<Place, Error> found = placeOf(path);
+    if (const Error* error = std::get_if<Error>(&found)) {
+        return *error;
     }
-    const posix::PathParts parts = posix::splitPath(target.path);
-    const Descriptor folder = posix::openFolder(parts.folder);
-    if (!folder.isOpen()) {
-        return systemError();
-    }
+    const Place& place = std::get<Place>(found);
     for (int attempt = 1;; ++attempt) {
-        std::variant<SaveLock, Error> taken = SaveLock::take(folder.get(), parts.name);
+        std::variant<SaveLock, Error> taken = SaveLock::take(place.folder.get(), place.parts.name);
         if (const Error* error = std::get_if<Error>(&taken)) {
-            return *error;
+            return told(*error, place);
         }
         SaveLock& lock = std::get<SaveLock>(taken);
         // The file as it is now that no one else writes it; changed again only if it changed.
@@ -264,20 +290,32 @@ std::optional<Error> update(const QString& path, const Change& change,
                 return std::nullopt;
             }
         }
-        if (const std::optional<Error> failed = writeNew(lock.fd(), target.path, *bytes)) {
+        if (std::optional<Error> failed = writeNew(lock.fd(), place.target.path, *bytes)) {
             return failed;
         }
         if (beforeReplace) {
             beforeReplace();
         }
-        // Just before the rename: a writer whose lock was taken over, or whose file another
-        // writer replaced meanwhile, would put back what it read; it starts again instead.
+        // A writer whose lock was taken over, or whose file another writer replaced meanwhile,
+        // would put back what it read; it begins again instead, as it does when its commit
+        // finds that it was stopped after this check.
         if (lock.held() && sameRead(readWhole(path), read)) {
-            return lock.commit();
+            std::optional<Error> committed = lock.commit();
+            if (!committed || committed->kind != Error::Kind::TakenOver) {
+                return committed;
+            }
         }
         if (attempt == kAttempts) {
-            return systemError(EBUSY);
+            return Error{Error::Kind::TakenOver, EBUSY};
         }
+    }
+}
+
+void tidy(const QString& path)
+{
+    std::variant<Place, Error> found = placeOf(path);
+    if (const Place* place = std::get_if<Place>(&found)) {
+        SaveLock::tidy(place->folder.get(), place->parts.name);
     }
 }
 

@@ -42,10 +42,16 @@ ReadResult readOpen(int fd);
 // replaced. When any byte or attribute cannot be written, nothing is replaced and the old file
 // stays byte for byte. change is asked first without the lock, so that a change that writes nothing
 // takes no lock, and again under it only when the file changed meanwhile. Never creates the folder.
-// Error kind Unflushed: replaced, but the folder could not be flushed.
+// Error kinds: Busy, another program's save kept its lock (named in the error); TakenOver, another
+// program took the lock over or replaced the file each time; Unflushed, replaced, but the folder
+// could not be flushed.
 using Change = std::function<std::optional<QByteArray>(const ReadResult& current)>;
 std::optional<posix::Error> update(const QString& path, const Change& change,
                                    const std::function<void()>& beforeReplace = {});
+
+// Takes away what saves of programs that have ended left beside the file (see SaveLock::tidy):
+// a start calls it, so that nothing of a save cut short stays until the next save.
+void tidy(const QString& path);
 
 // Puts bytes in the place of the file's, as update() does.
 std::optional<posix::Error> replaceAtomically(const QString& path, const QByteArray& bytes);

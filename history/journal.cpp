@@ -32,6 +32,9 @@ constexpr char kSettled = '=';
 constexpr char kTakingOver = '<';
 constexpr char kTakenOver = '>';
 constexpr mode_t kNewFileMode = 0666; // narrowed by the umask, as for any new file
+// The longest end of a journal's name after its beginning: a run's process (at most 57 bytes),
+// its count and the suffix.
+constexpr qsizetype kLongestEnd = 80;
 
 // Runs started in this process, and journals taken over: each has a name of its own.
 std::atomic<int> gNames{0};
@@ -158,15 +161,17 @@ std::optional<posix::Error> Journal::prepare(const QString& historyPath)
         return history.error;
     }
     const posix::PathParts parts = posix::splitPath(history.path);
-    mPrefix = '.' + parts.name + '.';
-    mName = mPrefix + posix::ProcessIdentity::self().text() + '-' + QByteArray::number(gNames++) +
-            kSuffix.toByteArray();
     mFolder = posix::openFolder(parts.folder);
     if (!mFolder.isOpen()) {
         return posix::systemError();
     }
+    mHistoryName = parts.name;
+    mPrefix = posix::besideName(mFolder.get(), parts.name, ".", kLongestEnd);
+    mName = mPrefix + posix::ProcessIdentity::self().text() + '-' + QByteArray::number(gNames++) +
+            kSuffix.toByteArray();
     mKept = true;
-    return std::nullopt;
+    // Made now: a history beside which no journal can be made is told at once.
+    return create();
 }
 
 bool Journal::isKept() const
@@ -198,9 +203,8 @@ std::optional<posix::Error> Journal::create()
     // Made like the history, so that whoever may write the history may take it over. Without a
     // history yet, it is made as a new history will be, by the umask.
     struct stat history {};
-    const QByteArray historyName = mPrefix.sliced(1, mPrefix.size() - 2);
     std::optional<posix::Error> error;
-    if (calls().fstatat(mFolder.get(), historyName.constData(), &history, 0) == 0) {
+    if (calls().fstatat(mFolder.get(), mHistoryName.constData(), &history, 0) == 0) {
         error = posix::madeLike(mFile.get(), history);
     }
     if (!error) {
@@ -232,8 +236,7 @@ bool Journal::mayTakeOver(int fd, const struct stat& file) const
         // Another member's, in a folder that the history's group shares.
         struct stat history {};
         struct stat folder {};
-        const QByteArray historyName = mPrefix.sliced(1, mPrefix.size() - 2);
-        if (calls().fstatat(mFolder.get(), historyName.constData(), &history, 0) != 0 ||
+        if (calls().fstatat(mFolder.get(), mHistoryName.constData(), &history, 0) != 0 ||
             calls().fstat(mFolder.get(), &folder) != 0 || file.st_gid != history.st_gid ||
             (file.st_mode & S_IWGRP) == 0 || (folder.st_mode & S_IWGRP) == 0) {
             return false;
@@ -353,7 +356,7 @@ Journal::Taken Journal::takeOver(const HistoryLines& stored, qsizetype room)
 
 std::optional<posix::Error> Journal::append(QByteArrayView text)
 {
-    if (const std::optional<posix::Error> error = posix::writeAll(mFile.get(), text)) {
+    if (std::optional<posix::Error> error = posix::writeAll(mFile.get(), text)) {
         return error;
     }
     if (mFlusher) {

@@ -81,8 +81,8 @@ public:
     Journal(const Journal&) = delete;
     Journal& operator=(const Journal&) = delete;
 
-    // Prepares this run's journal beside the file that a save of the history at path writes; the
-    // journal's file is made with the first line shown.
+    // Makes this run's journal beside the file that a save of the history at path writes, or
+    // tells why it cannot.
     std::optional<posix::Error> prepare(const QString& historyPath);
     // Opened, and every record written since: the lines shown are on disk.
     [[nodiscard]] bool isKept() const;
@@ -142,8 +142,9 @@ private:
     void stopWriting(bool remove);
 
     posix::Descriptor mFolder; // the history's
-    QByteArray mPrefix;        // ".<history file's name>."
-    QByteArray mName;          // this run's journal, in mFolder
+    QByteArray mHistoryName;
+    QByteArray mPrefix; // ".<history file's name>.", or its beginning and a digest (see besideName)
+    QByteArray mName;   // this run's journal, in mFolder
     posix::Descriptor mFile;
     bool mKept = false;    // open, and every record written
     bool mWriting = false; // records go to the file

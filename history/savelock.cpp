@@ -2,16 +2,15 @@
 
 #include "posix/clock.h"
 #include "posix/files.h"
-#include "posix/locks.h"
 #include "posix/process.h"
 #include "posix/systemcalls.h"
 
+#include <QHash>
 #include <QList>
 #include <QRandomGenerator>
+#include <algorithm>
 #include <array>
-#include <cstdlib>
 #include <fcntl.h>
-#include <optional>
 #include <utility>
 
 namespace filestore {
@@ -19,30 +18,22 @@ namespace filestore {
 namespace {
 
 using posix::calls;
+using Clock = std::chrono::steady_clock;
 
 constexpr mode_t kNewFileMode = 0666; // narrowed by the umask, as for any new file
 // Names tried when the ones before are taken by something that is no lock.
 constexpr int kLockNames = 4;
 // A lock is one short line; more is no lock of ours.
-constexpr std::size_t kLongestLock = 200;
-
-SaveLock::Pause& pause()
-{
-    static SaveLock::Pause pause = posix::sleepFor;
-    return pause;
-}
-
-QByteArray lockName(const QByteArray& name, int slot)
-{
-    const QByteArray lock = '.' + name + ".saving";
-    return slot == 0 ? lock : lock + '-' + QByteArray::number(slot);
-}
-
-// The beginning of every writer's own names beside the file.
-QByteArray writersPrefix(const QByteArray& name)
-{
-    return '.' + name + ".saving.";
-}
+constexpr qsizetype kLongestLock = 200;
+// The longest ends of names beside the file: "-3" after the lock's; a writer's name (its
+// process's, at most 57 bytes, and its number) and the '~' of a lock moved aside after the
+// writers' beginning.
+constexpr qsizetype kLockEnd = 2;
+constexpr qsizetype kWriterEnd = 72;
+constexpr QByteArrayView kLockTail = ".saving";
+constexpr QByteArrayView kWritersTail = ".saving.";
+// Things seen are forgotten beyond this many: a folder full of them costs no more memory.
+constexpr qsizetype kMostSightings = 1024;
 
 // This writer, for one save: its process and a number of its own, "<identity>.<hex>".
 QByteArray newWriter()
@@ -58,17 +49,35 @@ std::optional<posix::ProcessIdentity> processOf(QByteArrayView writer)
     return posix::ProcessIdentity::parsed(dot < 0 ? writer : writer.first(dot));
 }
 
-// What a look at the lock's name found.
-enum class Found { Gone, Held, LeftBehind, Unwritten, NotALock };
-struct Look {
-    Found found = Found::Gone;
-    QByteArray bytes; // what the lock holds
-};
+// How long this process has seen the thing unchanged: what it is, its bytes and its dates.
+Clock::duration unchangedFor(const QByteArray& thing)
+{
+    static QHash<QByteArray, Clock::time_point> firstSeen;
+    if (firstSeen.size() >= kMostSightings && !firstSeen.contains(thing)) {
+        firstSeen.clear();
+    }
+    const Clock::time_point now = posix::steadyNow();
+    auto seen = firstSeen.constFind(thing);
+    if (seen == firstSeen.constEnd()) {
+        seen = firstSeen.insert(thing, now);
+    }
+    return now - *seen;
+}
 
-// The first bytes of the file open as fd, a lock's line and a little more.
+// What tells one file from another under a name: its size and dates (not its inode number, which
+// sshfs may give anew).
+QByteArray signature(const struct stat& file)
+{
+    return QByteArray::number(file.st_size) + ' ' + QByteArray::number(file.st_mtim.tv_sec) + '.' +
+           QByteArray::number(file.st_mtim.tv_nsec) + ' ' +
+           QByteArray::number(file.st_ctim.tv_sec) + '.' + QByteArray::number(file.st_ctim.tv_nsec);
+}
+
+// The first bytes of the file open as fd, a lock's line and a little more; none when it cannot
+// be read.
 std::optional<QByteArray> lockBytes(int fd)
 {
-    std::array<char, kLongestLock + 1> text{};
+    std::array<char, static_cast<std::size_t>(kLongestLock) + 1> text{};
     std::size_t got = 0;
     while (got < text.size()) {
         const ssize_t read = calls().read(fd, text.data() + got, text.size() - got);
@@ -86,61 +95,81 @@ std::optional<QByteArray> lockBytes(int fd)
     return QByteArray(text.data(), static_cast<qsizetype>(got));
 }
 
-Found judge(const QByteArray& bytes)
+// The writer that a whole lock's line names.
+std::optional<QByteArray> writerOf(const QByteArray& bytes)
 {
-    if (!bytes.endsWith('\n')) {
-        return bytes.size() > static_cast<qsizetype>(kLongestLock) ? Found::NotALock
-                                                                   : Found::Unwritten;
-    }
-    const QList<QByteArray> fields = bytes.chopped(1).split(' ');
+    const QList<QByteArray> fields = bytes.endsWith('\n') && bytes.size() <= kLongestLock
+                                         ? bytes.chopped(1).split(' ')
+                                         : QList<QByteArray>();
     bool number = false;
-    const qint64 seconds = fields.value(1).toLongLong(&number);
-    const std::optional<posix::ProcessIdentity> writer = processOf(fields.value(0));
-    if (fields.size() != 2 || !number || !writer) {
+    fields.value(1).toLongLong(&number);
+    if (fields.size() != 2 || !number || !processOf(fields[0])) {
+        return std::nullopt;
+    }
+    return fields[0];
+}
+
+// Whether the bytes can be the beginning of a lock's line, as its writer has only begun it.
+bool unwritten(QByteArrayView bytes)
+{
+    const qsizetype blank = bytes.indexOf(' ');
+    const QByteArrayView writer = blank < 0 ? bytes : bytes.first(blank);
+    const QByteArrayView seconds = blank < 0 ? QByteArrayView() : bytes.sliced(blank + 1);
+    const auto isDigit = [](char c) { return c >= '0' && c <= '9'; };
+    return bytes.size() <= kLongestLock &&
+           std::all_of(writer.begin(), writer.end(),
+                       [&](char c) {
+                           return isDigit(c) || (c >= 'a' && c <= 'f') || c == '-' || c == '.';
+                       }) &&
+           std::all_of(seconds.begin(), seconds.end(), isDigit);
+}
+
+// What a look at the lock's name found.
+enum class Found { Gone, Waiting, LeftBehind, NotALock };
+struct Look {
+    Found found = Found::Gone;
+    QByteArray bytes; // what the lock holds
+};
+
+Found judge(const QByteArray& bytes, const QByteArray& seen)
+{
+    if (const std::optional<QByteArray> writer = writerOf(bytes)) {
+        const posix::ProcessIdentity process = *processOf(*writer);
+        // This process saves one file at a time: a lock of its own is one it could not remove.
+        if (process == posix::ProcessIdentity::self() || process.life() == posix::Life::Ended) {
+            return Found::LeftBehind;
+        }
+        return unchangedFor(seen) >= SaveLock::kLeftBehindAfter ? Found::LeftBehind
+                                                                : Found::Waiting;
+    }
+    if (!unwritten(bytes)) {
         return Found::NotALock;
     }
-    // This process saves one file at a time: a lock of its own is one it could not remove.
-    if (*writer == posix::ProcessIdentity::self()) {
-        return Found::LeftBehind;
-    }
-    switch (writer->life()) {
-    case posix::Life::Ended:
-        return Found::LeftBehind;
-    case posix::Life::Lives:
-        return Found::Held;
-    case posix::Life::Unknown:
-        break;
-    }
-    const qint64 away = std::abs(posix::wallSeconds() - seconds);
-    return away > SaveLock::kForeignLockAge.count() ? Found::LeftBehind : Found::Held;
+    return unchangedFor(seen) >= SaveLock::kUnwrittenGrace ? Found::LeftBehind : Found::Waiting;
 }
 
 Look look(int folder, const QByteArray& lock)
 {
     const posix::Descriptor file =
         posix::openAt(folder, lock.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-    struct stat status {};
     if (!file.isOpen()) {
-        if (errno == ENOENT) {
-            return {};
-        }
-        // A lock that this user may not read (another member's, made under a umask of 077) is
-        // judged as one not written: it counts while it changes, or for a moment.
-        if (errno == EACCES &&
-            calls().fstatat(folder, lock.constData(), &status, AT_SYMLINK_NOFOLLOW) == 0 &&
-            S_ISREG(status.st_mode)) {
-            return {Found::Unwritten, QByteArray::number(status.st_size) + ' ' +
-                                          QByteArray::number(status.st_mtim.tv_sec) + '.' +
-                                          QByteArray::number(status.st_mtim.tv_nsec)};
-        }
-        return {Found::NotALock, {}};
+        return {errno == ENOENT ? Found::Gone : Found::NotALock, {}};
     }
+    struct stat status {};
     std::optional<QByteArray> bytes;
     if (calls().fstat(file.get(), &status) != 0 || !S_ISREG(status.st_mode) ||
         !(bytes = lockBytes(file.get()))) {
         return {Found::NotALock, {}};
     }
-    return {judge(*bytes), *bytes};
+    return {judge(*bytes, lock + '\n' + *bytes + '\n' + signature(status)), *bytes};
+}
+
+// The bytes of the lock at the name; empty when there is none or it cannot be read.
+QByteArray lockAt(int folder, const QByteArray& lock)
+{
+    const posix::Descriptor file =
+        posix::openAt(folder, lock.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    return file.isOpen() ? lockBytes(file.get()).value_or(QByteArray()) : QByteArray();
 }
 
 bool standsAt(int folder, const QByteArray& name)
@@ -149,55 +178,57 @@ bool standsAt(int folder, const QByteArray& name)
     return calls().fstatat(folder, name.constData(), &status, AT_SYMLINK_NOFOLLOW) == 0;
 }
 
-// Takes a lock left behind out of the way: moved to a name of this writer's, checked to be the
-// lock that was looked at, removed. Nothing, or why the place cannot be had (EAGAIN: look again).
-std::optional<posix::Error> takeAway(int folder, const QByteArray& name, const QByteArray& lock,
-                                     const QByteArray& seen)
+// Stops the writer that the lock's bytes name, if any: its new file's name is taken away. None
+// when it is gone now, or was already; why not, when it stays.
+std::optional<posix::Error> fence(int folder, const QByteArray& writers, const QByteArray& bytes)
 {
-    const QByteArray aside = writersPrefix(name) + newWriter() + '~';
-    const posix::MovedAside moved =
-        posix::moveStaleAside(folder, lock.constData(), aside.constData(), false,
-                              [&] { return look(folder, aside).bytes == seen; });
-    // One that cannot be removed is a file of this writer's, removed once it has ended.
-    if (moved.at == posix::MovedAside::At::Stale) {
-        calls().unlinkat(folder, aside.constData(), 0);
+    const std::optional<QByteArray> writer = writerOf(bytes);
+    if (writer && calls().unlinkat(folder, (writers + *writer).constData(), 0) != 0 &&
+        errno != ENOENT) {
+        return posix::systemError();
     }
-    return moved.error;
+    return std::nullopt;
 }
 
-// Removes the new files and the set-aside locks of writers that have ended, this process's own
-// but the one of the save under way (current), and what earlier versions of the program left:
-// never a file of another writer that may live.
-void removeLeftovers(int folder, const QByteArray& name, const QByteArray& current)
+// Takes a lock left behind out of the way, its writer stopped first (see the fence). Why not,
+// when it cannot be: ENOENT, gone meanwhile; EPERM or EACCES, it cannot be moved.
+std::optional<posix::Error> takeAway(int folder, const QByteArray& writers, const QByteArray& lock,
+                                     const QByteArray& seen)
 {
-    const QByteArray prefix = writersPrefix(name);
+    if (std::optional<posix::Error> error = fence(folder, writers, seen)) {
+        return error;
+    }
+    const QByteArray aside = writers + newWriter() + '~';
+    if (calls().renameat(folder, lock.constData(), folder, aside.constData()) != 0) {
+        return posix::systemError();
+    }
+    // A lock made between the look and the move is of a writer that has just begun: stopped too.
+    const QByteArray moved = lockAt(folder, aside);
+    std::optional<posix::Error> error =
+        moved == seen ? std::nullopt : fence(folder, writers, moved);
+    // One that cannot be removed is a file of this process's, removed once it has ended.
+    calls().unlinkat(folder, aside.constData(), 0);
+    return error;
+}
+
+// Removes the writers' new files left behind (see the rule at the class), but the one of the save
+// under way (current): those of writers that have ended, this process's own among them, at once.
+void removeLeftovers(int folder, const QByteArray& writers, const QByteArray& current)
+{
     for (const QByteArray& entry : posix::listFolder(folder)) {
         struct stat file {};
-        if (!entry.startsWith(prefix) || entry == current ||
+        if (!entry.startsWith(writers) || entry == current ||
             calls().fstatat(folder, entry.constData(), &file, AT_SYMLINK_NOFOLLOW) != 0 ||
             !S_ISREG(file.st_mode)) {
             continue;
         }
         const std::optional<posix::ProcessIdentity> writer =
-            processOf(QByteArrayView(entry).sliced(prefix.size()));
-        // A file of this process's own is one that an earlier save of its could not remove.
-        const posix::Life life = !writer || *writer == posix::ProcessIdentity::self()
-                                     ? posix::Life::Ended
-                                     : writer->life();
-        bool gone = false;
-        switch (life) {
-        case posix::Life::Ended:
-            // A name without a writer: a file of an earlier version's, if it is this user's.
-            gone = writer || file.st_uid == calls().geteuid();
-            break;
-        case posix::Life::Unknown:
-            gone = std::abs(posix::wallSeconds() - file.st_mtim.tv_sec) >
-                   SaveLock::kForeignLockAge.count();
-            break;
-        case posix::Life::Lives:
-            break;
-        }
-        if (gone) {
+            processOf(QByteArrayView(entry).sliced(writers.size()));
+        // A name without a writer is of an earlier version's, if it is this user's file.
+        const bool ended = writer && (*writer == posix::ProcessIdentity::self() ||
+                                      writer->life() == posix::Life::Ended);
+        if (ended || ((writer || file.st_uid == calls().geteuid()) &&
+                      unchangedFor(entry + '\n' + signature(file)) >= SaveLock::kLeftBehindAfter)) {
             calls().unlinkat(folder, entry.constData(), 0);
         }
     }
@@ -205,16 +236,12 @@ void removeLeftovers(int folder, const QByteArray& name, const QByteArray& curre
 
 } // namespace
 
-void SaveLock::setPause(Pause pause)
-{
-    filestore::pause() = pause ? std::move(pause) : posix::sleepFor;
-}
-
-SaveLock::SaveLock(int folder, QByteArray name, QByteArray lock, QByteArray writer)
+SaveLock::SaveLock(int folder, const QByteArray& name)
     : mFolder(folder)
-    , mName(std::move(name))
-    , mLock(std::move(lock))
-    , mWriter(std::move(writer))
+    , mName(name)
+    , mLocks(posix::besideName(folder, name, kLockTail, kLockTail.size() + kLockEnd))
+    , mWriters(posix::besideName(folder, name, kWritersTail, kWritersTail.size() + kWriterEnd))
+    , mWriter(newWriter())
 {
 }
 
@@ -224,121 +251,148 @@ SaveLock::~SaveLock()
         return;
     }
     // Only what is still this writer's goes.
-    if (held()) {
+    if (mLocked && held()) {
         calls().unlinkat(mFolder, mLock.constData(), 0);
     }
     if (mFile.isOpen()) {
         // Closed first: sshfs keeps a file removed while open under a hidden name of its own.
         mFile.reset();
-        calls().unlinkat(mFolder, (writersPrefix(mName) + mWriter).constData(), 0);
+        calls().unlinkat(mFolder, (mWriters + mWriter).constData(), 0);
     }
 }
 
 std::variant<SaveLock, posix::Error> SaveLock::take(int folder, const QByteArray& name)
 {
-    const auto deadline = posix::steadyNow() + kWait;
-    // A lock not written yet, as first seen: what it held and when.
-    std::optional<std::pair<QByteArray, std::chrono::steady_clock::time_point>> unwritten;
-    // The next round may start without a pause: the first one, and one right after a change,
-    // but never two in a row, so that nothing planted can make the rounds spin.
-    bool quick = true;
-    for (int slot = 0; slot < kLockNames;) {
-        if (posix::steadyNow() > deadline) {
-            return posix::systemError(EBUSY);
-        }
-        if (!quick) {
-            pause()(kRetry);
-        }
-        const bool wasQuick = std::exchange(quick, false);
-        const QByteArray lock = lockName(name, slot);
-        SaveLock taken(folder, name, lock, newWriter());
-        const posix::Descriptor made =
-            posix::openAt(folder, lock.constData(),
-                          O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, kNewFileMode);
-        if (made.isOpen()) {
-            // The lock counts once it says whose it is, on the storage.
-            const QByteArray line =
-                taken.mWriter + ' ' + QByteArray::number(posix::wallSeconds()) + '\n';
-            std::optional<posix::Error> error = posix::writeAll(made.get(), line);
-            if (!error && calls().fdatasync(made.get()) != 0) {
-                error = posix::systemError();
+    SaveLock taken(folder, name);
+    // The new file first: no lock names a writer whose new file is still to come.
+    taken.mFile = posix::openAt(folder, (taken.mWriters + taken.mWriter).constData(),
+                                O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, kNewFileMode);
+    if (!taken.mFile.isOpen()) {
+        return posix::systemError();
+    }
+    std::optional<posix::Error> error;
+    int slot = 0;
+    // A round goes on at once after a change, so many times at most: nothing planted can make
+    // the rounds spin.
+    const auto round = [&] {
+        for (int quick = 0; quick <= kLockNames; ++quick) {
+            const Step step = taken.attempt(slot, error);
+            if (step != Step::Now) {
+                return step == Step::Done;
             }
-            if (error) {
-                taken.mWriter.clear();
-                calls().unlinkat(folder, lock.constData(), 0);
-                return *error;
-            }
-            const QByteArray newFile = writersPrefix(name) + taken.mWriter;
-            taken.mFile =
-                posix::openAt(folder, newFile.constData(),
-                              O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, kNewFileMode);
-            if (!taken.mFile.isOpen()) {
-                return posix::systemError();
-            }
-            removeLeftovers(folder, name, newFile);
-            return taken;
         }
-        taken.mWriter.clear();
-        // sshfs tells a name that another mount made a moment ago as EPERM, SFTP having no word
-        // for "exists": a name that stands there now is taken, whatever the error said.
-        if (const int refused = errno; refused != EEXIST && !standsAt(folder, lock)) {
-            return posix::systemError(refused);
-        }
+        return false;
+    };
+    if (!posix::waitFor(kWait, kRetry, round)) {
+        error = posix::Error{posix::Error::Kind::Busy, EBUSY, taken.mLock};
+    }
+    if (error) {
+        return *error;
+    }
+    removeLeftovers(folder, taken.mWriters, taken.mWriters + taken.mWriter);
+    return taken;
+}
+
+SaveLock::Step SaveLock::attempt(int& slot, std::optional<posix::Error>& error)
+{
+    if (slot == kLockNames) {
+        error = posix::Error{posix::Error::Kind::LockNamesTaken, 0, mLocks};
+        return Step::Done;
+    }
+    mLock = slot == 0 ? mLocks : mLocks + '-' + QByteArray::number(slot);
+    const posix::Descriptor made =
+        posix::openAt(mFolder, mLock.constData(),
+                      O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, kNewFileMode);
+    if (made.isOpen()) {
+        error = markHeld(made.get());
+        return Step::Done;
+    }
+    // sshfs tells a name that another mount made a moment ago as EPERM, SFTP having no word
+    // for "exists": a name that stands there now is taken, whatever the error said.
+    if (const int refused = errno; refused != EEXIST && !standsAt(mFolder, mLock)) {
+        error = posix::systemError(refused);
+        return Step::Done;
+    }
+    const Look found = look(mFolder, mLock);
+    switch (found.found) {
+    case Found::Gone:
+        return Step::Now;
+    case Found::Waiting:
+        return Step::Later;
+    case Found::NotALock:
+        ++slot;
+        return Step::Now;
+    case Found::LeftBehind:
+        break;
+    }
+    const std::optional<posix::Error> refused = takeAway(mFolder, mWriters, mLock, found.bytes);
+    if (refused && (refused->code == EPERM || refused->code == EACCES)) {
+        ++slot; // a lock that cannot be moved (a sticky or append-only folder)
+    } else if (refused && refused->code != ENOENT) {
+        error = refused;
+        return Step::Done;
+    }
+    return Step::Now;
+}
+
+std::optional<posix::Error> SaveLock::markHeld(int lock)
+{
+    // As readable as the file: whoever may write it sees whose the lock is, and waits.
+    struct stat file {};
+    std::optional<posix::Error> error;
+    if (calls().fstatat(mFolder, mName.constData(), &file, 0) == 0) {
+        error = posix::madeLike(lock, file);
+    }
+    // The lock counts once it says whose it is, on the storage.
+    const QByteArray line = mWriter + ' ' + QByteArray::number(posix::wallSeconds()) + '\n';
+    if (!error) {
+        error = posix::writeAll(lock, line);
+    }
+    if (!error && calls().fdatasync(lock) != 0) {
+        error = posix::systemError();
+    }
+    if (error) {
+        calls().unlinkat(mFolder, mLock.constData(), 0);
+    } else {
+        mLocked = true;
+    }
+    return error;
+}
+
+void SaveLock::tidy(int folder, const QByteArray& name)
+{
+    const SaveLock looking(folder, name);
+    for (int slot = 0; slot < kLockNames; ++slot) {
+        const QByteArray lock =
+            slot == 0 ? looking.mLocks : looking.mLocks + '-' + QByteArray::number(slot);
         const Look found = look(folder, lock);
-        switch (found.found) {
-        case Found::Gone:
-        case Found::Held:
-            break;
-        case Found::Unwritten:
-            if (!unwritten || unwritten->first != found.bytes) {
-                unwritten = {found.bytes, posix::steadyNow()};
-                break;
-            }
-            if (posix::steadyNow() - unwritten->second < kUnwrittenGrace) {
-                break;
-            }
-            [[fallthrough]];
-        case Found::LeftBehind:
-            if (const std::optional<posix::Error> error = takeAway(folder, name, lock, found.bytes);
-                !error) {
-                quick = !wasQuick;
-            } else if (error->code == EPERM || error->code == EACCES) {
-                ++slot; // a lock that cannot be moved (a sticky or append-only folder)
-                unwritten.reset();
-            } else if (error->code != EAGAIN && error->code != ENOENT) {
-                return *error;
-            }
-            break;
-        case Found::NotALock:
-            ++slot;
-            unwritten.reset();
-            quick = true;
-            break;
+        if (found.found == Found::LeftBehind) {
+            takeAway(folder, looking.mWriters, lock, found.bytes);
         }
     }
-    return posix::Error{posix::Error::Kind::LockNamesTaken, 0};
+    removeLeftovers(folder, looking.mWriters, {});
 }
 
 bool SaveLock::held() const
 {
-    const posix::Descriptor lock =
-        posix::openAt(mFolder, mLock.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-    const std::optional<QByteArray> bytes =
-        lock.isOpen() ? lockBytes(lock.get()) : std::optional<QByteArray>();
-    return bytes && bytes->startsWith(mWriter + ' ');
+    return lockAt(mFolder, mLock).startsWith(mWriter + ' ');
 }
 
 std::optional<posix::Error> SaveLock::commit()
 {
-    if (calls().renameat(mFolder, (writersPrefix(mName) + mWriter).constData(), mFolder,
-                         mName.constData()) != 0) {
-        return posix::systemError();
+    if (calls().renameat(mFolder, (mWriters + mWriter).constData(), mFolder, mName.constData()) !=
+        0) {
+        // Its new file taken away: another writer took the lock over, and may have saved.
+        return errno == ENOENT ? posix::Error{posix::Error::Kind::TakenOver, ENOENT}
+                               : posix::systemError();
     }
     mCommitted = true;
     const std::optional<posix::Error> unflushed = posix::flushFolder(mFolder);
     // A lock that cannot be removed names this process: its next save takes it back at once,
     // and other writers once it has ended.
-    calls().unlinkat(mFolder, mLock.constData(), 0);
+    if (held()) {
+        calls().unlinkat(mFolder, mLock.constData(), 0);
+    }
     if (unflushed) {
         return posix::Error{posix::Error::Kind::Unflushed, unflushed->code};
     }

@@ -2,10 +2,12 @@
 
 #include "posix/systemcalls.h"
 
+#include <QCryptographicHash>
 #include <array>
 #include <climits>
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/vfs.h>
 
 namespace posix {
 
@@ -15,6 +17,17 @@ constexpr mode_t kReadWriteBits = 0666;
 constexpr mode_t kGroupBits = 070;
 constexpr int kMostLinks = 40; // as the system follows them
 constexpr std::size_t kListingBlock = 32768;
+// Enough of a digest to tell apart the names that share their beginning.
+constexpr qsizetype kDigestDigits = 16;
+constexpr qsizetype kLongestName = NAME_MAX;
+
+// Whether the byte continues a UTF-8 character begun before it.
+bool continues(char byte)
+{
+    constexpr unsigned char kMask = 0xC0;
+    constexpr unsigned char kContinuation = 0x80;
+    return (static_cast<unsigned char>(byte) & kMask) == kContinuation;
+}
 
 // Whether fchown failed because the file system cannot give the file that group: not a group of
 // ours (EPERM), no owners at all (ENOSYS, EOPNOTSUPP), or an id it cannot map (EINVAL).
@@ -59,6 +72,24 @@ ResolvedPath resolvedFile(const QByteArray& path)
         file = target.startsWith('/') || slash < 0 ? target : file.left(slash + 1) + target;
     }
     return {file, systemError(ELOOP)};
+}
+
+QByteArray besideName(int folder, const QByteArray& name, QByteArrayView tail, qsizetype reserve)
+{
+    struct statfs system {};
+    const qsizetype longest = calls().fstatfs(folder, &system) == 0 && system.f_namelen > 0
+                                  ? qMin<qsizetype>(system.f_namelen, kLongestName)
+                                  : kLongestName;
+    if (1 + name.size() + reserve <= longest) {
+        return QByteArray('.' + name).append(tail);
+    }
+    // The beginning, cut between two characters, for the user to know the file by.
+    qsizetype kept = qMax<qsizetype>(longest - reserve - kDigestDigits - 2, 0);
+    while (kept > 0 && continues(name[kept])) {
+        --kept;
+    }
+    const QByteArray digest = QCryptographicHash::hash(name, QCryptographicHash::Sha256).toHex();
+    return QByteArray('.' + name.left(kept) + '~' + digest.left(kDigestDigits)).append(tail);
 }
 
 Descriptor openAt(int folder, const char* name, int flags, mode_t mode)

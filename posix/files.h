@@ -30,6 +30,12 @@ struct ResolvedPath {
 };
 ResolvedPath resolvedFile(const QByteArray& path);
 
+// The name of a file kept beside the file name in the folder: '.' + name + tail. Where names
+// with a tail of up to reserve bytes could pass the longest name the folder takes, name is cut to
+// its beginning and a digest of the whole: whatever the name, the file can be made, and every
+// program on the history finds it under the same name.
+QByteArray besideName(int folder, const QByteArray& name, QByteArrayView tail, qsizetype reserve);
+
 Descriptor openAt(int folder, const char* name, int flags, mode_t mode = 0);
 // The folder, for the calls that name a file in it: however long the folder's own path, the
 // file's is short.

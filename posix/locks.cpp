@@ -74,26 +74,6 @@ LockHolder tableLockHolder(const struct stat& file)
     return {};
 }
 
-MovedAside moveStaleAside(int folder, const char* name, const char* aside, bool swap,
-                          const std::function<bool()>& isStale)
-{
-    const auto move = [&] {
-        return swap ? calls().renameat2(folder, aside, folder, name, RENAME_EXCHANGE)
-                    : calls().renameat(folder, name, folder, aside);
-    };
-    if (move() != 0) {
-        return {MovedAside::At::Before, systemError()};
-    }
-    if (isStale()) {
-        return {MovedAside::At::Stale, std::nullopt};
-    }
-    // Another process's file, put in the place after the look: it goes back.
-    if (swap ? move() == 0 : calls().renameat(folder, aside, folder, name) == 0) {
-        return {MovedAside::At::Before, systemError(EAGAIN)};
-    }
-    return {MovedAside::At::Other, systemError()};
-}
-
 Replaced replaceStale(int folder, const char* name, const struct stat& stale,
                       const struct stat* model)
 {
@@ -111,15 +91,20 @@ Replaced replaceStale(int folder, const char* name, const struct stat& stale,
         replaced.error = lockWhole(replaced.fd.get());
     }
     if (!replaced.error) {
+        const auto swap = [&] {
+            return calls().renameat2(folder, spare.constData(), folder, name, RENAME_EXCHANGE);
+        };
         // The lock file is one of the local file systems, where an inode names a file.
-        const MovedAside moved = moveStaleAside(folder, name, spare.constData(), true, [&] {
-            struct stat file {};
-            return calls().fstatat(folder, spare.constData(), &file, AT_SYMLINK_NOFOLLOW) == 0 &&
-                   sameFile(file, stale);
-        });
-        replaced.error = moved.error;
-        if (moved.at == MovedAside::At::Other) {
-            return {Descriptor(), moved.error};
+        struct stat moved {};
+        if (swap() != 0) {
+            replaced.error = systemError();
+        } else if (calls().fstatat(folder, spare.constData(), &moved, AT_SYMLINK_NOFOLLOW) != 0 ||
+                   !sameFile(moved, stale)) {
+            // Another process's file, put in the place after the look: it goes back.
+            if (swap() != 0) {
+                return {Descriptor(), systemError()};
+            }
+            replaced.error = systemError(EAGAIN);
         }
     }
     // The stale file, or the new one that did not take its place; one that cannot be removed is a

@@ -3,7 +3,6 @@
 #include "posix/descriptor.h"
 #include "posix/error.h"
 
-#include <functional>
 #include <optional>
 #include <sys/stat.h>
 #include <sys/types.h>
@@ -25,24 +24,10 @@ LockHolder lockHolder(int fd);
 // them by device and inode. It shows the locks of the processes of this PID namespace only.
 LockHolder tableLockHolder(const struct stat& file);
 
-// Takes a stale file out of its place, the one helper of both takeovers (the lock file and the save
-// lock): the file at name goes to aside, in one step with the file at aside when swap is set
-// (RENAME_EXCHANGE, so that the name is never missing), else by a rename. Then isStale is asked
-// whether the file now at aside is the one judged stale; when another process put its own in the
-// place meanwhile, that goes back.
-struct MovedAside {
-    // What stands at aside now: the stale file; what stood there before (nothing, or the
-    // caller's new file); or another process's file that could not go back (error tells why).
-    enum class At { Stale, Before, Other };
-    At at = At::Before;
-    std::optional<Error> error; // none only with Stale; EAGAIN: look again
-};
-MovedAside moveStaleAside(int folder, const char* name, const char* aside, bool swap,
-                          const std::function<bool()>& isStale);
-
 // Puts a new file, made like model (see madeLike) and locked by this process, in the place of
-// stale: a file at name that no one holds a lock on, swapped with moveStaleAside. The new file;
-// none, with the reason, when it cannot be (EAGAIN: the place changed meanwhile).
+// stale: a file at name that no one holds a lock on, swapped with it in one step (RENAME_EXCHANGE),
+// so that the name is never missing; a file that another process put in the place meanwhile goes
+// back. The new file; none, with the reason, when it cannot be (EAGAIN: the place changed).
 struct Replaced {
     Descriptor fd;
     std::optional<Error> error;

@@ -26,6 +26,16 @@ int lockCommand(int fd, int command, struct flock* lock)
     return ::fcntl(fd, command, lock);
 }
 
+int resourceLimit(int resource, struct rlimit* limit)
+{
+    return ::getrlimit(static_cast<__rlimit_resource_t>(resource), limit);
+}
+
+int setResourceLimit(int resource, const struct rlimit* limit)
+{
+    return ::setrlimit(static_cast<__rlimit_resource_t>(resource), limit);
+}
+
 void setWatcher(Watcher watcher)
 {
     gWatcher.store(watcher, std::memory_order_relaxed);

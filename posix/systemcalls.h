@@ -4,9 +4,11 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <poll.h>
+#include <pthread.h>
 #include <signal.h>
 #include <stdio.h>
 #include <sys/mman.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/vfs.h>
@@ -48,6 +50,9 @@ template <typename Result, typename... Arguments> struct Call<Result(Arguments..
 int openFile(const char* path, int flags, mode_t mode);
 int openFileAt(int folder, const char* name, int flags, mode_t mode);
 int lockCommand(int fd, int command, struct flock* lock);
+// The C library declares these with its own type for the resource.
+int resourceLimit(int resource, struct rlimit* limit);
+int setResourceLimit(int resource, const struct rlimit* limit);
 
 struct SystemCalls {
     // Files and folders.
@@ -66,11 +71,9 @@ struct SystemCalls {
     Call<ssize_t(const char*, char*, size_t)> readlink{"readlink", ::readlink};
     Call<ssize_t(int, void*, size_t)> getdents64{"getdents64", ::getdents64};
     Call<int(const char*, mode_t)> mkdir{"mkdir", ::mkdir};
-    Call<int(int, const char*, int, const char*, int)> linkat{"linkat", ::linkat};
     Call<int(int, const char*, int, const char*)> renameat{"renameat", ::renameat};
     Call<int(int, const char*, int, const char*, unsigned int)> renameat2{"renameat2", ::renameat2};
     Call<int(int, const char*, int)> unlinkat{"unlinkat", ::unlinkat};
-    Call<int(int, off_t)> ftruncate{"ftruncate", ::ftruncate};
     Call<int(int, mode_t)> fchmod{"fchmod", ::fchmod};
     Call<int(int, uid_t, gid_t)> fchown{"fchown", ::fchown};
     // Record locks only: F_GETLK, F_SETLK.
@@ -94,6 +97,11 @@ struct SystemCalls {
     Call<ssize_t(int, void*, size_t, int)> recv{"recv", ::recv};
     Call<int(pollfd*, nfds_t, int)> poll{"poll", ::poll};
     Call<int(int, const struct sigaction*, struct sigaction*)> sigaction{"sigaction", ::sigaction};
+    // What the process may have: descriptors, threads.
+    Call<int(int, struct rlimit*)> getrlimit{"getrlimit", resourceLimit};
+    Call<int(int, const struct rlimit*)> setrlimit{"setrlimit", setResourceLimit};
+    Call<int(pthread_t*, const pthread_attr_t*, void* (*)(void*), void*)> pthread_create{
+        "pthread_create", ::pthread_create};
     // Who runs, and whether a process lives.
     Call<pid_t()> getpid{"getpid", ::getpid};
     Call<int(pid_t, int)> kill{"kill", ::kill};

@@ -1,10 +1,10 @@
 #include "print/handover.h"
 
+#include "posix/clock.h"
 #include "posix/descriptor.h"
 #include "posix/systemcalls.h"
 
 #include <QtGlobal>
-#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <cstring>
@@ -18,6 +18,9 @@
 namespace print {
 
 namespace {
+
+// How soon a signal ends the wait.
+constexpr std::chrono::milliseconds kPollTime{10};
 
 // The answer, shared by the waiting end and the thread that submits, which may outlive it.
 struct Answer {
@@ -60,29 +63,22 @@ HandOver handOver(std::optional<Document> document, const Submit& submit,
         return {HandOver::Outcome::Refused, result.queue, QString::fromUtf8(error.what())};
     }
 
+    // Either descriptor readable ends the wait: the answer, or a signal.
     std::array<pollfd, 2> watched{{{answer->done[0].get(), POLLIN, 0}, {interrupt, POLLIN, 0}}};
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    for (;;) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-            deadline - std::chrono::steady_clock::now());
-        const int ready = posix::calls().poll(watched.data(), interrupt >= 0 ? 2 : 1,
-                                              static_cast<int>(std::max<qint64>(left.count(), 0)));
-        if (ready < 0 && errno == EINTR) {
-            continue;
-        }
-        if (ready <= 0) {
-            return result;
-        }
-        if ((watched[0].revents & POLLIN) != 0) {
-            const std::lock_guard guard(answer->lock);
-            result.outcome = answer->submission.accepted ? HandOver::Outcome::Accepted
-                                                         : HandOver::Outcome::Refused;
-            result.reason = answer->submission.reason;
-            return result;
-        }
-        result.outcome = HandOver::Outcome::Interrupted;
+    const nfds_t count = interrupt >= 0 ? 2 : 1;
+    if (!posix::waitFor(timeout, kPollTime,
+                        [&] { return posix::calls().poll(watched.data(), count, 0) > 0; })) {
         return result;
     }
+    if ((watched[0].revents & POLLIN) != 0) {
+        const std::lock_guard guard(answer->lock);
+        result.outcome =
+            answer->submission.accepted ? HandOver::Outcome::Accepted : HandOver::Outcome::Refused;
+        result.reason = answer->submission.reason;
+        return result;
+    }
+    result.outcome = HandOver::Outcome::Interrupted;
+    return result;
 }
 
 } // namespace print

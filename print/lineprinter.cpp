@@ -1,9 +1,8 @@
 #include "print/lineprinter.h"
 
-#include <QElapsedTimer>
-#include <QEventLoop>
+#include "posix/clock.h"
+
 #include <QFontMetrics>
-#include <QTimer>
 #include <mutex>
 #include <system_error>
 #include <thread>
@@ -12,7 +11,7 @@ namespace print {
 
 namespace {
 
-constexpr int kAnswerPollMs = 10;
+constexpr std::chrono::milliseconds kAnswerPoll{10};
 
 } // namespace
 
@@ -125,18 +124,11 @@ std::optional<Destination> lookUpWithin(const DocumentPrinter::DestinationLookup
         return lookup();
     }
 
-    QEventLoop waiting;
-    QElapsedTimer clock;
-    clock.start();
-    QTimer poll;
-    QObject::connect(&poll, &QTimer::timeout, &waiting, [&] {
+    // The window keeps answering meanwhile, through the pause it gives the waits.
+    posix::waitFor(timeout, kAnswerPoll, [&answer] {
         const std::lock_guard guard(answer->lock);
-        if (answer->done || clock.elapsed() >= timeout.count()) {
-            waiting.quit();
-        }
+        return answer->done;
     });
-    poll.start(kAnswerPollMs);
-    waiting.exec();
     const std::lock_guard guard(answer->lock);
     // A destination found after the timeout is never used.
     return answer->done ? std::move(answer->destination) : std::nullopt;

@@ -90,9 +90,9 @@ private:
     int mNextTop = 0;
 };
 
-// Runs lookup on a thread of its own and waits at most timeout for its destination while the
-// event loop goes on, so that a print system that never answers cannot freeze the window: after
-// the timeout there is no destination, as without a print system.
+// Runs lookup on a thread of its own and waits at most timeout for its destination (see
+// posix::waitFor), so that a print system that never answers cannot freeze the window: after the
+// timeout there is no destination, as without a print system.
 std::optional<Destination> lookUpWithin(const DocumentPrinter::DestinationLookup& lookup,
                                         std::chrono::milliseconds timeout);
 

@@ -495,7 +495,8 @@ void TestFrmQelvo::closeWaitsWithTheWindowAnswering()
     h.questions.answers = {QuestionBox::kNo};
     QVERIFY(!h.window->close());
     QCOMPARE(cursor, std::optional(Qt::WaitCursor));
-    QVERIFY(h.questions.asked.value(0).contains(u"別のプログラムが保存を終えませんでした"_s));
+    // The box names the lock, which is taken over once it stays so for a minute.
+    QVERIFY(h.questions.asked.value(0).contains(h.folder + u"/.qelvo.ini.saving」が 1 分間"_s));
     QVERIFY(QApplication::overrideCursor() == nullptr);
     // The end asked for during the wait comes once the close has asked its question.
     QTRY_COMPARE(h.quits, 1);

@@ -19,7 +19,7 @@ history::Failure damagedCount(const QByteArray& value)
     return {history::Failure::Kind::DamagedCount, kPath, value, {}};
 }
 
-history::Failure unwritable(posix::Error reason)
+history::Failure unwritable(const posix::Error& reason)
 {
     return {history::Failure::Kind::Unwritable, kPath, {}, reason};
 }
@@ -73,8 +73,12 @@ void TestTexts::messages_data()
         << texts::notSavedMessage(unwritable({Kind::System, ENOSPC}), Holds::UntilItStopped)
         << QStringList{u"書き込めなくなるまで"_s, u"それより後"_s} << QStringList();
     QTest::newRow("every lock name taken: the name to remove")
-        << texts::clearFailedMessage(unwritable({Kind::LockNamesTaken, 0}))
-        << QStringList{u"「/opt/qelvo/.qelvo.ini.saving」を取り除いて"_s} << QStringList();
+        << texts::clearFailedMessage(unwritable({Kind::LockNamesTaken, 0, "/opt/q/.x.saving"}))
+        << QStringList{u"「/opt/q/.x.saving」を取り除いて"_s} << QStringList();
+    QTest::newRow("another's save: its lock, taken over within the minute")
+        << texts::saveFailedQuestion(unwritable({Kind::Busy, EBUSY, "/opt/q/.x.saving"}),
+                                     Holds::Every)
+        << QStringList{u"保存中"_s, u"「/opt/q/.x.saving」が 1 分間"_s} << QStringList();
     QTest::newRow("too many to add")
         << texts::saveFailedQuestion(
                {history::Failure::Kind::Full, kPath, "32760", {}, history::kMaxLines}, Holds::Every)

@@ -54,6 +54,8 @@ lone_program() {
     saved_once "$1, lone program" "$2" "$kept"
 }
 
+# two_mounts WHAT MOUNT-A MOUNT-B FOLDER: FOLDER is the one behind both mounts, where the files are
+# looked at, as sshfs shows a folder's listing as it was for a while.
 two_mounts() {
     local a b
     rm -f "$2/qelvo.ini"
@@ -64,13 +66,13 @@ two_mounts() {
     b=$PID
     draw "$WIN" 3
     local kept
-    kept=$(journalled "$2")
+    kept=$(journalled "$4")
     [ "$(wc -l <<<"$kept")" = 5 ] || fail "$1, two mounts: the journals hold '$kept'"
     kill -TERM "$a" "$b"
     wait_gone "$a" && wait_gone "$b" || fail "$1, two mounts: SIGTERM did not end both"
-    grep -q $'^Data=5\r$' "$2/qelvo.ini" ||
-        fail "$1, two mounts: $(head -2 "$2/qelvo.ini"); $(cat "$WORK/err-a" "$WORK/err-b")"
-    saved_once "$1, two mounts" "$3" "$kept"
+    grep -q $'^Data=5\r$' "$4/qelvo.ini" ||
+        fail "$1, two mounts: $(head -2 "$4/qelvo.ini"); $(cat "$WORK/err-a" "$WORK/err-b")"
+    saved_once "$1, two mounts" "$4" "$kept"
 }
 
 start_x
@@ -80,7 +82,7 @@ mount_sshfs "$WORK/ssh-data" "$WORK/sshfs-b"
 mount_bindfs "$WORK/bind-data" "$WORK/bindfs-a"
 mount_bindfs "$WORK/bind-data" "$WORK/bindfs-b"
 lone_program sshfs "$WORK/sshfs-a"
-two_mounts sshfs "$WORK/sshfs-a" "$WORK/sshfs-b"
+two_mounts sshfs "$WORK/sshfs-a" "$WORK/sshfs-b" "$WORK/ssh-data"
 lone_program bindfs "$WORK/bindfs-a"
-two_mounts bindfs "$WORK/bindfs-a" "$WORK/bindfs-b"
+two_mounts bindfs "$WORK/bindfs-a" "$WORK/bindfs-b" "$WORK/bind-data"
 echo "e2e_mounts: 1 passed, 0 failed"

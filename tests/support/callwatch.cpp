@@ -12,7 +12,7 @@ namespace {
 struct Plan {
     QByteArray name; // empty: any call
     int left;        // calls until it applies, this one included; then 0, spent
-    int error;       // 0: the process ends
+    int error;       // 0: the process ends; kStop: it stops
     bool every;      // it applies to every call
     // Only the calls of the thread that made the plan count: a journal's flusher thread, which
     // runs when it likes, would make the count differ from run to run.
@@ -38,6 +38,10 @@ int watch(const char* call)
         gReached = gReached || !plan.every;
         if (plan.error == 0) {
             std::raise(SIGKILL);
+        }
+        if (plan.error == CallWatch::kStop) {
+            std::raise(SIGSTOP);
+            return 0;
         }
         return plan.error;
     }

@@ -7,6 +7,7 @@
 // makes calls fail or ends the process at one, as kill -9 would. One watch at a time.
 class CallWatch {
 public:
+    static constexpr int kStop = -1;
     CallWatch();
     ~CallWatch();
     CallWatch(const CallWatch&) = delete;
@@ -17,6 +18,8 @@ public:
     // Plans add up.
     void failAt(int nth, int error, const QByteArray& name = {});
     void endAt(int nth) { failAt(nth, 0); }
+    // The process stops (SIGSTOP) before the nth call, which goes on once it is continued.
+    void stopAt(int nth) { failAt(nth, kStop); }
     // The names of the calls seen since the last plan was made, in order.
     [[nodiscard]] QList<QByteArray> calls() const;
     // Whether a call that was to fail once or end the process was reached.

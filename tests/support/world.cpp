@@ -22,6 +22,7 @@ std::atomic<int> gRemembered{-1};
 std::atomic<off_t> gRememberedSize{0};
 
 std::atomic<bool> gStill{false};
+std::function<void()> gHappening;
 
 // The monotonic clock stands still but for the naps; the wall clock runs gAhead seconds ahead.
 int clock(clockid_t which, struct timespec* now)
@@ -37,6 +38,9 @@ int clock(clockid_t which, struct timespec* now)
 
 int nap(const struct timespec* time, struct timespec* left)
 {
+    if (gHappening) {
+        gHappening();
+    }
     gSlept += time->tv_sec * 1000000000 + time->tv_nsec;
     if (left != nullptr) {
         *left = {};
@@ -58,6 +62,7 @@ World::~World()
     gSlept = 0;
     gAhead = 0;
     gStill = false;
+    gHappening = nullptr;
 }
 
 void World::stillTime()
@@ -65,6 +70,11 @@ void World::stillTime()
     gStill = true;
     posix::calls().clock_gettime.function = clock;
     posix::calls().nanosleep.function = nap;
+}
+
+void World::onNap(std::function<void()> happening)
+{
+    gHappening = std::move(happening);
 }
 
 std::chrono::milliseconds World::slept() const
@@ -77,14 +87,6 @@ void World::clockAhead(std::chrono::seconds ahead)
 {
     gAhead = ahead.count();
     posix::calls().clock_gettime.function = clock;
-}
-
-void World::noHardLinks()
-{
-    posix::calls().linkat.function = [](int, const char*, int, const char*, int) {
-        errno = EPERM;
-        return -1;
-    };
 }
 
 void World::inodePerName()

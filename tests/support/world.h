@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <chrono>
+#include <functional>
 #include <sys/types.h>
 
 // The world that a row of a promise table sets up through the table of system calls: the file
@@ -17,10 +18,10 @@ public:
     // Time passes only while the program sleeps, at once and by as much; slept() tells how much.
     void stillTime();
     [[nodiscard]] std::chrono::milliseconds slept() const;
+    // Something happens each time the program sleeps, before the time passes.
+    void onNap(std::function<void()> happening);
     // The wall clock runs this far ahead of the system's.
     void clockAhead(std::chrono::seconds ahead);
-    // A file system without hard links: linkat fails with EPERM.
-    void noHardLinks();
     // Each name its own inode number, each with one link, as sshfs shows them.
     void inodePerName();
     // A name made with O_EXCL that stands already is refused with EPERM, as sshfs tells it.

@@ -416,13 +416,9 @@ void TestFrmQelvo::secondInstanceEndsUntouched_data()
     QTest::newRow("running copy brought forward")
         << desktop::PreviousInstance::Activated << 0 << QString();
     QTest::newRow("running copy out of reach")
-        << desktop::PreviousInstance::Unreachable << 1
-        << u"このプログラムは既に起動していますが、そのウィンドウを前面に出せませんでした。"
-           u"タスクバーなどから開いているウィンドウを探してください。"_s;
+        << desktop::PreviousInstance::Unreachable << 1 << texts::unreachableMessage();
     QTest::newRow("another user's program")
-        << desktop::PreviousInstance::InUse << 1
-        << u"履歴ファイルは別のユーザーのプログラムが使用中です。\n\n何も読み書きせずに終了"
-           u"します。そのプログラムが終了してから、もう一度起動してください。"_s;
+        << desktop::PreviousInstance::InUse << 1 << texts::inUseMessage();
 }
 
 void TestFrmQelvo::secondInstanceEndsUntouched()
@@ -469,15 +465,27 @@ void TestFrmQelvo::saveRecordOnDiskBeforeTheReplace()
     QVERIFY(h.window->close());
     posix::resetCalls();
     QCOMPARE(gDisk.atReplace, QByteArray("s1\n"));
+
+    // Saved, but its folder not flushed: the save is not taken as done, and its record stays
+    // the journal's last, for the next start to check.
+    Harness unflushed;
+    QVERIFY(unflushed.start());
+    unflushed.click(u"Command1"_s, kExampleDraw);
+    World world;
+    world.folderFlushFails();
+    QVERIFY(unflushed.window->close());
+    const QString journal = samples::journals(unflushed.folder).value(0);
+    QVERIFY(samples::readFile(unflushed.folder + u'/' + journal).endsWith("\ns0\n"));
 }
 
 void TestFrmQelvo::closeWaitsWithTheWindowAnswering()
 {
-    // Another program on this machine holds the save lock: the close waits for it, and meanwhile
-    // the window paints and answers, with a busy cursor, and a signal ends the run right after.
+    // Another program on this machine holds the save lock: a clear waits for it, and meanwhile
+    // the window paints and answers, with a busy cursor; a close then is put off, and a signal
+    // ends the run right after.
     Harness h;
+    QVERIFY(h.writeIni(exampleFile()));
     QVERIFY(h.start());
-    h.click(u"Command1"_s, kExampleDraw);
     const pid_t parent = ::getppid();
     QVERIFY(samples::writeFile(h.folder + u"/.qelvo.ini.saving"_s,
                                posix::ProcessIdentity{posix::ProcessIdentity::self().machine,
@@ -487,19 +495,22 @@ void TestFrmQelvo::closeWaitsWithTheWindowAnswering()
                                        .text() +
                                    ".1 " + QByteArray::number(::time(nullptr)) + '\n'));
     std::optional<Qt::CursorShape> cursor;
-    QTimer::singleShot(200, [&cursor, &h] {
+    bool closed = true;
+    QTimer::singleShot(200, [&] {
         cursor = QApplication::overrideCursor() ? QApplication::overrideCursor()->shape()
                                                 : Qt::ArrowCursor;
+        closed = h.window->close();
         h.window->endNow();
     });
-    h.questions.answers = {QuestionBox::kNo};
-    QVERIFY(!h.window->close());
+    h.questions.answers = {QuestionBox::kYes};
+    h.click(u"Command3"_s);
     QCOMPARE(cursor, std::optional(Qt::WaitCursor));
+    QVERIFY(!closed);
     // The box names the lock, which is taken over once it stays so for a minute.
-    QVERIFY(h.questions.asked.value(0).contains(h.folder + u"/.qelvo.ini.saving」が 1 分間"_s));
+    QVERIFY(h.questions.told.value(0).contains(h.folder + u"/.qelvo.ini.saving」が 1 分間"_s));
+    QCOMPARE(h.history(), QStringList{samples::exampleLine()});
     QVERIFY(QApplication::overrideCursor() == nullptr);
-    // The end asked for during the wait comes once the close has asked its question.
-    QTRY_COMPARE(h.quits, 1);
+    QTRY_COMPARE_WITH_TIMEOUT(h.quits, 1, 10000);
 }
 
 void TestFrmQelvo::linesOfAnEndedRunComeBack()
@@ -544,6 +555,16 @@ void TestFrmQelvo::aDrawBeforeThePaintFollowsTheEndedRunsLines()
     const QStringList left{samples::exampleLine(), samples::line(4)};
     QCOMPARE(h.history(), left + QStringList{h.sorted().join(u"  ;  "_s)});
     QCOMPARE(h.ini(), samples::historyFile(left));
+
+    // Ended before its first paint, a run leaves the ended runs' lines to the next start.
+    Harness ended;
+    QVERIFY(ended.writeIni(exampleFile()));
+    QVERIFY(samples::endedRunDrew(ended.iniPath(), samples::line(4).toLatin1()));
+    QVERIFY(ended.start(false));
+    ended.window->endNow();
+    QTest::qWait(1100);
+    QCOMPARE(ended.ini(), exampleFile());
+    QCOMPARE(ended.unsaved(), QStringList{samples::line(4)});
 }
 
 void TestFrmQelvo::closeWithFailedSave_data()

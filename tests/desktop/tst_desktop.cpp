@@ -1,5 +1,6 @@
 #include "desktop/exitguard.h"
 #include "desktop/programfolder.h"
+#include "desktop/resources.h"
 #include "desktop/singleinstance.h"
 #include "desktop/terminationsignals.h"
 #include "posix/systemcalls.h"
@@ -18,6 +19,7 @@
 #include <grp.h>
 #include <sched.h>
 #include <sys/mount.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -81,6 +83,8 @@ private slots:
     void lockHeldByAnotherUser_data();
     void lockHeldByAnotherUser();
     void unreachableCopyIsSaid();
+    void missingResources_data();
+    void missingResources();
     void terminationSignals();
     void exitRunsTheGuardedTask();
 
@@ -479,6 +483,47 @@ void TestDesktop::unreachableCopyIsSaid()
     }
     QCOMPARE(inChild([this] { return asStatus(SingleInstance(mHistory).previousInstance()); }),
              asStatus(PreviousInstance::Unreachable));
+}
+
+void TestDesktop::missingResources_data()
+{
+    // The limit of descriptors, soft and hard; the error that starting a thread meets; what is
+    // missing (-1: nothing).
+    QTest::addColumn<int>("soft");
+    QTest::addColumn<int>("hard");
+    QTest::addColumn<int>("threadError");
+    QTest::addColumn<int>("missing");
+    using Kind = desktop::MissingResource::Kind;
+    QTest::newRow("enough") << 1024 << 4096 << 0 << -1;
+    QTest::newRow("too few, raised within the ceiling") << 12 << 4096 << 0 << -1;
+    QTest::newRow("too few, under a ceiling as low (ulimit -n 12)")
+        << 12 << 12 << 0 << int(Kind::Descriptors);
+    QTest::newRow("no thread to be had") << 1024 << 4096 << EAGAIN << int(Kind::Threads);
+}
+
+void TestDesktop::missingResources()
+{
+    QFETCH(int, soft);
+    QFETCH(int, hard);
+    QFETCH(int, threadError);
+    QFETCH(int, missing);
+    // In a child: the limits are the process's.
+    QCOMPARE(inChild([&] {
+                 const rlimit limit{rlim_t(soft), rlim_t(hard)};
+                 CallWatch watch;
+                 watch.failAt(1, threadError, threadError != 0 ? "pthread_create" : "none");
+                 const auto found = ::setrlimit(RLIMIT_NOFILE, &limit) == 0
+                                        ? desktop::missingResource()
+                                        : desktop::MissingResource{{}, -100, 0};
+                 rlimit now{};
+                 ::getrlimit(RLIMIT_NOFILE, &now);
+                 // Told with what is free, or raised so that enough is.
+                 const bool told =
+                     found ? found->have < desktop::kSpareDescriptors || found->code == threadError
+                           : now.rlim_cur >= rlim_t(desktop::kSpareDescriptors);
+                 return !told ? 98 : found ? int(found->kind) : 99;
+             }),
+             missing < 0 ? 99 : missing);
 }
 
 void TestDesktop::terminationSignals()

@@ -1,10 +1,13 @@
 #include "history/filestore.h"
 #include "history/historyfile.h"
+#include "history/journal.h"
+#include "posix/files.h"
 #include "support/callwatch.h"
 #include "support/samples.h"
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QSet>
 #include <QTemporaryDir>
 #include <QTest>
@@ -94,6 +97,7 @@ private slots:
     void onlyRegularFilesOfBoundedSize_data();
     void onlyRegularFilesOfBoundedSize();
     void linkStaysALink();
+    void longNamesFit();
     void filesOfWindowsTools();
     void historyAtTheReadLimit();
     void withoutPermission();
@@ -452,6 +456,28 @@ void TestHistoryFile::linkStaysALink()
     QCOMPARE(readFile(mDir.filePath(u"sub/h.ini"_s)), samples::historyFile(1));
     QFile::remove(mPath);
     QDir(mDir.filePath(u"sub"_s)).removeRecursively();
+}
+
+void TestHistoryFile::longNamesFit()
+{
+    // A history of a name as long as a folder takes, reached through a link: its journal, lock
+    // and new file beside it are named with its beginning, cut between characters, and a digest.
+    for (const int characters : {66, 85}) {
+        const QString target = mDir.filePath(QString(characters, u'履'));
+        QVERIFY(QFile::link(target, mPath));
+        history::Journal journal;
+        QVERIFY(!journal.prepare(mPath) && !journal.shown(bytes(1)));
+        const QStringList beside = samples::strayFiles(mDir.path()).filter(u"~"_s);
+        QVERIFY(beside.size() == 1 && !beside[0].contains(QChar::ReplacementCharacter));
+        QVERIFY(!history::saveHistory(mPath, lines({1}), 0).failure && !journal.settled());
+        journal.finish();
+        QCOMPARE(readFile(target), samples::historyFile(1));
+        QCOMPARE(samples::strayFiles(mDir.path()), QStringList{QFileInfo(target).fileName()});
+        QVERIFY(QFile::remove(mPath) && QFile::remove(target));
+    }
+    // Names that share their beginning have names of their own beside them.
+    QVERIFY(posix::besideName(-1, QByteArray(250, 'h'), ".x", 9) !=
+            posix::besideName(-1, QByteArray(249, 'h') + 'i', ".x", 9));
 }
 
 void TestHistoryFile::filesOfWindowsTools()

@@ -62,6 +62,7 @@ private slots:
     void failureIsTold();
     void killAtEveryCall_data();
     void killAtEveryCall();
+    void journalThatCannotGoIsEmptied();
 };
 
 void TestJournal::replay_data()
@@ -174,7 +175,7 @@ void TestJournal::takeoverPromises()
         writer.pid = ::getppid();
         writer.start = run == u"reused pid"_s ? "1" : startOf(::getppid());
         writer.space = run == u"other namespace"_s ? "4000000001" : self.space;
-    } else if (run == u"child"_s) {
+    } else if (run == u"zombie"_s) {
         child = ::fork();
         if (child == 0) {
             ::_exit(0);
@@ -338,7 +339,11 @@ void TestJournal::killAtEveryCall()
         QByteArray shown(64, '\0');
         shown.truncate(qMax<ssize_t>(::read(told[0], shown.data(), shown.size()), 0));
         ::close(told[0]);
+        World watched;
+        watched.watchRemovals();
         nextStart(path);
+        // Closed before removed: sshfs would keep it under a hidden name.
+        QCOMPARE(watched.openRemovals(), 0);
         // The ended run's line was shown: it is kept, whatever becomes of the run taking it over.
         QStringList expected = stored;
         if (run == u"takeover"_s) {
@@ -359,6 +364,22 @@ void TestJournal::killAtEveryCall()
             break;
         }
     }
+}
+
+void TestJournal::journalThatCannotGoIsEmptied()
+{
+    // Its lines saved, a journal that cannot be removed holds nothing: no start takes them twice.
+    QTemporaryDir dir;
+    const QString history = dir.filePath(u"qelvo.ini"_s);
+    history::Journal journal;
+    QVERIFY(!journal.prepare(history) && !journal.shown(bytes(1)) && !journal.settled());
+    CallWatch watch;
+    watch.failAt(1, EPERM, "unlinkat");
+    journal.finish();
+    QVERIFY(watch.reached());
+    const QStringList left = journals(dir.path());
+    QCOMPARE(left.size(), 1);
+    QCOMPARE(samples::readFile(dir.filePath(left.value(0))), QByteArray());
 }
 
 QTEST_GUILESS_MAIN(TestJournal)

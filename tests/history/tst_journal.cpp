@@ -147,6 +147,8 @@ void TestJournal::takeoverPromises_data()
     QTest::newRow("only a file of one name is read: not one with a second link")
         << u"ended"_s << u"second link"_s << false;
     QTest::newRow("not a FIFO under a journal's name") << u"ended"_s << u"fifo"_s << false;
+    QTest::newRow("a group member's, in a folder the history's group shares")
+        << u"ended"_s << u"group member"_s << true;
     QTest::newRow("not another user's of another group") << u"ended"_s << u"other group"_s << false;
     QTest::newRow("not a group member's the group may not write")
         << u"ended"_s << u"group may not write"_s << false;
@@ -212,13 +214,13 @@ void TestJournal::takeoverPromises()
     if (file == u"second link"_s) {
         QCOMPARE(::link(path.constData(), QFile::encodeName(dir.filePath(u"mine"_s)).constData()),
                  0);
-    } else if (file == u"other group"_s || file == u"group may not write"_s) {
+    } else if (file.startsWith(u"group"_s) || file == u"other group"_s) {
         if (::geteuid() != 0) {
             QSKIP("needs root to make a file of another user");
         }
         QCOMPARE(::chown(path.constData(), 65534, file == u"other group"_s ? 65534 : ::getegid()),
                  0);
-        QCOMPARE(::chmod(path.constData(), file == u"other group"_s ? 0664 : 0644), 0);
+        QCOMPARE(::chmod(path.constData(), file == u"group may not write"_s ? 0644 : 0664), 0);
         QCOMPARE(::chmod(QFile::encodeName(dir.path()).constData(), 0775), 0);
     } else if (file == u"claimed by another start"_s) {
         posix::calls().renameat.function = [](int, const char*, int, const char*) {
@@ -250,6 +252,8 @@ void TestJournal::takeoverPromises()
         QCOMPARE(left.size(), 1);
         QCOMPARE(samples::readFile(dir.filePath(left.first())), journal);
     }
+    // Taken and not saved yet, the line is in this run's journal, which its end leaves.
+    QVERIFY(!taken || samples::journals(dir.path()).size() == 1);
     QCOMPARE(took.error.has_value(), file == u"folder flush fails"_s);
 }
 
@@ -339,11 +343,7 @@ void TestJournal::killAtEveryCall()
         QByteArray shown(64, '\0');
         shown.truncate(qMax<ssize_t>(::read(told[0], shown.data(), shown.size()), 0));
         ::close(told[0]);
-        World watched;
-        watched.watchRemovals();
         nextStart(path);
-        // Closed before removed: sshfs would keep it under a hidden name.
-        QCOMPARE(watched.openRemovals(), 0);
         // The ended run's line was shown: it is kept, whatever becomes of the run taking it over.
         QStringList expected = stored;
         if (run == u"takeover"_s) {
@@ -377,6 +377,8 @@ void TestJournal::journalThatCannotGoIsEmptied()
     watch.failAt(1, EPERM, "unlinkat");
     journal.finish();
     QVERIFY(watch.reached());
+    // Closed before it is removed: sshfs keeps a file removed while open under a hidden name.
+    QVERIFY(watch.calls().indexOf("close") < watch.calls().indexOf("unlinkat"));
     const QStringList left = journals(dir.path());
     QCOMPARE(left.size(), 1);
     QCOMPARE(samples::readFile(dir.filePath(left.value(0))), QByteArray());

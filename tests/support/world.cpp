@@ -2,7 +2,6 @@
 
 #include "posix/systemcalls.h"
 
-#include <QDir>
 #include <QFile>
 #include <QList>
 #include <algorithm>
@@ -25,7 +24,6 @@ std::atomic<int> gRemembered{-1};
 std::atomic<off_t> gRememberedSize{0};
 
 std::atomic<bool> gStill{false};
-std::atomic<int> gOpenRemovals{0};
 std::function<void()> gHappening;
 
 // The monotonic clock stands still but for the naps; the wall clock runs gAhead seconds ahead.
@@ -58,25 +56,6 @@ void ownInode(struct stat* status)
     status->st_nlink = 1;
 }
 
-// Where a link of /proc/self points; empty when it cannot be read.
-QByteArray linkTarget(const QByteArray& link)
-{
-    std::array<char, PATH_MAX> target{};
-    const ssize_t length = ::readlink(link.constData(), target.data(), target.size());
-    return length > 0 ? QByteArray(target.data(), length) : QByteArray();
-}
-
-// Whether the name in the folder is a file that this process holds open.
-bool heldOpen(int folder, const char* name)
-{
-    const QByteArray path = linkTarget("/proc/self/fd/" + QByteArray::number(folder)) + '/' + name;
-    const QStringList open = QDir(QStringLiteral("/proc/self/fd"))
-                                 .entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot);
-    return std::any_of(open.begin(), open.end(), [&path](const QString& fd) {
-        return linkTarget("/proc/self/fd/" + fd.toLatin1()) == path;
-    });
-}
-
 } // namespace
 
 World::~World()
@@ -86,7 +65,6 @@ World::~World()
     gAhead = 0;
     gStill = false;
     gHappening = nullptr;
-    gOpenRemovals = 0;
 }
 
 void World::stillTime()
@@ -185,19 +163,6 @@ void World::folderFlushFails()
         }
         return systemCalls().fsync(fd);
     };
-}
-
-void World::watchRemovals()
-{
-    posix::calls().unlinkat.function = [](int folder, const char* name, int flags) {
-        gOpenRemovals += heldOpen(folder, name) ? 1 : 0;
-        return systemCalls().unlinkat(folder, name, flags);
-    };
-}
-
-int World::openRemovals() const
-{
-    return gOpenRemovals;
 }
 
 QByteArray startOf(pid_t pid)

@@ -33,10 +33,6 @@ public:
     void sizesRemembered();
     // The folder cannot be flushed (EIO).
     void folderFlushFails();
-    // Removals are watched: openRemovals() counts those of files that this process holds open,
-    // which sshfs keeps under hidden names of its own.
-    void watchRemovals();
-    [[nodiscard]] int openRemovals() const;
 };
 
 // The start time of another process, as the process's identity writes it.

@@ -11,13 +11,41 @@ namespace {
 
 using posix::calls;
 
-// The descriptors open now; those that the program started with count too.
-long openDescriptors()
+// The descriptors open now, those that the program started with too, under the limit given. With
+// none left to list them with, all count as open; without /proc, only the standard streams.
+long openDescriptors(rlim_t limit)
 {
     const posix::Descriptor listed = posix::openFolder("/proc/self/fd");
-    const qsizetype open = listed.isOpen() ? posix::listFolder(listed.get()).size() : 0;
-    // The listing's own two are closed again. Without /proc, only the standard streams count.
-    return open > 2 ? static_cast<long>(open) - 2 : 3;
+    if (!listed.isOpen()) {
+        return errno == ENOENT ? 3 : static_cast<long>(limit);
+    }
+    // The listing's own two are closed again.
+    const qsizetype open = posix::listFolder(listed.get()).size() - 2;
+    return open >= 0 ? static_cast<long>(open) : static_cast<long>(limit);
+}
+
+// Raises the limit of descriptors as far as the program needs, where it may; what is missing,
+// if anything. Counted again once raised: right at the limit, the count has no descriptor left.
+std::optional<MissingResource> missingDescriptors()
+{
+    struct rlimit limit {};
+    if (calls().getrlimit(RLIMIT_NOFILE, &limit) != 0) {
+        return std::nullopt;
+    }
+    for (;;) {
+        const long open = openDescriptors(limit.rlim_cur);
+        const auto wanted = static_cast<rlim_t>(open + kSpareDescriptors);
+        struct rlimit raised = limit;
+        raised.rlim_cur = std::min(wanted, limit.rlim_max);
+        if (limit.rlim_cur >= wanted) {
+            return std::nullopt;
+        }
+        if (raised.rlim_cur <= limit.rlim_cur || calls().setrlimit(RLIMIT_NOFILE, &raised) != 0) {
+            return MissingResource{MissingResource::Kind::Descriptors,
+                                   static_cast<long>(limit.rlim_cur) - open, 0};
+        }
+        limit = raised;
+    }
 }
 
 void* nothing(void* /*argument*/)
@@ -29,19 +57,8 @@ void* nothing(void* /*argument*/)
 
 std::optional<MissingResource> missingResource()
 {
-    struct rlimit limit {};
-    if (calls().getrlimit(RLIMIT_NOFILE, &limit) == 0) {
-        const long open = openDescriptors();
-        const auto wanted = static_cast<rlim_t>(open + kSpareDescriptors);
-        struct rlimit raised = limit;
-        raised.rlim_cur = std::min(wanted, limit.rlim_max);
-        if (limit.rlim_cur < wanted && calls().setrlimit(RLIMIT_NOFILE, &raised) == 0) {
-            limit = raised;
-        }
-        if (limit.rlim_cur < wanted) {
-            return MissingResource{MissingResource::Kind::Descriptors,
-                                   static_cast<long>(limit.rlim_cur) - open, 0};
-        }
+    if (std::optional<MissingResource> missing = missingDescriptors()) {
+        return missing;
     }
     pthread_t thread{};
     if (const int failed = calls().pthread_create(&thread, nullptr, nothing, nullptr);

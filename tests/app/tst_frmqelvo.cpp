@@ -488,12 +488,7 @@ void TestFrmQelvo::closeWaitsWithTheWindowAnswering()
     QVERIFY(h.start());
     const pid_t parent = ::getppid();
     QVERIFY(samples::writeFile(h.folder + u"/.qelvo.ini.saving"_s,
-                               posix::ProcessIdentity{posix::ProcessIdentity::self().machine,
-                                                      posix::ProcessIdentity::self().boot,
-                                                      posix::ProcessIdentity::self().space, parent,
-                                                      startOf(parent)}
-                                       .text() +
-                                   ".1 " + QByteArray::number(::time(nullptr)) + '\n'));
+                               samples::lockLine(parent, startOf(parent), ::time(nullptr))));
     std::optional<Qt::CursorShape> cursor;
     bool closed = true;
     QTimer::singleShot(200, [&] {
@@ -729,8 +724,6 @@ void TestFrmQelvo::endingWhileABoxIsOpen_data()
         // Nothing new is saved, and the failure is reported.
         QTest::newRow("close without saving question" + how)
             << u"unsaved"_s << displayGone << exampleFile() << 1;
-        QTest::newRow("history full message" + how)
-            << u"full"_s << displayGone << samples::historyFile(history::kMaxLines) << 0;
     }
 }
 
@@ -741,15 +734,14 @@ void TestFrmQelvo::endingWhileABoxIsOpen()
     QFETCH(QByteArray, file);
     QFETCH(int, status);
     Harness h;
-    QVERIFY(
-        h.writeIni(box == u"full"_s ? samples::historyFile(history::kMaxLines) : exampleFile()));
+    QVERIFY(h.writeIni(exampleFile()));
     QVERIFY(h.start());
     const auto endWhileShown = [&h, displayGone] {
         h.questions.onNextBox = [&h, displayGone] {
             displayGone ? h.window->endWithoutDisplay() : h.window->endNow();
         };
     };
-    if (box == u"repeat"_s || box == u"full"_s) {
+    if (box == u"repeat"_s) {
         endWhileShown();
         h.click(u"Command1"_s, kExampleDraw);
     } else if (box == u"clear"_s) {

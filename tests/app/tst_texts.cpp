@@ -1,4 +1,5 @@
 #include "app/texts.h"
+#include "desktop/resources.h"
 #include "desktop/singleinstance.h"
 #include "history/codepage.h"
 #include "history/historyfile.h"
@@ -83,6 +84,13 @@ void TestTexts::messages_data()
         << texts::saveFailedQuestion(
                {history::Failure::Kind::Full, kPath, "32760", {}, history::kMaxLines}, Holds::Every)
         << QStringList{u"32760"_s, full} << QStringList();
+    QTest::newRow("too few descriptors: how many are free, and what to raise")
+        << texts::missingResourceMessage({desktop::MissingResource::Kind::Descriptors, 7, 0})
+        << QStringList{u"空きは 7"_s, u"48 以上"_s, u"ulimit -n"_s} << QStringList();
+    QTest::newRow("no thread") << texts::missingResourceMessage(
+                                      {desktop::MissingResource::Kind::Threads, 0, EAGAIN})
+                               << QStringList{u"ulimit -u"_s, u"Resource temporarily"_s}
+                               << QStringList{u"ulimit -n"_s};
     QTest::newRow("no lock") << texts::unguardedMessage(
                                     {desktop::LockProblem::Kind::System, EACCES})
                              << QStringList{u"Permission denied"_s, u"二つ"_s} << QStringList();

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The history is never lost, tried on the real program under Xvfb and openbox as a hostile user
-# would: a full disk, a kill -9, copies on one file, too few descriptors, a signal while a box is
-# open, the X server going away. Two programs without a lock are tried on real mounts
+# would: a full disk with a signal while its question is open, a kill -9, copies on one file, too
+# few descriptors, the X server going away. Two programs without a lock are tried on real mounts
 # by e2e_mounts; what a single save does with the file (special files, its attributes, its
 # encoding, the read limit, what stands at its lock, each system call failing in turn) the unit
 # tests of the file store and the history file show, and the temp and socket folders that block
@@ -34,19 +34,22 @@ close_window() {
     wait_gone "$PID" || fail "$1: did not end"
 }
 
-# A full disk: the save fails as a whole, the old file stays byte for byte, and it is said.
+# A full disk: the save fails as a whole, the old file stays byte for byte, and the question it
+# asks is open when a signal ends the program at once: nothing new is saved, the failure is said,
+# and the line drawn waits in the journal until the next start with room saves it.
 full_disk() {
     history_of 100 >"$ini"
     cp "$ini" "$WORK/before"
     start_limited
     WIN=$(window_of "$PID") || fail "full disk: no window"
     draw "$WIN"
+    wmctrl -i -c "$WIN"
+    box_of "$PID" >/dev/null || fail "full disk: no question"
     ends_on_term "$PID" "full disk"
     told_on_stderr "full disk"
     kept_as_it_was "full disk"
     [ -z "$(ls -A "$app" | grep -v -x -e qelvo -e qelvo.ini -e .qelvo.ini.lock -e '.*\.journal')" ] ||
         fail "full disk: left $(ls -A "$app")"
-    # The line drawn waits in the journal, and the next start with room saves it.
     local kept
     kept=$(journalled "$app")
     [ "$(wc -l <<<"$kept")" = 1 ] || fail "full disk: the journal holds '$kept'"
@@ -128,28 +131,6 @@ killed() {
     saved_once "kill -9" "$app" "$kept"
 }
 
-# A signal while a box is open ends the program at once and destroys nothing: the lines that a
-# save could not write wait in the journal; the unit tests of the window try every box.
-signal_with_a_box_open() {
-    # The close-without-saving question: nothing new is saved, the failure is reported.
-    history_of 100 >"$ini"
-    cp "$ini" "$WORK/before"
-    start_limited
-    WIN=$(window_of "$PID") || fail "unsaved: no window"
-    draw "$WIN"
-    wmctrl -i -c "$WIN"
-    wait_windows "$PID" 2 || fail "unsaved: no question"
-    ends_on_term "$PID" "close-without-saving question"
-    told_on_stderr "close-without-saving question"
-    kept_as_it_was "close-without-saving question"
-    local kept
-    kept=$(journalled "$app")
-    start_window "$app/qelvo"
-    close_window "after the close-without-saving question"
-    saved_once "after the close-without-saving question" "$app" "$kept"
-
-}
-
 # The X server going away, killed or by xkill: the lines drawn reach the file all the same.
 display_gone() {
     history_of 1 >"$ini"
@@ -175,6 +156,5 @@ full_disk
 killed
 one_program_per_file
 few_descriptors
-signal_with_a_box_open
 display_gone
 echo "e2e_safety: 1 passed, 0 failed"

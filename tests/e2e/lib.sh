@@ -99,15 +99,6 @@ box_of() { window_of "$1" DIALOG; }
 
 # windows PID: how many managed windows the process has (a box is one more).
 windows() { wmctrl -lp | awk -v pid="$1" '$3 == pid' | wc -l; }
-# wait_windows PID COUNT: waits for the process to have at least COUNT windows.
-wait_windows() {
-    for _ in $(seq 100); do
-        [ "$(windows "$1")" -ge "$2" ] && return 0
-        sleep 0.1
-    done
-    return 1
-}
-
 # wait_gone PID [TENTHS]: waits up to ten seconds (or TENTHS tenths) for the process to end; its
 # exit status goes to STATUS.
 wait_gone() {

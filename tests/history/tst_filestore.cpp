@@ -39,16 +39,6 @@ QByteArray newFile()
     return samples::historyFile(4);
 }
 
-// A save lock's line for a writer of this machine's boot and namespace, or of what is given.
-QByteArray lockLine(qint64 pid, const QByteArray& start, qint64 seconds,
-                    const QByteArray& machine = posix::ProcessIdentity::self().machine,
-                    const QByteArray& space = posix::ProcessIdentity::self().space)
-{
-    const posix::ProcessIdentity& self = posix::ProcessIdentity::self();
-    return posix::ProcessIdentity{machine, self.boot, space, pid, start}.text() + ".1f " +
-           QByteArray::number(seconds) + '\n';
-}
-
 // An access list in the kernel's form: USER_OBJ rw, USER uid rw, GROUP_OBJ r, MASK rw, OTHER r.
 QByteArray accessList(quint32 uid)
 {
@@ -144,8 +134,19 @@ void TestFileStore::splitPath()
 
 void TestFileStore::flushedBeforeAndAfterTheRename()
 {
+    // The lock is as readable as the history from the first, under a umask of 077 too: whoever
+    // may write the history sees whose it is and waits, where an unreadable file is passed over.
+    QCOMPARE(::chmod(QFile::encodeName(mPath).constData(), 0664), 0);
+    const mode_t umask = ::umask(077);
+    struct stat lock {};
     const CallWatch watch;
-    QVERIFY(!filestore::replaceAtomically(mPath, newFile()));
+    QVERIFY(!filestore::update(
+        mPath, [](const filestore::ReadResult&) { return std::optional(newFile()); },
+        [&] {
+            ::stat(QFile::encodeName(mDir.filePath(u".qelvo.ini.saving"_s)).constData(), &lock);
+        }));
+    ::umask(umask);
+    QCOMPARE(lock.st_mode & 0777U, 0664U);
     QCOMPARE(samples::readFile(mPath), newFile());
     // The lock and the data reach the disk before the new file takes the old one's place, and
     // the folder after, so a power cut leaves the old file or the whole new one.
@@ -205,62 +206,53 @@ void TestFileStore::saveLockPromises_data()
     const int wait = 3000;
     const int grace = 1000;
     const int minute = 60000;
-    QTest::newRow("one program writes it at a time: a live writer is waited for, at most 3 s")
-        << u"live"_s << QString() << int(EBUSY) << wait;
-    QTest::newRow("a lock whose writer has ended is taken over at once")
-        << u"ended"_s << QString() << 0 << 0;
-    QTest::newRow("a writer that ended but is not reaped (a zombie) has ended")
-        << u"zombie"_s << QString() << 0 << 0;
-    QTest::newRow("a number used again by a later process is not the writer")
-        << u"reused pid"_s << QString() << 0 << 0;
-    QTest::newRow("a lock of another machine is waited for")
-        << u"foreign"_s << QString() << int(EBUSY) << wait;
-    QTest::newRow("no date decides: not a lock dated a minute ago")
-        << u"foreign, a minute old"_s << QString() << int(EBUSY) << wait;
-    QTest::newRow("nor one dated 2030") << u"foreign, 2030"_s << QString() << int(EBUSY) << wait;
-    QTest::newRow("nor this clock a year ahead")
-        << u"foreign"_s << u"clock ahead"_s << int(EBUSY) << wait;
-    QTest::newRow("a writer /proc does not show is not taken for ended")
-        << u"live"_s << u"hidden processes"_s << int(EBUSY) << wait;
-    QTest::newRow("a writer of another PID namespace is not taken for ended")
-        << u"other namespace"_s << QString() << int(EBUSY) << wait;
-    QTest::newRow("any lock seen unchanged for a minute is taken over: a live writer's")
-        << u"live"_s << u"saved again"_s << 0 << minute;
-    QTest::newRow("a forged one, naming a process that is no writer")
-        << u"pid 1"_s << u"saved again"_s << 0 << minute;
-    QTest::newRow("not one that changes")
-        << u"pid 1"_s << u"changes, saved again"_s << int(EBUSY) << 25 * wait;
-    QTest::newRow("a lock its writer never wrote is taken over after a moment")
-        << u"unwritten"_s << QString() << 0 << grace;
-    QTest::newRow("also the beginning of a lock's line") << u"begun"_s << QString() << 0 << grace;
-    QTest::newRow("not one that keeps changing")
-        << u"unwritten"_s << u"changes"_s << int(EBUSY) << wait;
-    QTest::newRow("a lock of the longest line is one") << u"longest"_s << QString() << 0 << 0;
-    QTest::newRow("a lock gone before its move is looked at again")
-        << u"ended"_s << u"gone before the move"_s << 0 << 0;
-    QTest::newRow("a lock that comes and goes makes no round spin")
-        << QString() << u"flickers"_s << int(EBUSY) << wait;
-    QTest::newRow("a file another mount changed is read whole (FUSE)")
-        << QString() << u"sizes remembered"_s << 0 << 0;
-    QTest::newRow("a folder at the lock's name is passed over")
-        << u"folder"_s << QString() << 0 << 0;
-    QTest::newRow("a FIFO at the lock's name is passed over") << u"fifo"_s << QString() << 0 << 0;
-    QTest::newRow("other text, dated 2030, is passed over") << u"text"_s << QString() << 0 << 0;
-    QTest::newRow("so is a line longer than a lock's") << u"too long"_s << QString() << 0 << 0;
-    QTest::newRow("so is another's file with no line end") << u"binary"_s << QString() << 0 << 0;
-    QTest::newRow("so is a file this user cannot read") << u"ended"_s << u"unreadable"_s << 0 << 0;
-    QTest::newRow("a lock that cannot be moved (sticky folder) is passed over")
-        << u"ended"_s << u"unmovable"_s << 0 << 0;
-    QTest::newRow("every name taken: the save fails and says so")
-        << u"all taken"_s << QString() << -1 << 0;
-    QTest::newRow("a lock made between the look and the move is taken, its writer stopped")
-        << u"ended"_s << u"replaced meanwhile"_s << 0 << 0;
-    QTest::newRow("a file replaced meanwhile is changed again as it is now")
-        << QString() << u"file replaced before the rename"_s << 0 << 0;
-    QTest::newRow("begun again at most three times, then told")
-        << QString() << u"file replaced before every rename"_s << -3 << 0;
-    QTest::newRow("the folder flushed after the rename; a failure is told, the file replaced")
-        << QString() << u"folder flush fails"_s << int(EIO) << 0;
+    const int busy = EBUSY;
+    const auto row = [](const char* promise, const char16_t* lock, const char16_t* world,
+                        int reported, int waited) {
+        QTest::newRow(promise) << QString::fromUtf16(lock) << QString::fromUtf16(world) << reported
+                               << waited;
+    };
+    row("one program writes it at a time: a live writer is waited for, at most 3 s", u"live", u"",
+        busy, wait);
+    row("a lock whose writer has ended is taken over at once", u"ended", u"", 0, 0);
+    row("a writer that ended but is not reaped (a zombie) has ended", u"zombie", u"", 0, 0);
+    row("a number used again by a later process is not the writer", u"reused pid", u"", 0, 0);
+    row("a lock of another machine is waited for", u"foreign", u"", busy, wait);
+    row("no date decides: not a lock dated a minute ago", u"foreign, a minute old", u"", busy,
+        wait);
+    row("nor one dated 2030", u"foreign, 2030", u"", busy, wait);
+    row("nor this clock a year ahead", u"foreign", u"clock ahead", busy, wait);
+    row("a writer /proc does not show is not taken for ended", u"live", u"hidden processes", busy,
+        wait);
+    row("a writer of another PID namespace is not taken for ended", u"other namespace", u"", busy,
+        wait);
+    row("any lock seen unchanged for a minute is taken over: a live writer's", u"live",
+        u"saved again", 0, minute);
+    row("a forged one, naming a process that is no writer", u"pid 1", u"saved again", 0, minute);
+    row("not one that changes", u"pid 1", u"changes, saved again", busy, 25 * wait);
+    row("a lock its writer never wrote is taken over after a moment", u"unwritten", u"", 0, grace);
+    row("also the beginning of a lock's line", u"begun", u"", 0, grace);
+    row("not one that keeps changing", u"unwritten", u"changes", busy, wait);
+    row("a lock of the longest line is one", u"longest", u"", 0, 0);
+    row("a lock gone before its move is looked at again", u"ended", u"gone before the move", 0, 0);
+    row("a lock that comes and goes makes no round spin", u"", u"flickers", busy, wait);
+    row("a file another mount changed is read whole (FUSE)", u"", u"sizes remembered", 0, 0);
+    row("a folder at the lock's name is passed over", u"folder", u"", 0, 0);
+    row("a FIFO at the lock's name is passed over", u"fifo", u"", 0, 0);
+    row("other text, dated 2030, is passed over", u"text", u"", 0, 0);
+    row("so is a line longer than a lock's", u"too long", u"", 0, 0);
+    row("so is another's file with no line end", u"binary", u"", 0, 0);
+    row("so is a file this user cannot read", u"ended", u"unreadable", 0, 0);
+    row("a lock that cannot be moved (sticky folder) is passed over", u"ended", u"unmovable", 0, 0);
+    row("every name taken: the save fails and says so", u"all taken", u"", -1, 0);
+    row("a lock made between the look and the move is taken, its writer stopped", u"ended",
+        u"replaced meanwhile", 0, 0);
+    row("a file replaced meanwhile is changed again as it is now", u"",
+        u"file replaced before the rename", 0, 0);
+    row("begun again at most three times, then told", u"", u"file replaced before every rename", -3,
+        0);
+    row("the folder flushed after the rename; a failure is told, the file replaced", u"",
+        u"folder flush fails", int(EIO), 0);
 }
 
 void TestFileStore::saveLockPromises()
@@ -274,41 +266,37 @@ void TestFileStore::saveLockPromises()
     const qint64 now = ::time(nullptr);
     const pid_t parent = ::getppid();
     static QByteArray gLive;
-    gLive = lockLine(parent, startOf(parent), now);
+    gLive = samples::lockLine(parent, startOf(parent), now);
     pid_t zombie = 0;
     QStringList stays;
-    const QByteArray longest =
-        lockLine(999999999, '1' + QByteArray(200 - lockLine(999999999, "1", now).size(), '0'), now);
-    if (lock == u"live"_s || lock == u"pid 1"_s) {
-        QVERIFY(
-            samples::writeFile(lockPath, lock == u"live"_s ? gLive : lockLine(1, startOf(1), now)));
-    } else if (lock == u"ended"_s || lock == u"reused pid"_s) {
-        QVERIFY(samples::writeFile(lockPath,
-                                   lockLine(lock == u"ended"_s ? 999999999 : parent, "1", now)));
-    } else if (lock == u"zombie"_s) {
+    const QByteArray longest = samples::lockLine(
+        999999999, '1' + QByteArray(200 - samples::lockLine(999999999, "1", now).size(), '0'), now);
+    const posix::ProcessIdentity& self = posix::ProcessIdentity::self();
+    const QHash<QString, QByteArray> planted{
+        {u"live"_s, gLive},
+        {u"pid 1"_s, samples::lockLine(1, startOf(1), now)},
+        {u"ended"_s, samples::lockLine(999999999, "1", now)},
+        {u"reused pid"_s, samples::lockLine(parent, "1", now)},
+        {u"foreign"_s, samples::lockLine(1, "1", now, "0abc0def")},
+        {u"foreign, 2030"_s, samples::lockLine(1, "1", 1893456000, "0abc0def")},
+        {u"foreign, a minute old"_s, samples::lockLine(1, "1", now - 61, "0abc0def")},
+        // A number that no process of this namespace has.
+        {u"other namespace"_s, samples::lockLine(999999999, "1", now, self.machine, "4000000001")},
+        {u"unwritten"_s, ""},
+        {u"begun"_s, self.machine + "-1.2 17"},
+        {u"longest"_s, longest},
+        {u"too long"_s, longest.chopped(1) + "0\n"},
+        {u"binary"_s, QByteArray(153, '\x90')},
+        {u"text"_s, "x\n"}};
+    if (lock == u"zombie"_s) {
         zombie = ::fork();
         if (zombie == 0) {
             ::_exit(0);
         }
         QTest::qWait(50);
-        QVERIFY(samples::writeFile(lockPath, lockLine(zombie, startOf(zombie), now)));
-    } else if (lock.startsWith(u"foreign"_s)) {
-        const qint64 dated = lock.endsWith(u"2030"_s)  ? 1893456000
-                             : lock.endsWith(u"old"_s) ? now - 61
-                                                       : now;
-        QVERIFY(samples::writeFile(lockPath, lockLine(1, "1", dated, "0abc0def")));
-    } else if (lock == u"other namespace"_s) {
-        // A number that no process of this namespace has.
-        QVERIFY(samples::writeFile(
-            lockPath,
-            lockLine(999999999, "1", now, posix::ProcessIdentity::self().machine, "4000000001")));
-    } else if (lock == u"unwritten"_s || lock == u"begun"_s) {
-        const posix::ProcessIdentity& self = posix::ProcessIdentity::self();
-        QVERIFY(samples::writeFile(lockPath, lock == u"begun"_s ? self.machine + "-1.2 17" : ""));
-    } else if (lock == u"longest"_s || lock == u"too long"_s || lock == u"binary"_s) {
-        QVERIFY(samples::writeFile(lockPath, lock == u"longest"_s    ? longest
-                                             : lock == u"too long"_s ? longest.chopped(1) + "0\n"
-                                                                     : QByteArray(153, '\x90')));
+        QVERIFY(samples::writeFile(lockPath, samples::lockLine(zombie, startOf(zombie), now)));
+    } else if (planted.contains(lock)) {
+        QVERIFY(samples::writeFile(lockPath, planted[lock]));
     } else if (lock == u"folder"_s || lock == u"all taken"_s) {
         for (const QString& name : {u""_s, u"-1"_s, u"-2"_s, u"-3"_s}) {
             QVERIFY(QDir().mkpath(lockPath + name));
@@ -319,8 +307,8 @@ void TestFileStore::saveLockPromises()
         }
     } else if (lock == u"fifo"_s) {
         QCOMPARE(::mkfifo(QFile::encodeName(lockPath).constData(), 0600), 0);
-    } else if (lock == u"text"_s) {
-        QVERIFY(samples::writeFile(lockPath, "x\n"));
+    }
+    if (lock == u"text"_s) {
         const std::array<timespec, 2> in2030{timespec{1893456000, 0}, timespec{1893456000, 0}};
         QCOMPARE(::utimensat(AT_FDCWD, QFile::encodeName(lockPath).constData(), in2030.data(), 0),
                  0);
@@ -331,7 +319,7 @@ void TestFileStore::saveLockPromises()
         stays << u".qelvo.ini.saving"_s;
     }
 
-    const QByteArray planted = QFileInfo(lockPath).isFile() ? samples::readFile(lockPath) : "";
+    const QByteArray before = QFileInfo(lockPath).isFile() ? samples::readFile(lockPath) : "";
     World setUp;
     setUp.stillTime();
     int toldBefore = 0;
@@ -442,7 +430,7 @@ void TestFileStore::saveLockPromises()
     QCOMPARE(samples::strayFiles(mDir.path()), stays);
     // A lock waited for or passed over is left exactly as it was, and one waited for named.
     if (stays.contains(u".qelvo.ini.saving"_s) && QFileInfo(lockPath).isFile()) {
-        QCOMPARE(samples::readFile(lockPath), planted);
+        QCOMPARE(samples::readFile(lockPath), before);
     }
     if (reported == int(EBUSY) || reported == -1) {
         QCOMPARE(error->file, QFile::encodeName(lockPath));
@@ -527,8 +515,8 @@ void TestFileStore::startTakesAwayWhatEndedSavesLeft()
     // seen them unchanged for a minute.
     const pid_t parent = ::getppid();
     const posix::ProcessIdentity& self = posix::ProcessIdentity::self();
-    const QByteArray ended = lockLine(999999999, "1", 0);
-    const QByteArray live = lockLine(parent, startOf(parent), 0);
+    const QByteArray ended = samples::lockLine(999999999, "1", 0);
+    const QByteArray live = samples::lockLine(parent, startOf(parent), 0);
     const auto newFileOf = [](const QByteArray& lock) {
         return u".qelvo.ini.saving."_s + QString::fromLatin1(lock.left(lock.indexOf(' ')));
     };

@@ -2,6 +2,7 @@
 
 #include "history/historyfile.h"
 #include "history/journal.h"
+#include "posix/process.h"
 
 #include <QDir>
 #include <QFile>
@@ -85,6 +86,16 @@ QStringList journals(const QString& folder)
 {
     return QDir(folder).entryList({QStringLiteral(".qelvo.ini.*.journal")},
                                   QDir::Hidden | QDir::Files);
+}
+
+QByteArray lockLine(qint64 pid, const QByteArray& start, qint64 seconds, const QByteArray& machine,
+                    const QByteArray& space)
+{
+    const posix::ProcessIdentity& self = posix::ProcessIdentity::self();
+    return posix::ProcessIdentity{machine.isEmpty() ? self.machine : machine, self.boot,
+                                  space.isEmpty() ? self.space : space, pid, start}
+               .text() +
+           ".1f " + QByteArray::number(seconds) + '\n';
 }
 
 bool endedRunDrew(const QString& history, const QByteArray& line)

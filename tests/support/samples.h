@@ -29,6 +29,9 @@ bool writeFile(const QString& path, const QByteArray& bytes);
 // What a folder holds besides qelvo.ini: what a save left behind; and the journals in it.
 QStringList strayFiles(const QString& folder);
 QStringList journals(const QString& folder);
+// A save lock's line for a writer of this machine's boot and namespace, or of what is given.
+QByteArray lockLine(qint64 pid, const QByteArray& start, qint64 seconds,
+                    const QByteArray& machine = {}, const QByteArray& space = {});
 // A run on the history that drew the line and ended without a word, as kill -9 ends it, in a
 // process of its own; false when its journal could not be written.
 bool endedRunDrew(const QString& history, const QByteArray& line);

@@ -1,4 +1,3 @@
-#include "desktop/exitguard.h"
 #include "desktop/programfolder.h"
 #include "desktop/resources.h"
 #include "desktop/singleinstance.h"
@@ -83,11 +82,9 @@ private slots:
     void lockFileOfAnotherUser();
     void lockHeldByAnotherUser_data();
     void lockHeldByAnotherUser();
-    void unreachableCopyIsSaid();
     void missingResources_data();
     void missingResources();
     void terminationSignals();
-    void exitRunsTheGuardedTask();
 
 private:
     QByteArray mRuntime;
@@ -485,23 +482,6 @@ void TestDesktop::lockHeldByAnotherUser()
     QCOMPARE(mine, asStatus(found));
 }
 
-void TestDesktop::unreachableCopyIsSaid()
-{
-    // A copy of this user holds the history, but its socket is gone.
-    const QString runtime = mDir->filePath(u"run"_s);
-    QVERIFY(QDir().mkpath(runtime));
-    QVERIFY(QFile::setPermissions(runtime, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
-    qputenv("XDG_RUNTIME_DIR", QFile::encodeName(runtime));
-    SingleInstance first(mHistory);
-    QCOMPARE(first.previousInstance(), PreviousInstance::None);
-    first.listen();
-    for (const QString& socket : QDir(runtime).entryList(QDir::System)) {
-        QVERIFY(QFile::remove(runtime + u'/' + socket));
-    }
-    QCOMPARE(inChild([this] { return asStatus(SingleInstance(mHistory).previousInstance()); }),
-             asStatus(PreviousInstance::Unreachable));
-}
-
 void TestDesktop::missingResources_data()
 {
     // The descriptors to spare under the soft and the hard limit; the error that starting a
@@ -576,30 +556,6 @@ void TestDesktop::terminationSignals()
     }
     QVERIFY(action(SIGHUP) == SIG_IGN);
     ::signal(SIGHUP, SIG_DFL);
-}
-
-void TestDesktop::exitRunsTheGuardedTask()
-{
-    // exit() from inside the program, as when the display goes away: the task runs once and
-    // ends the process with its status; after main() returns, nothing runs.
-    QCOMPARE(inChild([] {
-                 static int runs = 0;
-                 desktop::ExitGuard guard([] { return 40 + ++runs; });
-                 guard.arm();
-                 std::exit(1);
-                 return 0;
-             }),
-             41);
-    QCOMPARE(inChild([] {
-                 // The status that exit() ends with when no task takes over, and nothing else.
-                 std::atexit([] { ::_exit(3); });
-                 {
-                     desktop::ExitGuard guard([] { return 42; });
-                 }
-                 std::exit(0);
-                 return 0;
-             }),
-             3);
 }
 
 QTEST_GUILESS_MAIN(TestDesktop)

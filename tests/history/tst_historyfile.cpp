@@ -299,8 +299,6 @@ void TestHistoryFile::fullDiskKeepsTheOldFile_data()
     // Small files are where a buffered write used to report success after a short flush.
     QTest::newRow("save, 4.5 KB file, half the room") << 100 << false << 0.5;
     QTest::newRow("clear, 4.5 KB file, half the room") << 100 << true << 0.5;
-    QTest::newRow("save, 1.5 MB file, half the room") << 32000 << false << 0.5;
-    QTest::newRow("clear, 1.5 MB file, half the room") << 32000 << true << 0.5;
     QTest::newRow("save, one byte short") << 100 << false << 1.0;
     QTest::newRow("clear, one byte short") << 100 << true << 1.0;
 }

@@ -20,8 +20,8 @@ long openDescriptors(rlim_t limit)
         return errno == ENOENT ? 3 : static_cast<long>(limit);
     }
     // The listing's own two are closed again.
-    const qsizetype open = posix::listFolder(listed.get()).size() - 2;
-    return open >= 0 ? static_cast<long>(open) : static_cast<long>(limit);
+    const QList<QByteArray> open = posix::listFolder(listed.get());
+    return open.isEmpty() ? static_cast<long>(limit) : static_cast<long>(open.size()) - 2;
 }
 
 // Raises the limit of descriptors as far as the program needs, where it may; what is missing,

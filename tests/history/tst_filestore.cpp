@@ -240,6 +240,7 @@ void TestFileStore::saveLockPromises_data()
     row("a folder at the lock's name is passed over", u"folder", u"", 0, 0);
     row("a FIFO at the lock's name is passed over", u"fifo", u"", 0, 0);
     row("other text, dated 2030, is passed over", u"text", u"", 0, 0);
+    row("so is a line that begins with a blank", u"blank first", u"", 0, 0);
     row("so is a line longer than a lock's", u"too long", u"", 0, 0);
     row("so is another's file with no line end", u"binary", u"", 0, 0);
     row("so is a file this user cannot read", u"ended", u"unreadable", 0, 0);
@@ -287,7 +288,8 @@ void TestFileStore::saveLockPromises()
         {u"longest"_s, longest},
         {u"too long"_s, longest.chopped(1) + "0\n"},
         {u"binary"_s, QByteArray(153, '\x90')},
-        {u"text"_s, "x\n"}};
+        {u"text"_s, "x\n"},
+        {u"blank first"_s, " 17"}};
     if (lock == u"zombie"_s) {
         zombie = ::fork();
         if (zombie == 0) {
@@ -297,6 +299,10 @@ void TestFileStore::saveLockPromises()
         QVERIFY(samples::writeFile(lockPath, samples::lockLine(zombie, startOf(zombie), now)));
     } else if (planted.contains(lock)) {
         QVERIFY(samples::writeFile(lockPath, planted[lock]));
+        // With what another ended writer left: gone once the lock is this save's.
+        const QString left = QString::fromLatin1(samples::lockLine(999999998, "1", now));
+        QVERIFY(lock != u"ended"_s ||
+                samples::writeFile(lockPath + u'.' + left.split(u' ')[0], ""));
     } else if (lock == u"folder"_s || lock == u"all taken"_s) {
         for (const QString& name : {u""_s, u"-1"_s, u"-2"_s, u"-3"_s}) {
             QVERIFY(QDir().mkpath(lockPath + name));
@@ -314,7 +320,8 @@ void TestFileStore::saveLockPromises()
                  0);
     }
     if ((lock == u"fifo"_s || lock == u"text"_s || lock == u"too long"_s || lock == u"binary"_s ||
-         world == u"unreadable"_s || (reported == int(EBUSY) && !lock.isEmpty())) &&
+         lock == u"blank first"_s || world == u"unreadable"_s ||
+         (reported == int(EBUSY) && !lock.isEmpty())) &&
         stays.isEmpty()) {
         stays << u".qelvo.ini.saving"_s;
     }
@@ -448,10 +455,9 @@ void TestFileStore::stalledWriterKeepsItsLines_data()
 
 void TestFileStore::stalledWriterKeepsItsLines()
 {
-    // A writer stopped before each call of its save in turn, while another saves, taking its
-    // lock over once it has seen it unchanged for a minute; then the first goes on: stopped
-    // before its check, it finds its lock taken over; before its rename, its new file taken
-    // away. Each writer's line is in the file once, and nothing else is left.
+    // A writer stopped before each call of its save in turn while another saves, taking its lock
+    // over once seen unchanged for a minute; then it goes on: before its check it finds its lock
+    // taken, before its rename its new file. Each line is saved once, and nothing else is left.
     QFETCH(QString, world);
     const auto adding = [this](const QByteArray& line) {
         return filestore::update(mPath, [&line](const filestore::ReadResult& read) {

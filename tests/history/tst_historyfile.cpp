@@ -249,7 +249,6 @@ void TestHistoryFile::saveAddsToTheFileAsItIsNow()
 
 void TestHistoryFile::negativeStoredCount()
 {
-    // A save after it is a row of saveAddsToTheFileAsItIsNow.
     QVERIFY(writeFile(mPath, "[History]\r\nData=-2\r\nHis1=old\r\n"));
     QVERIFY(history::loadHistory(mPath).lines.isEmpty());
     QCOMPARE(history::readStoredCount(mPath).value, -2);
@@ -426,6 +425,9 @@ void TestHistoryFile::longNamesFit()
         QCOMPARE(samples::strayFiles(mDir.path()), QStringList{name});
         QVERIFY(QFile::remove(mPath) && QFile::remove(target));
     }
+    // Cut only where the whole would pass the longest name.
+    QVERIFY(posix::besideName(-1, QByteArray(246, 'h'), ".x", 9).contains('~') &&
+            !posix::besideName(-1, QByteArray(245, 'h'), ".x", 9).contains('~'));
 }
 
 void TestHistoryFile::filesOfWindowsTools()

@@ -23,11 +23,11 @@ class HistoryFile {
 public:
     HistoryFile(QString path, const filestore::ReadResult& read)
         : mPath(std::move(path))
+        , mRead(read.bytes)
+        , mDocument(read.bytes)
+        , mReadError(read.error)
+        , mUnknownEncoding(read.bytes.startsWith(kUtf16BeByteOrderMark))
     {
-        mReadError = read.error;
-        mUnknownEncoding = read.bytes.startsWith(kUtf16BeByteOrderMark);
-        mRead = read.bytes;
-        mDocument = ProfileDocument(read.bytes);
     }
 
     [[nodiscard]] CountResult storedCount() const
@@ -90,7 +90,7 @@ private:
     QByteArray mRead;
     ProfileDocument mDocument;
     std::optional<posix::Error> mReadError;
-    bool mUnknownEncoding = false;
+    bool mUnknownEncoding;
 };
 
 // The outcome of an update in the result of a save or a clear.

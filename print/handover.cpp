@@ -63,11 +63,12 @@ HandOver handOver(std::optional<Document> document, const Submit& submit,
         return {HandOver::Outcome::Refused, result.queue, QString::fromUtf8(error.what())};
     }
 
-    // Either descriptor readable ends the wait: the answer, or a signal.
+    // Either descriptor readable ends the wait: the answer, or a signal (poll passes over a
+    // descriptor of -1).
     std::array<pollfd, 2> watched{{{answer->done[0].get(), POLLIN, 0}, {interrupt, POLLIN, 0}}};
-    const nfds_t count = interrupt >= 0 ? 2 : 1;
-    if (!posix::waitFor(timeout, kPollTime,
-                        [&] { return posix::calls().poll(watched.data(), count, 0) > 0; })) {
+    if (!posix::waitFor(timeout, kPollTime, [&] {
+            return posix::calls().poll(watched.data(), watched.size(), 0) > 0;
+        })) {
         return result;
     }
     if ((watched[0].revents & POLLIN) != 0) {

@@ -486,9 +486,8 @@ void TestFrmQelvo::closeWaitsWithTheWindowAnswering()
     Harness h;
     QVERIFY(h.writeIni(exampleFile()));
     QVERIFY(h.start());
-    const pid_t parent = ::getppid();
     QVERIFY(samples::writeFile(h.folder + u"/.qelvo.ini.saving"_s,
-                               samples::lockLine(parent, startOf(parent), ::time(nullptr))));
+                               samples::lockLine(::getppid(), startOf(::getppid()), 0)));
     std::optional<Qt::CursorShape> cursor;
     bool closed = true;
     QTimer::singleShot(200, [&] {

@@ -518,7 +518,7 @@ void TestDesktop::missingResources()
                  ::getrlimit(RLIMIT_NOFILE, &now);
                  // Told how many are free, or raised as far as is needed.
                  const bool told =
-                     found ? (threadError != 0 ? found->code == threadError : found->have == soft)
+                     found ? found->code == threadError && (threadError != 0 || found->have == soft)
                            : now.rlim_cur >= open + qMax(soft, 48);
                  return !told ? 98 : found ? int(found->kind) : 2;
              }),

@@ -195,7 +195,7 @@ std::optional<posix::Error> fence(int folder, const QByteArray& writers, const Q
 }
 
 // Takes a lock left behind out of the way, its writer stopped first (see the fence). Why not,
-// when it cannot be: ENOENT, gone meanwhile; EPERM or EACCES, it cannot be moved.
+// when it cannot be: ENOENT, gone meanwhile; EPERM, it cannot be moved.
 std::optional<posix::Error> takeAway(int folder, const QByteArray& writers, const QByteArray& lock,
                                      const QByteArray& seen)
 {
@@ -300,7 +300,7 @@ std::variant<SaveLock, posix::Error> SaveLock::take(int folder, const QByteArray
 SaveLock::Step SaveLock::attempt(int& slot, std::optional<posix::Error>& error)
 {
     if (slot == kLockNames) {
-        error = posix::Error{posix::Error::Kind::LockNamesTaken, 0, mLocks};
+        error = posix::Error{posix::Error::Kind::LockNamesTaken, {}, mLocks};
         return Step::Done;
     }
     mLock = slot == 0 ? mLocks : mLocks + '-' + QByteArray::number(slot);
@@ -330,13 +330,17 @@ SaveLock::Step SaveLock::attempt(int& slot, std::optional<posix::Error>& error)
         break;
     }
     const std::optional<posix::Error> refused = takeAway(mFolder, mWriters, mLock, found.bytes);
-    if (refused && (refused->code == EPERM || refused->code == EACCES)) {
-        ++slot; // a lock that cannot be moved (a sticky or append-only folder)
-    } else if (refused && refused->code != ENOENT) {
-        error = refused;
-        return Step::Done;
+    // Gone meanwhile: looked at again.
+    if (!refused || refused->code == ENOENT) {
+        return Step::Now;
     }
-    return Step::Now;
+    // One that cannot be moved (another's, in a sticky or append-only folder) is passed over.
+    if (refused->code == EPERM) {
+        ++slot;
+        return Step::Now;
+    }
+    error = refused;
+    return Step::Done;
 }
 
 std::optional<posix::Error> SaveLock::markHeld(int lock)

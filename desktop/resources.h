@@ -12,9 +12,9 @@ struct MissingResource {
     // Descriptors: fewer free than kSpareDescriptors, even with the limit raised to its ceiling.
     // Threads: none can be started (the process count of the user at its limit, or no memory).
     enum class Kind { Descriptors, Threads };
-    Kind kind = Kind::Descriptors;
-    long have = 0; // Descriptors: how many are free
-    int code = 0;  // Threads: the system's error number
+    Kind kind{};
+    long have{}; // Descriptors: how many are free
+    int code{};  // Threads: the system's error number
 };
 
 // Far more than a run opens at once: its window, locks, journal, a save, a print job.

@@ -224,7 +224,6 @@ private slots:
     void fullHistoryKeepsItsLines();
     void secondInstanceEndsUntouched_data();
     void secondInstanceEndsUntouched();
-    void closeSavesOnce();
     void saveRecordOnDiskBeforeTheReplace();
     void closeWaitsWithTheWindowAnswering();
     void linesOfAnEndedRunComeBack();
@@ -437,22 +436,6 @@ void TestFrmQelvo::secondInstanceEndsUntouched()
     QCOMPARE(h.ini(), QByteArray("[History]\r\nData=1\r\nHis1=x\r\n"));
 }
 
-void TestFrmQelvo::closeSavesOnce()
-{
-    Harness h;
-    QVERIFY(h.start());
-    h.click(u"Command1"_s, kExampleDraw);
-    QVERIFY(h.window->close());
-    QCOMPARE(h.ini(), exampleFile());
-    // The unload runs once: a later close, signal or session end writes nothing more.
-    QVERIFY(h.writeIni("changed"));
-    QVERIFY(h.window->close());
-    h.window->saveForSessionEnd();
-    h.window->endNow();
-    QCOMPARE(h.ini(), QByteArray("changed"));
-    QCOMPARE(h.window->exitStatus(), 0);
-}
-
 void TestFrmQelvo::saveRecordOnDiskBeforeTheReplace()
 {
     // The save's record, after the count that the lines go after, is the journal's last and on
@@ -471,9 +454,14 @@ void TestFrmQelvo::saveRecordOnDiskBeforeTheReplace()
     Harness unflushed;
     QVERIFY(unflushed.start());
     unflushed.click(u"Command1"_s, kExampleDraw);
-    World world;
-    world.folderFlushFails();
+    // Only the window's flush of the folder fails, not that of the journal's flusher.
+    gDisk.window = std::this_thread::get_id();
+    posix::calls().fsync.function = [](int fd) {
+        errno = EIO;
+        return std::this_thread::get_id() == gDisk.window ? -1 : posix::systemCalls().fsync(fd);
+    };
     QVERIFY(unflushed.window->close());
+    posix::resetCalls();
     const QString journal = samples::journals(unflushed.folder).value(0);
     QVERIFY(samples::readFile(unflushed.folder + u'/' + journal).endsWith("\ns0\n"));
 }
@@ -634,6 +622,13 @@ void TestFrmQelvo::clearAnswered()
     QVERIFY(h.history().isEmpty() && h.sorted().isEmpty());
     QCOMPARE(h.tileCaptions(), (QStringList{u"1"_s, u"2"_s, u"3"_s, u"4"_s, u"5"_s, u"6"_s}));
     QCOMPARE(h.ini(), QByteArray("[History]\r\nData=0\r\nHis1=\r\n"));
+    // Closed, it has saved once: a later close, signal or session end writes nothing more.
+    QVERIFY(h.window->close());
+    QVERIFY(h.writeIni("changed"));
+    QVERIFY(h.window->close());
+    h.window->saveForSessionEnd();
+    h.window->endNow();
+    QCOMPARE(h.ini(), QByteArray("changed"));
 }
 
 void TestFrmQelvo::withoutPermission()

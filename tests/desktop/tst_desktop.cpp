@@ -484,14 +484,13 @@ void TestDesktop::lockHeldByAnotherUser()
 
 void TestDesktop::missingResources_data()
 {
-    // The descriptors to spare under the soft and the hard limit; the error that starting a
-    // thread meets; what is missing (2: nothing).
+    // Descriptors to spare under the soft and hard limits, a thread's error, what is missing.
     QTest::addColumn<int>("soft");
     QTest::addColumn<int>("hard");
     QTest::addColumn<int>("threadError");
     QTest::addColumn<int>("missing");
     using Kind = desktop::MissingResource::Kind;
-    QTest::newRow("48 to spare are enough") << 48 << 48 << 0 << 2;
+    QTest::newRow("48 to spare are enough") << 48 << 48 << 0 << 2; // 2: nothing
     QTest::newRow("47 are not, with no room to raise (ulimit -n)")
         << 47 << 47 << 0 << int(Kind::Descriptors);
     QTest::newRow("too few, raised within the ceiling") << 1 << 4096 << 0 << 2;

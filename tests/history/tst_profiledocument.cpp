@@ -141,7 +141,7 @@ void TestProfileDocument::reading_data()
     // another key, not the one its digits seem to name.
     read("numbered key with a leading zero is another key", "[S]\r\nHis02=z\r\n", "S", "His2", "d");
     read("numbered key followed by more text", "[S]\r\nHis2x=z\r\nHis2 = w\r\n", "S", "his2", "w");
-    read("number beyond 32 bits", "[S]\r\nHis4294967298=z\r\nHIS2==w\r\n", "S", "His2", "=w");
+    read("number beyond 32 bits", "[S]\r\nHis4294967298=z\r\nHIS1==w\r\n", "S", "His1", "=w");
     read("quoted numbered value with a NUL after a long line",
          "[S]\r\n;" + QByteArray(40, 'x') + QByteArray("\r\nHis1='a\0b' \r\n", 15), "S", "His1",
          "a");

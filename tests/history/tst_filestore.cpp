@@ -162,7 +162,7 @@ void TestFileStore::everyCallFailedInTurn()
     // the old file stays byte for byte and the call's own error is told, or the whole new file is
     // in place and nothing is told.
     ::setxattr(QFile::encodeName(mPath).constData(), "user.note", "x", 1, 0);
-    QCOMPARE(::chmod(QFile::encodeName(mPath).constData(), 0640), 0);
+    QCOMPARE(::chmod(QFile::encodeName(mPath).constData(), 0641), 0);
     for (int nth = 1;; ++nth) {
         QVERIFY(samples::writeFile(mPath, oldFile()));
         CallWatch watch;
@@ -177,7 +177,7 @@ void TestFileStore::everyCallFailedInTurn()
         // Replaced, with the old file's permissions, never a new file's default.
         struct stat file {};
         QVERIFY2(::stat(QFile::encodeName(mPath).constData(), &file) == 0 &&
-                     (file.st_mode & 0777U) == 0640U,
+                     (file.st_mode & 0777U) == 0641U,
                  call.constData());
         // A clock that fails has no time to wait by: the save waits no longer.
         QVERIFY2(!error || error->code == EIO || (call == "clock_gettime" && error->code == EBUSY),

@@ -195,7 +195,7 @@ void TestProfileDocument::writing_data()
           "[S]\nk=v\nj=w\n");
     write("LF file keeps LF", "[S]\nk=1\n", {{"S", "j", "2"}, {"S", "k", "3"}}, "[S]\nk=3\nj=2\n");
     write("mixed line ends: new lines take the first", "[S]\r\nk=1\nm=2\n",
-          {{"S", "j", "3"}, {"T", "x", "4"}}, "[S]\r\nk=1\nm=2\nj=3\r\n[T]\r\nx=4\r\n");
+          {{"S", "j", "3"}, {"S", "m", "5"}}, "[S]\r\nk=1\nm=5\nj=3\r\n");
     write("added keys written again stay in place", "[S]\r\nb=1\r\n;n\r\n",
           {{"S", "z", "1"}, {"S", "y", "2"}, {"S", "Z", "3"}, {"T", "x", "4"}},
           "[S]\r\nb=1\r\nz=3\r\ny=2\r\n;n\r\n[T]\r\nx=4\r\n");

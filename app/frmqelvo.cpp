@@ -254,7 +254,7 @@ void frmQelvo::keepRunOnDisk()
         warnings << texts::journalLostMessage(*journalError);
     }
     for (const QByteArray& line : taken.lines) {
-        List1->addItem(QString::fromLatin1(line));
+        List1->addItem(line);
     }
     if (!taken.lines.isEmpty()) {
         if (const std::optional<history::Failure> failure = save().failure) {
@@ -357,13 +357,13 @@ void frmQelvo::Command1_Click()
     for (int position = 0; position < draw::kTileCount; ++position) {
         sorted << List2->item(position)->text();
     }
-    const QString line = draw::joinHistoryLine(sorted);
+    const QByteArray line = draw::joinHistoryLine(sorted).toLatin1();
     if (List1->count() >= history::kMaxLines) {
         mServices.questions->tell(texts::historyFullMessage());
         return;
     }
     List1->addItem(line);
-    journalled(mServices.journal->shown(line.toLatin1()));
+    journalled(mServices.journal->shown(line));
 
     const int repeats = draw::repeatCount(List1->lines());
     if (repeats == 0) {

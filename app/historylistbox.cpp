@@ -154,9 +154,9 @@ void HistoryListBox::clear()
     setLines({});
 }
 
-void HistoryListBox::addItem(const QString& text)
+void HistoryListBox::addItem(QByteArrayView line)
 {
-    mLines.append(text.toLatin1());
+    mLines.append(line);
     linesChanged(count() - 1);
     scrollToBottom();
 }

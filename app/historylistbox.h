@@ -15,8 +15,8 @@ public:
     explicit HistoryListBox(QWidget* parent = nullptr);
 
     void clear();
-    // Adds a line at the end and brings it into view.
-    void addItem(const QString& text);
+    // Adds a line, as stored, at the end and brings it into view.
+    void addItem(QByteArrayView line);
     void removeLast();
     // Shows these lines, the newest in view.
     void setLines(history::HistoryLines lines);

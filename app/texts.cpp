@@ -13,7 +13,6 @@
 #include <cerrno>
 #include <cstring>
 #include <langinfo.h>
-#include <limits>
 
 namespace texts {
 
@@ -63,25 +62,34 @@ QString systemReason(int code)
     }
 }
 
-// What the user can do about a save lock that stopped a save; nothing for other reasons.
-QString lockAdvice(const posix::Error& error)
+// What the user can do before trying again (retry: the words that ask for it), for the cause.
+QString advice(const history::Failure& failure, const QString& retry)
 {
-    const QString lock = shownPath(QFile::decodeName(error.file));
+    const posix::Error& error = failure.reason;
+    if (failure.kind == history::Failure::Kind::Full) {
+        return QStringLiteral("履歴に空きがないため、閉じ直しても保存できません。");
+    }
     switch (error.kind) {
     case posix::Error::Kind::LockNamesTaken:
-        return QStringLiteral("。「%1」を取り除いてから、もう一度お試しください。").arg(lock);
+        return QStringLiteral("「%1」を取り除いてから、%2。")
+            .arg(shownPath(QFile::decodeName(error.file)), retry);
     case posix::Error::Kind::Busy:
-        return QStringLiteral("。「%1」が 1 分間変わらなければ、その保存は終わらなかったものとして"
-                              "引き継ぎます。少し待ってから、もう一度お試しください。")
-            .arg(lock);
+        return QStringLiteral("その保存が終わるのを待ってから、%2。「%1」が 1 分間変わらなければ、"
+                              "その保存は終わらなかったものとして引き継ぎます。")
+            .arg(shownPath(QFile::decodeName(error.file)), retry);
+    case posix::Error::Kind::TakenOver:
+        return QStringLiteral("少し待ってから、%1。").arg(retry);
     case posix::Error::Kind::System:
+        if (error.code == ENOSPC || error.code == EDQUOT) {
+            return QStringLiteral("ディスクの空きを増やしてから、%1。").arg(retry);
+        }
+        break;
     case posix::Error::Kind::NotRegularFile:
     case posix::Error::Kind::TooLarge:
-    case posix::Error::Kind::TakenOver:
     case posix::Error::Kind::Unflushed:
         break;
     }
-    return {};
+    return QStringLiteral("原因を取り除いてから、%1。").arg(retry);
 }
 
 QString describe(const history::Failure& failure)
@@ -89,9 +97,8 @@ QString describe(const history::Failure& failure)
     switch (failure.kind) {
     case history::Failure::Kind::DamagedCount:
         return QStringLiteral("履歴ファイル「%1」の件数 Data の値「%2」が正しくありません。"
-                              "件数は %3 から %4 までの整数でなければなりません。")
+                              "件数は 0 から %3 までの整数を、半角数字で書きます。")
             .arg(shownPath(failure.path), codepage::fileText(failure.storedCount))
-            .arg(std::numeric_limits<qint32>::min())
             .arg(history::kMaxLines);
     case history::Failure::Kind::Unreadable:
         return QStringLiteral("履歴ファイル「%1」を読み込めませんでした。\n理由: %2")
@@ -109,8 +116,8 @@ QString describe(const history::Failure& failure)
     case history::Failure::Kind::Unwritable:
         break;
     }
-    return QStringLiteral("履歴ファイル「%1」に書き込めませんでした。\n理由: %2%3")
-        .arg(shownPath(failure.path), reason(failure.reason), lockAdvice(failure.reason));
+    return QStringLiteral("履歴ファイル「%1」に書き込めませんでした。\n理由: %2")
+        .arg(shownPath(failure.path), reason(failure.reason));
 }
 
 // What becomes of the lines drawn in this run when they are not saved now.
@@ -127,6 +134,25 @@ QString keptLines(history::Journal::Holds kept)
         break;
     }
     return QStringLiteral("今回の履歴は保存されません。");
+}
+
+// What becomes of the lines drawn in this run if the user leaves now; full: the history has no
+// room for them until it is cleared.
+QString leavingNow(history::Journal::Holds kept, bool full)
+{
+    switch (kept) {
+    case history::Journal::Holds::Every:
+        return QStringLiteral("今終了しても、今回引いた数字は失われません。控えのファイルに残り、%1")
+            .arg(full ? QStringLiteral("「%1」で履歴を空にした後の起動で履歴に戻ります。")
+                            .arg(text(kClearCaption))
+                      : QStringLiteral("次に起動したときに保存されます。"));
+    case history::Journal::Holds::UntilItStopped:
+        return QStringLiteral("今終了すると、控えのファイルに書き込めなくなった後に引いた数字は"
+                              "失われます。それより前の数字は、次に起動したときに保存されます。");
+    case history::Journal::Holds::None:
+        break;
+    }
+    return QStringLiteral("今終了すると、今回引いた数字は失われます。");
 }
 
 } // namespace
@@ -197,10 +223,11 @@ QString loadFailedMessage(const history::Failure& failure)
 
 QString saveFailedQuestion(const history::Failure& failure, history::Journal::Holds kept)
 {
-    return describe(failure) + u"\n\n"_s + keptLines(kept) +
-           QStringLiteral("このまま終了しますか？\n"
-                          "「いいえ」を選ぶとウィンドウは開いたままになります。"
-                          "原因を取り除いてから、もう一度閉じてください。");
+    const bool full = failure.kind == history::Failure::Kind::Full;
+    return describe(failure) + u"\n\n"_s + leavingNow(kept, full) +
+           QStringLiteral("\n「いいえ」を選ぶと、ウィンドウは開いたままになります。") +
+           advice(failure, QStringLiteral("もう一度閉じてください")) +
+           QStringLiteral("\n\n終了しますか？");
 }
 
 QString notSavedMessage(const history::Failure& failure, history::Journal::Holds kept)
@@ -210,14 +237,15 @@ QString notSavedMessage(const history::Failure& failure, history::Journal::Holds
 
 QString clearFailedMessage(const history::Failure& failure)
 {
-    return describe(failure) + QStringLiteral("\n\n履歴は消去されませんでした。");
+    return describe(failure) + QStringLiteral("\n\n履歴は消去されませんでした。") +
+           advice(failure, QStringLiteral("もう一度お試しください"));
 }
 
 QString handOverMessage(const print::HandOver& handOver)
 {
     switch (handOver.outcome) {
     case print::HandOver::Outcome::Refused:
-        return QStringLiteral("プリンター「%1」は印刷ジョブを受け付けませんでした: %2")
+        return QStringLiteral("プリンター「%1」は印刷ジョブを受け付けませんでした（%2）。")
             .arg(handOver.queue, handOver.reason);
     case print::HandOver::Outcome::TimedOut:
         return QStringLiteral("印刷システムが応答しないため、印刷ジョブをプリンター「%1」に"

@@ -55,9 +55,34 @@ qsizetype characterLength(char c)
     return byte < 0xC0U ? 1 : byte < 0xE0U ? 2 : byte < 0xF0U ? 3 : 4;
 }
 
+bool isAscii(char c)
+{
+    return static_cast<unsigned char>(c) < 0x80U;
+}
+
+// Code page 932 text a character at a time, a byte that starts none shown as U+FFFD.
+QString codePage932Text(QByteArrayView bytes)
+{
+    const Converter converter("UTF-8", kCodePage932);
+    QByteArray utf8;
+    for (qsizetype at = 0; at < bytes.size();) {
+        const qsizetype length = std::min<qsizetype>(isLeadByte(bytes[at]) ? 2 : 1,
+                                                     bytes.size() - at);
+        const qsizetype before = utf8.size();
+        if (converter.isOpen() && converter.convert(bytes.sliced(at, length), utf8)) {
+            at += length;
+        } else {
+            utf8.truncate(before);
+            utf8 += "\xEF\xBF\xBD";
+            ++at;
+        }
+    }
+    return QString::fromUtf8(utf8);
+}
+
 } // namespace
 
-std::optional<QString> decoded(const QByteArray& bytes, const char* codeset)
+std::optional<QString> decoded(QByteArrayView bytes, const char* codeset)
 {
     const Converter converter("UTF-8", codeset);
     QByteArray utf8;
@@ -67,20 +92,27 @@ std::optional<QString> decoded(const QByteArray& bytes, const char* codeset)
     return QString::fromUtf8(utf8);
 }
 
-QString fileText(const QByteArray& bytes)
+QString fileText(QByteArrayView bytes)
 {
+    if (std::all_of(bytes.begin(), bytes.end(), [](char c) { return isAscii(c); })) {
+        return QString::fromLatin1(bytes);
+    }
     QStringDecoder utf8(QStringDecoder::Utf8);
     QString text = utf8(bytes);
-    if (!utf8.hasError()) {
+    const bool isUtf8 = !utf8.hasError();
+    if (isUtf8 && std::any_of(bytes.begin(), bytes.end(),
+                              [](char c) { return characterLength(c) >= 3; })) {
         return text;
     }
-    return decoded(bytes, kCodePage932).value_or(QString::fromLatin1(bytes));
+    if (std::optional<QString> windows = decoded(bytes, kCodePage932)) {
+        return *windows;
+    }
+    return isUtf8 ? text : codePage932Text(bytes);
 }
 
 QByteArray toCodePage932(QByteArrayView utf8)
 {
-    if (std::all_of(utf8.begin(), utf8.end(),
-                    [](char c) { return static_cast<unsigned char>(c) < 0x80U; })) {
+    if (std::all_of(utf8.begin(), utf8.end(), [](char c) { return isAscii(c); })) {
         return utf8.toByteArray();
     }
     const Converter converter(kCodePage932, "UTF-8");

@@ -1,5 +1,7 @@
 #include "history/historylines.h"
 
+#include "history/codepage.h"
+
 namespace history {
 
 bool isDrawnLine(QByteArrayView text)
@@ -49,8 +51,7 @@ void HistoryLines::set(qsizetype position, QByteArrayView line)
 
 QString HistoryLines::text(qsizetype position) const
 {
-    const QByteArrayView line = at(position);
-    return QString::fromLatin1(line.data(), line.size());
+    return codepage::fileText(at(position));
 }
 
 void HistoryLines::append(QByteArrayView line)

@@ -37,7 +37,7 @@ public:
                                 : mAdded.constData() + (slice.offset - mSource.size());
         return {bytes, slice.length};
     }
-    // The line as text: each byte is one character, so every byte shows and none is lost.
+    // The line as text for the screen and the page, in the characters its writer wrote.
     [[nodiscard]] QString text(qsizetype position) const;
 
     // The line at position made line: a slice of the source is kept as such, other text copied.

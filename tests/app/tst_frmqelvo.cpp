@@ -235,6 +235,7 @@ private slots:
     void clearWithDamagedCount();
     void withoutPermission();
     void printSendsEveryLine();
+    void valuesInTheCharactersTheirWritersUsed();
     void endingWhileABoxIsOpen_data();
     void endingWhileABoxIsOpen();
     void endingWithoutABox();
@@ -575,7 +576,7 @@ void TestFrmQelvo::closeWithFailedSave()
     QVERIFY(h.window->isVisible());
     QCOMPARE(h.questions.defaults.value(0), QuestionBox::kNo);
     QVERIFY(h.questions.asked.value(0).contains(h.iniPath()));
-    QVERIFY(h.questions.asked.value(0).contains(u"このまま終了しますか"_s));
+    QVERIFY(h.questions.asked.value(0).endsWith(u"終了しますか？"_s));
 
     // With the cause removed, the next end saves: by the close box or by a signal.
     QVERIFY(QDir().mkpath(h.folder));
@@ -694,6 +695,27 @@ void TestFrmQelvo::printSendsEveryLine()
     loaded.click(u"Command2"_s);
     QCOMPARE(loaded.printer.printed.size(), 5);
     QVERIFY(loaded.questions.told.isEmpty() && loaded.questions.asked.isEmpty());
+}
+
+void TestFrmQelvo::valuesInTheCharactersTheirWritersUsed()
+{
+    Harness h;
+    // Notepad on Japanese Windows wrote the first value, a Linux editor the second.
+    const QByteArray values = "His1=\x95\xF3\x82\xAD\x82\xB6\x83\x81\x83\x82\r\nHis2=" +
+                              u"メモ"_s.toUtf8() + "\r\n";
+    QVERIFY(h.writeIni("[History]\r\nData=2\r\n" + values));
+    QVERIFY(h.start());
+    const QStringList shown{u"宝くじメモ"_s, u"メモ"_s};
+    QCOMPARE(h.history(), shown);
+    QCOMPARE(QAccessible::queryAccessibleInterface(h.list1())->child(0)->text(QAccessible::Name),
+             shown.first());
+    h.click(u"Command2"_s);
+    QCOMPARE(h.printer.printed, shown);
+    // The close keeps the stored bytes as they were.
+    h.click(u"Command1"_s, kExampleDraw);
+    QVERIFY(h.window->close());
+    QCOMPARE(h.ini(), "[History]\r\nData=3\r\n" + values + "His3=" +
+                          samples::exampleLine().toLatin1() + "\r\n");
 }
 
 void TestFrmQelvo::endingWhileABoxIsOpen_data()

@@ -53,12 +53,13 @@ void TestTexts::messages_data()
     // A value from the file is shown as the user wrote it, in whichever encoding.
     QTest::newRow("damaged count in UTF-8")
         << texts::loadFailedMessage(damagedCount("\xEF\xBC\x92"))
-        << QStringList{kPath, u"「２」"_s, u"-2147483648"_s, full} << QStringList();
+        << QStringList{kPath, u"「２」"_s, u"0 から 32767"_s, u"半角数字"_s}
+        << QStringList{u"-2147483648"_s};
     QTest::newRow("damaged count in code page 932")
         << texts::loadFailedMessage(damagedCount("\x82\x51\x8C\x8F")) << QStringList{u"「２件」"_s}
         << QStringList();
     QTest::newRow("damaged count of no encoding") << texts::loadFailedMessage(damagedCount("1\xFF"))
-                                                  << QStringList{u"「1ÿ」"_s} << QStringList();
+                                                  << QStringList{u"「1\uFFFD」"_s} << QStringList();
     QTest::newRow("the system's words with the reason")
         << texts::notSavedMessage(unwritable({Kind::System, EACCES}), Holds::None)
         << QStringList{kPath, u"Permission denied"_s, u"保存されません"_s}
@@ -68,8 +69,13 @@ void TestTexts::messages_data()
         << QStringList{u"17"_s, u"File exists"_s, u"消去されませんでした"_s} << QStringList();
     QTest::newRow("lines in the journal come back")
         << texts::saveFailedQuestion(unwritable({Kind::TooLarge, 0}), Holds::Every)
-        << QStringList{u"16 MB"_s, u"次に起動したときに保存"_s, u"「いいえ」"_s}
-        << QStringList{u"保存されません"_s};
+        << QStringList{u"16 MB"_s, u"次に起動したときに保存"_s, u"「いいえ」"_s,
+                       u"原因を取り除いてから、もう一度閉じて"_s, u"。\n\n終了しますか？"_s}
+        << QStringList{u"保存されません"_s, u"失われます"_s};
+    QTest::newRow("a full disk: what to free, and what leaving loses")
+        << texts::saveFailedQuestion(unwritable({Kind::System, ENOSPC}), Holds::None)
+        << QStringList{u"空きを増やしてから"_s, u"今終了すると、今回引いた数字は失われます"_s}
+        << QStringList{u"原因を取り除いて"_s};
     QTest::newRow("a journal that stopped: the lines until then come back")
         << texts::notSavedMessage(unwritable({Kind::System, ENOSPC}), Holds::UntilItStopped)
         << QStringList{u"書き込めなくなるまで"_s, u"それより後"_s} << QStringList();
@@ -79,11 +85,14 @@ void TestTexts::messages_data()
     QTest::newRow("another's save: its lock, taken over within the minute")
         << texts::saveFailedQuestion(unwritable({Kind::Busy, EBUSY, "/opt/q/.x.saving"}),
                                      Holds::Every)
-        << QStringList{u"保存中"_s, u"「/opt/q/.x.saving」が 1 分間"_s} << QStringList();
+        << QStringList{u"保存中"_s, u"待ってから"_s, u"「/opt/q/.x.saving」が 1 分間"_s}
+        << QStringList{u"取り除いて"_s};
     QTest::newRow("too many to add")
         << texts::saveFailedQuestion(
                {history::Failure::Kind::Full, kPath, "32760", {}, history::kMaxLines}, Holds::Every)
-        << QStringList{u"32760"_s, full} << QStringList();
+        << QStringList{u"32760"_s, full, u"閉じ直しても保存できません"_s,
+                       u"「履歴全消去」で履歴を空にした後"_s}
+        << QStringList{u"次に起動したときに保存"_s, u"取り除いて"_s};
     QTest::newRow("too few descriptors: how many are free, and what to raise")
         << texts::missingResourceMessage({desktop::MissingResource::Kind::Descriptors, 7, 0})
         << QStringList{u"空きは 7"_s, u"48 以上"_s, u"ulimit -n"_s} << QStringList();

@@ -29,6 +29,7 @@ entry="$HOME/.local/share/applications/qelvo.desktop"
 desktop-file-validate "$entry" || fail "desktop entry does not validate"
 grep -qx "Exec=\"$prefix/qelvo\"" "$entry" || fail "Exec is not the installed program"
 grep -q '^Name\[ja\]=' "$entry" || fail "no Japanese name"
+grep -q '^Keywords\[ja\]=宝くじ;' "$entry" || fail "a desktop search for 宝くじ finds nothing"
 [ -s "$HOME/.local/share/icons/hicolor/32x32/apps/qelvo.png" ] || fail "no 32 x 32 icon"
 [ -s "$HOME/.local/share/icons/hicolor/128x128/apps/qelvo.png" ] || fail "no larger icon"
 appstreamcli validate --no-net \

@@ -57,6 +57,7 @@ private slots:
     void emptyHistoryOpensNothing();
     void oneDocumentForEveryPress();
     void emptyLinePrintsAsEmptyLine();
+    void valueOfJapaneseWindowsOnThePage();
     void pagesInOrderNoLineSplit();
     void noPrinterPrintsNothingAndGoesOn();
     void placeLine_data();
@@ -132,6 +133,17 @@ void TestLinePrinter::emptyLinePrintsAsEmptyLine()
     QCOMPARE(squeezed(printed.at(0)), squeezed(line(1)));
     QVERIFY(printed.at(1).trimmed().isEmpty());
     QCOMPARE(squeezed(printed.at(2)), squeezed(line(3)));
+}
+
+void TestLinePrinter::valueOfJapaneseWindowsOnThePage()
+{
+    history::HistoryLines lines;
+    lines.append("\x95\xF3\x82\xAD\x82\xB6\x83\x81\x83\x82");
+    print::DocumentPrinter printer(lookup());
+    print::printLines(printer, lines);
+    const QStringList pages = pagesOf(printer.finish());
+    QCOMPARE(pages.size(), 1);
+    QCOMPARE(squeezed(pages.first()), u"宝くじメモ"_s);
 }
 
 void TestLinePrinter::pagesInOrderNoLineSplit()

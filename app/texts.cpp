@@ -142,7 +142,8 @@ QString leavingNow(history::Journal::Holds kept, bool full)
 {
     switch (kept) {
     case history::Journal::Holds::Every:
-        return QStringLiteral("今終了しても、今回引いた数字は失われません。控えのファイルに残り、%1")
+        return QStringLiteral(
+                   "今終了しても、今回引いた数字は失われません。控えのファイルに残り、%1")
             .arg(full ? QStringLiteral("「%1」で履歴を空にした後の起動で履歴に戻ります。")
                             .arg(text(kClearCaption))
                       : QStringLiteral("次に起動したときに保存されます。"));

@@ -66,8 +66,8 @@ QString codePage932Text(QByteArrayView bytes)
     const Converter converter("UTF-8", kCodePage932);
     QByteArray utf8;
     for (qsizetype at = 0; at < bytes.size();) {
-        const qsizetype length = std::min<qsizetype>(isLeadByte(bytes[at]) ? 2 : 1,
-                                                     bytes.size() - at);
+        const qsizetype length =
+            std::min<qsizetype>(isLeadByte(bytes[at]) ? 2 : 1, bytes.size() - at);
         const qsizetype before = utf8.size();
         if (converter.isOpen() && converter.convert(bytes.sliced(at, length), utf8)) {
             at += length;
@@ -100,8 +100,8 @@ QString fileText(QByteArrayView bytes)
     QStringDecoder utf8(QStringDecoder::Utf8);
     QString text = utf8(bytes);
     const bool isUtf8 = !utf8.hasError();
-    if (isUtf8 && std::any_of(bytes.begin(), bytes.end(),
-                              [](char c) { return characterLength(c) >= 3; })) {
+    if (isUtf8 &&
+        std::any_of(bytes.begin(), bytes.end(), [](char c) { return characterLength(c) >= 3; })) {
         return text;
     }
     if (std::optional<QString> windows = decoded(bytes, kCodePage932)) {

@@ -701,8 +701,8 @@ void TestFrmQelvo::valuesInTheCharactersTheirWritersUsed()
 {
     Harness h;
     // Notepad on Japanese Windows wrote the first value, a Linux editor the second.
-    const QByteArray values = "His1=\x95\xF3\x82\xAD\x82\xB6\x83\x81\x83\x82\r\nHis2=" +
-                              u"メモ"_s.toUtf8() + "\r\n";
+    const QByteArray values =
+        "His1=\x95\xF3\x82\xAD\x82\xB6\x83\x81\x83\x82\r\nHis2=" + u"メモ"_s.toUtf8() + "\r\n";
     QVERIFY(h.writeIni("[History]\r\nData=2\r\n" + values));
     QVERIFY(h.start());
     const QStringList shown{u"宝くじメモ"_s, u"メモ"_s};
@@ -714,8 +714,8 @@ void TestFrmQelvo::valuesInTheCharactersTheirWritersUsed()
     // The close keeps the stored bytes as they were.
     h.click(u"Command1"_s, kExampleDraw);
     QVERIFY(h.window->close());
-    QCOMPARE(h.ini(), "[History]\r\nData=3\r\n" + values + "His3=" +
-                          samples::exampleLine().toLatin1() + "\r\n");
+    QCOMPARE(h.ini(), "[History]\r\nData=3\r\n" + values +
+                          "His3=" + samples::exampleLine().toLatin1() + "\r\n");
 }
 
 void TestFrmQelvo::endingWhileABoxIsOpen_data()

@@ -125,7 +125,7 @@ QString keptLines(history::Journal::Holds kept)
 {
     switch (kept) {
     case history::Journal::Holds::Every:
-        return QStringLiteral("今回の履歴は控えのファイルに残り、次に起動したときに保存されます。");
+        return QStringLiteral("今回引いた数字は控えのファイルに残り、次に起動したときに保存されます。");
     case history::Journal::Holds::UntilItStopped:
         return QStringLiteral(
             "控えのファイルに書き込めなくなるまでに引いた数字は、次に起動したときに"
@@ -133,7 +133,7 @@ QString keptLines(history::Journal::Holds kept)
     case history::Journal::Holds::None:
         break;
     }
-    return QStringLiteral("今回の履歴は保存されません。");
+    return QStringLiteral("今回引いた数字は保存されません。");
 }
 
 // What becomes of the lines drawn in this run if the user leaves now; full: the history has no

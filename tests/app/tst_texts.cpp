@@ -55,11 +55,16 @@ void TestTexts::messages_data()
         << texts::loadFailedMessage(damagedCount("\xEF\xBC\x92"))
         << QStringList{kPath, u"「２」"_s, u"0 から 32767"_s, u"半角数字"_s}
         << QStringList{u"-2147483648"_s};
-    QTest::newRow("damaged count in code page 932")
-        << texts::loadFailedMessage(damagedCount("\x82\x51\x8C\x8F")) << QStringList{u"「２件」"_s}
-        << QStringList();
-    QTest::newRow("damaged count of no encoding") << texts::loadFailedMessage(damagedCount("1\xFF"))
-                                                  << QStringList{u"「1\uFFFD」"_s} << QStringList();
+    const auto shown = [](const char* row, const QByteArray& value, const QString& text) {
+        QTest::newRow(row) << texts::loadFailedMessage(damagedCount(value))
+                           << QStringList{u"「"_s + text + u"」"_s} << QStringList();
+    };
+    shown("damaged count in code page 932", "\x82\x51\x8C\x8F", u"２件"_s);
+    // UTF-8 kana read as code page 932 too, and two bytes of UTF-8 as one-byte kana.
+    shown("damaged count in UTF-8 kana", u"メモ"_s.toUtf8(), u"メモ"_s);
+    shown("damaged count in one-byte kana", "\xC3\xBD", u"ﾃｽ"_s);
+    shown("damaged count in UTF-8 of no code page 932", "\xC3\x97", u"×"_s);
+    shown("damaged count of no encoding", "1\xFF\x82!\x81", u"1\uFFFD\uFFFD!\uFFFD"_s);
     QTest::newRow("the system's words with the reason")
         << texts::notSavedMessage(unwritable({Kind::System, EACCES}), Holds::None)
         << QStringList{kPath, u"Permission denied"_s, u"保存されません"_s}
@@ -71,7 +76,7 @@ void TestTexts::messages_data()
         << texts::saveFailedQuestion(unwritable({Kind::TooLarge, 0}), Holds::Every)
         << QStringList{u"16 MB"_s, u"次に起動したときに保存"_s, u"「いいえ」"_s,
                        u"原因を取り除いてから、もう一度閉じて"_s, u"。\n\n終了しますか？"_s}
-        << QStringList{u"保存されません"_s, u"失われます"_s};
+        << QStringList{u"保存されません"_s};
     QTest::newRow("a full disk: what to free, and what leaving loses")
         << texts::saveFailedQuestion(unwritable({Kind::System, ENOSPC}), Holds::None)
         << QStringList{u"空きを増やしてから"_s, u"今終了すると、今回引いた数字は失われます"_s}

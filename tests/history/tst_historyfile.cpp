@@ -98,8 +98,6 @@ private slots:
     void linkStaysALink();
     void longNamesFit();
     void filesOfWindowsTools();
-    void shownAsWritten_data();
-    void shownAsWritten();
     void withoutPermission();
     void linesCopiedOutOfOrder();
 
@@ -454,31 +452,6 @@ void TestHistoryFile::filesOfWindowsTools()
              history::Failure::Kind::UnknownEncoding);
     QVERIFY(history::clearHistory(mPath, lines({1})).failure);
     QCOMPARE(readFile(mPath), bigEndian);
-}
-
-void TestHistoryFile::shownAsWritten_data()
-{
-    QTest::addColumn<QByteArray>("stored");
-    QTest::addColumn<QString>("shown");
-    const QString memo = u"宝くじメモ"_s;
-    QTest::newRow("code page 932")
-        << QByteArray("\x95\xF3\x82\xAD\x82\xB6\x83\x81\x83\x82") << memo;
-    QTest::newRow("UTF-8 that reads as code page 932 too") << memo.toUtf8() << memo;
-    QTest::newRow("one-byte kana that read as UTF-8 too") << QByteArray("\xC3\xBD") << u"ﾃｽ"_s;
-    QTest::newRow("UTF-8 that is no code page 932") << QByteArray("\xC3\x97") << u"×"_s;
-    QTest::newRow("bytes of neither") << QByteArray("\x80"
-                                                    "A\x82!\x81")
-                                      << u"\uFFFDA\uFFFD!\uFFFD"_s;
-}
-
-void TestHistoryFile::shownAsWritten()
-{
-    QFETCH(QByteArray, stored);
-    QFETCH(QString, shown);
-    history::HistoryLines lines;
-    lines.append(stored);
-    QCOMPARE(lines.text(0), shown);
-    QCOMPARE(lines.at(0), stored);
 }
 
 void TestHistoryFile::withoutPermission()

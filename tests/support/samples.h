@@ -9,6 +9,9 @@
 // Sample history lines and files for the tests and the benchmarks.
 namespace samples {
 
+// 宝くじメモ in code page 932, as Notepad on Japanese Windows writes it.
+inline constexpr const char* kMemo932 = "\x95\xF3\x82\xAD\x82\xB6\x83\x81\x83\x82";
+
 // The line of the example draw 23, 7, 41, 2, 15, 30.
 QString exampleLine();
 

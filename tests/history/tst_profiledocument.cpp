@@ -206,8 +206,8 @@ void TestProfileDocument::writing_data()
           {{"S", "j", "1"}}, "\x82\xa0\r\n[S]\r\nk=\x93\xfa\x96\x7b\r\nu=\xff\r\nj=1\r\n");
     write("first of duplicate sections gets the key", "[S]\r\na=1\r\n[S]\r\nb=2\r\n",
           {{"S", "b", "3"}}, "[S]\r\na=1\r\nb=3\r\n[S]\r\nb=2\r\n");
-    // A lone surrogate in the first line is kept as it is.
-    const QByteArray surrogate = utf16(u"\u5c65\u6b74"_s) + QByteArray("\x00\xD8", 2);
+    // A character beyond 16 bits and a lone surrogate in the first line are kept as they are.
+    const QByteArray surrogate = utf16(u"\u5c65\U00020BB7"_s) + QByteArray("\x00\xD8", 2);
     write("UTF-16LE file stays UTF-16LE", surrogate + utf16(u"\r\n[S]\r\nk=v\r\n"_s).sliced(2),
           {{"S", "k", "w"}, {"S", "j", ""}},
           surrogate + utf16(u"\r\n[S]\r\nk=w\r\nj=\r\n"_s).sliced(2));

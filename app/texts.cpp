@@ -125,7 +125,8 @@ QString keptLines(history::Journal::Holds kept)
 {
     switch (kept) {
     case history::Journal::Holds::Every:
-        return QStringLiteral("今回引いた数字は控えのファイルに残り、次に起動したときに保存されます。");
+        return QStringLiteral(
+            "今回引いた数字は控えのファイルに残り、次に起動したときに保存されます。");
     case history::Journal::Holds::UntilItStopped:
         return QStringLiteral(
             "控えのファイルに書き込めなくなるまでに引いた数字は、次に起動したときに"

@@ -66,17 +66,17 @@ QString systemReason(int code)
 QString advice(const history::Failure& failure, const QString& retry)
 {
     const posix::Error& error = failure.reason;
+    const QString lock = shownPath(QFile::decodeName(error.file));
     if (failure.kind == history::Failure::Kind::Full) {
         return QStringLiteral("履歴に空きがないため、閉じ直しても保存できません。");
     }
     switch (error.kind) {
     case posix::Error::Kind::LockNamesTaken:
-        return QStringLiteral("「%1」を取り除いてから、%2。")
-            .arg(shownPath(QFile::decodeName(error.file)), retry);
+        return QStringLiteral("「%1」を取り除いてから、%2。").arg(lock, retry);
     case posix::Error::Kind::Busy:
         return QStringLiteral("その保存が終わるのを待ってから、%2。「%1」が 1 分間変わらなければ、"
                               "その保存は終わらなかったものとして引き継ぎます。")
-            .arg(shownPath(QFile::decodeName(error.file)), retry);
+            .arg(lock, retry);
     case posix::Error::Kind::TakenOver:
         return QStringLiteral("少し待ってから、%1。").arg(retry);
     case posix::Error::Kind::System:

@@ -94,7 +94,7 @@ std::optional<QString> decoded(QByteArrayView bytes, const char* codeset)
 
 QString fileText(QByteArrayView bytes)
 {
-    if (std::all_of(bytes.begin(), bytes.end(), [](char c) { return isAscii(c); })) {
+    if (std::all_of(bytes.begin(), bytes.end(), isAscii)) {
         return QString::fromLatin1(bytes);
     }
     QStringDecoder utf8(QStringDecoder::Utf8);
@@ -112,7 +112,7 @@ QString fileText(QByteArrayView bytes)
 
 QByteArray toCodePage932(QByteArrayView utf8)
 {
-    if (std::all_of(utf8.begin(), utf8.end(), [](char c) { return isAscii(c); })) {
+    if (std::all_of(utf8.begin(), utf8.end(), isAscii)) {
         return utf8.toByteArray();
     }
     const Converter converter(kCodePage932, "UTF-8");

@@ -12,9 +12,13 @@
 #include "draw/randomsource.h"
 #include "history/journal.h"
 #include "posix/files.h"
-#include "print/cups.h"
 #include "print/handover.h"
 #include "print/lineprinter.h"
+#ifdef _WIN32
+#include "print/windowsprinter.h"
+#else
+#include "print/cups.h"
+#endif
 
 #include <QApplication>
 #include <QFileInfo>
@@ -25,10 +29,12 @@
 
 namespace {
 
+#ifndef _WIN32
 // How long a press of the print button waits for the print system to name its printer.
 constexpr std::chrono::seconds kPrinterAnswerTime{5};
 // How long the end waits for the print system to take the run's document.
 constexpr std::chrono::seconds kHandOverTime{20};
+#endif
 // A run that the display's going away ended.
 constexpr int kDisplayLostStatus = 1;
 
@@ -52,7 +58,7 @@ int main(int argc, char* argv[])
         desktop::programFolder(QFileInfo(QFile::decodeName(argv[0])).absolutePath());
     // One program per history file: the file that the history's links lead to.
     const QString history = startup::historyFile(startup::dataFolder(folder.path));
-    desktop::SingleInstance instance(posix::resolvedFile(QFile::encodeName(history)).path);
+    desktop::SingleInstance instance(posix::resolvedFile(posix::encodedName(history)).path);
     const desktop::PreviousInstance previous = instance.previousInstance();
     // Only the program that holds the history reads it, and only from a folder it can name.
     std::optional<startup::EarlyLoad> early;
@@ -67,8 +73,12 @@ int main(int argc, char* argv[])
     instance.listen();
 
     draw::SystemRandomSource random;
+#ifdef _WIN32
+    print::WindowsPrinter printer;
+#else
     print::DocumentPrinter printer(
         [] { return print::lookUpWithin(print::defaultDestination, kPrinterAnswerTime); });
+#endif
     MessageQuestionBox questions(nullptr);
     history::Journal journal;
 
@@ -106,8 +116,12 @@ int main(int argc, char* argv[])
     const auto endRun = [&](int status) {
         journal.finish();
         instance.release();
+#ifdef _WIN32
+        const print::HandOver handed = printer.finish();
+#else
         const print::HandOver handed = print::handOver(printer.finish(), print::submitToCups,
                                                        kHandOverTime, terminations.descriptor());
+#endif
         if (handed.outcome != print::HandOver::Outcome::Accepted &&
             handed.outcome != print::HandOver::Outcome::NoDocument) {
             reportError(texts::handOverMessage(handed));

@@ -12,7 +12,9 @@
 #include <QFile>
 #include <cerrno>
 #include <cstring>
+#ifndef _WIN32
 #include <langinfo.h>
+#endif
 
 namespace texts {
 
@@ -31,11 +33,16 @@ QString shownPath(const QString& path)
 QString systemWords(int code)
 {
     const QByteArray words = std::strerror(code);
+#ifdef _WIN32
+    // The C library of Windows words its errors in English only.
+    return QString::fromLatin1(words);
+#else
     if (std::optional<QString> text = codepage::decoded(words, ::nl_langinfo(CODESET))) {
         return *text;
     }
     const char* name = ::strerrorname_np(code);
     return name != nullptr ? QString::fromLatin1(name) : QString::number(code);
+#endif
 }
 
 QString systemReason(int code)
@@ -66,7 +73,7 @@ QString systemReason(int code)
 QString advice(const history::Failure& failure, const QString& retry)
 {
     const posix::Error& error = failure.reason;
-    const QString lock = shownPath(QFile::decodeName(error.file));
+    const QString lock = shownPath(posix::decodedName(error.file));
     if (failure.kind == history::Failure::Kind::Full) {
         return QStringLiteral("履歴に空きがないため、閉じ直しても保存できません。");
     }
@@ -247,6 +254,10 @@ QString handOverMessage(const print::HandOver& handOver)
 {
     switch (handOver.outcome) {
     case print::HandOver::Outcome::Refused:
+        if (handOver.reason.isEmpty()) {
+            return QStringLiteral("プリンター「%1」は印刷ジョブを受け付けませんでした。")
+                .arg(handOver.queue);
+        }
         return QStringLiteral("プリンター「%1」は印刷ジョブを受け付けませんでした（%2）。")
             .arg(handOver.queue, handOver.reason);
     case print::HandOver::Outcome::TimedOut:

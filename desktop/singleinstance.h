@@ -12,6 +12,7 @@
 #include <sys/stat.h>
 
 class QSocketNotifier;
+class QAbstractNativeEventFilter;
 
 namespace desktop {
 
@@ -37,6 +38,10 @@ struct LockProblem {
 // the lock when its holder ends in any way, so no file left behind can block a start. A write
 // lock needs a descriptor open for writing, and the lock file is made as writable as the
 // history, so only someone who may write the history can hold it.
+//
+// On Windows the lock is a byte-range lock, which network shares keep too, and the running copy
+// is asked to come to the front by a message posted to its window, which the second start first
+// allows to take the focus.
 //
 // The running copy is asked to come to the front through a socket in a folder that only the
 // user can write to, with the activation token that lets a window take the focus on Wayland. A
@@ -74,6 +79,13 @@ signals:
     void activationRequested(const QByteArray& token);
 
 private:
+    QByteArray mHistoryFile;
+    posix::Descriptor mLock;
+    std::optional<LockProblem> mProblem;
+#ifdef _WIN32
+    std::unique_ptr<QAbstractNativeEventFilter> mKnocks;
+};
+#else
     struct Found;
     // The lock file, opened for writing, made if missing; or who holds it, when this user
     // cannot write it.
@@ -90,9 +102,6 @@ private:
     // Reads what the start sent; at its end, a token is kept. False once the peer is done.
     bool readFrom(Peer& peer);
 
-    QByteArray mHistoryFile;
-    posix::Descriptor mLock;
-    std::optional<LockProblem> mProblem;
     QByteArray mSocketPath;
     posix::Descriptor mListener;
     QSocketNotifier* mNotifier = nullptr;
@@ -102,9 +111,12 @@ private:
     // Heard until the window is asked for: a start that says nothing holds up nothing.
     std::list<Peer> mPeers;
 };
+#endif
 
+#ifndef _WIN32
 // The folder for the socket: $XDG_RUNTIME_DIR, else /tmp/qelvo-UID, made if missing; only one
 // that the user owns and no one else can write to, else nothing. Public for the tests.
 QByteArray privateRuntimeFolder();
+#endif
 
 } // namespace desktop

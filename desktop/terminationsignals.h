@@ -11,7 +11,8 @@ namespace desktop {
 // Brings SIGTERM, SIGINT and SIGHUP into the event loop, where the window ends the program at
 // once, saving on the way and asking nothing, instead of the system's ending it with nothing
 // saved. A signal that the program was started with ignored (as nohup starts it with SIGHUP)
-// stays ignored.
+// stays ignored. On Windows the same for Ctrl+C and for the console's closing, a logoff and a
+// shutdown.
 class TerminationSignals final : public QObject {
     Q_OBJECT
 
@@ -28,9 +29,11 @@ public:
 signals:
     void received(int signalNumber);
 
+#ifndef _WIN32
 private:
     QSocketNotifier* mNotifier;
     std::array<struct sigaction, 3> mPrevious{};
+#endif
 };
 
 } // namespace desktop

@@ -3,7 +3,12 @@
 #include <QStringDecoder>
 #include <algorithm>
 #include <cstdint>
+#ifdef _WIN32
+#include <string>
+#include <windows.h>
+#else
 #include <iconv.h>
+#endif
 
 namespace codepage {
 
@@ -13,6 +18,53 @@ constexpr auto kCodePage932 = "CP932";
 // Every character takes at most four bytes of UTF-8, and at most two of code page 932.
 constexpr qsizetype kMostUtf8Bytes = 4;
 
+#ifdef _WIN32
+// A converter between two of Windows' code pages, named as iconv names them.
+class Converter {
+public:
+    Converter(const char* to, const char* from)
+        : mTo(codePage(to))
+        , mFrom(codePage(from))
+    {
+    }
+
+    [[nodiscard]] bool isOpen() const { return mTo != 0 && mFrom != 0; }
+    // Converts all of in onto the end of out; false when any of it does not convert.
+    bool convert(QByteArrayView in, QByteArray& out) const
+    {
+        if (in.isEmpty()) {
+            return true;
+        }
+        std::wstring wide(static_cast<std::size_t>(in.size()), L'\0');
+        const int length = ::MultiByteToWideChar(mFrom, MB_ERR_INVALID_CHARS, in.data(),
+                                                 static_cast<int>(in.size()), wide.data(),
+                                                 static_cast<int>(wide.size()));
+        if (length <= 0) {
+            return false;
+        }
+        const qsizetype start = out.size();
+        out.resize(start + in.size() * kMostUtf8Bytes);
+        BOOL lost = FALSE;
+        // Code page 932 has no best fit here: a character that it lacks does not convert.
+        const int written = ::WideCharToMultiByte(
+            mTo, mTo == CP_UTF8 ? 0 : WC_NO_BEST_FIT_CHARS, wide.data(), length,
+            out.data() + start, static_cast<int>(in.size() * kMostUtf8Bytes), nullptr,
+            mTo == CP_UTF8 ? nullptr : &lost);
+        out.truncate(start + qMax(written, 0));
+        return written > 0 && !lost;
+    }
+
+private:
+    static UINT codePage(const char* name)
+    {
+        const QByteArrayView given(name);
+        return given == "UTF-8" ? CP_UTF8 : given == kCodePage932 ? 932U : 0U;
+    }
+
+    UINT mTo;
+    UINT mFrom;
+};
+#else
 // A converter between two encodings of iconv, closed when it goes out of scope.
 class Converter {
 public:
@@ -47,6 +99,7 @@ public:
 private:
     iconv_t mConverter;
 };
+#endif
 
 // The length in bytes of the UTF-8 character that starts with this byte.
 qsizetype characterLength(char c)

@@ -8,7 +8,9 @@
 #include <QList>
 #include <cstdint>
 #include <fcntl.h>
+#ifndef _WIN32
 #include <sys/mman.h>
+#endif
 #include <sys/stat.h>
 #include <variant>
 
@@ -185,7 +187,7 @@ struct Place {
 };
 std::variant<Place, Error> placeOf(const QString& path)
 {
-    Place place{posix::resolvedFile(QFile::encodeName(path)), {}, {}};
+    Place place{posix::resolvedFile(posix::encodedName(path)), {}, {}};
     if (place.target.error) {
         return *place.target.error;
     }
@@ -211,7 +213,7 @@ Error told(Error error, const Place& place)
 ReadResult readWhole(const QString& path)
 {
     // Opened without blocking, so a FIFO cannot hold the program before it is refused.
-    const Descriptor file(calls().open(QFile::encodeName(path).constData(),
+    const Descriptor file(calls().open(posix::encodedName(path).constData(),
                                        O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0));
     if (!file.isOpen()) {
         if (errno == ENOENT) {

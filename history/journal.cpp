@@ -156,7 +156,7 @@ Journal::~Journal() = default;
 
 std::optional<posix::Error> Journal::prepare(const QString& historyPath)
 {
-    const posix::ResolvedPath history = posix::resolvedFile(QFile::encodeName(historyPath));
+    const posix::ResolvedPath history = posix::resolvedFile(posix::encodedName(historyPath));
     if (history.error) {
         return history.error;
     }

@@ -37,7 +37,8 @@ void sleepFor(std::chrono::milliseconds time)
 {
     const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(time);
     struct timespec left {
-        seconds.count(), std::chrono::nanoseconds(time - seconds).count()
+        static_cast<time_t>(seconds.count()),
+            static_cast<long>(std::chrono::nanoseconds(time - seconds).count())
     };
     while (calls().nanosleep(&left, &left) != 0 && errno == EINTR) {
     }

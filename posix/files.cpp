@@ -3,11 +3,14 @@
 #include "posix/systemcalls.h"
 
 #include <QCryptographicHash>
+#include <QFile>
 #include <array>
 #include <climits>
 #include <dirent.h>
 #include <fcntl.h>
+#ifndef _WIN32
 #include <sys/vfs.h>
+#endif
 
 namespace posix {
 
@@ -50,6 +53,24 @@ PathParts splitPath(const QByteArray& path)
 QByteArray joinedPath(const PathParts& parts)
 {
     return (parts.folder.endsWith('/') ? parts.folder : parts.folder + '/') + parts.name;
+}
+
+QByteArray encodedName(const QString& path)
+{
+#ifdef _WIN32
+    return path.toUtf8();
+#else
+    return QFile::encodeName(path);
+#endif
+}
+
+QString decodedName(const QByteArray& name)
+{
+#ifdef _WIN32
+    return QString::fromUtf8(name);
+#else
+    return QFile::decodeName(name);
+#endif
 }
 
 ResolvedPath resolvedFile(const QByteArray& path)

@@ -13,6 +13,11 @@
 // system keeps them; a function that gives a descriptor gives -1 with errno set when it fails.
 namespace posix {
 
+// A path's text as the bytes that this layer names files by: the file system's own on Linux,
+// UTF-8 on Windows, whose own names are UTF-16. And back.
+QByteArray encodedName(const QString& path);
+QString decodedName(const QByteArray& name);
+
 // A path split at its last separator: the folder ("/" for the root, "." for none) and the name.
 struct PathParts {
     QByteArray folder;

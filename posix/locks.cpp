@@ -7,7 +7,9 @@
 #include <QList>
 #include <QRandomGenerator>
 #include <fcntl.h>
+#ifndef _WIN32
 #include <sys/sysmacros.h>
+#endif
 
 namespace posix {
 
@@ -46,6 +48,7 @@ LockHolder lockHolder(int fd)
     return {holder.l_pid, std::nullopt};
 }
 
+#ifndef _WIN32
 LockHolder tableLockHolder(const struct stat& file)
 {
     constexpr std::size_t kBlock = 4096;
@@ -115,5 +118,7 @@ Replaced replaceStale(int folder, const char* name, const struct stat& stale,
     }
     return replaced;
 }
+
+#endif
 
 } // namespace posix

@@ -20,6 +20,7 @@ struct LockHolder {
     std::optional<Error> error; // it could not be asked
 };
 LockHolder lockHolder(int fd);
+#ifndef _WIN32
 // The same for a file that this user cannot open, from the kernel's table of locks, which lists
 // them by device and inode. It shows the locks of the processes of this PID namespace only.
 LockHolder tableLockHolder(const struct stat& file);
@@ -34,5 +35,6 @@ struct Replaced {
 };
 Replaced replaceStale(int folder, const char* name, const struct stat& stale,
                       const struct stat* model);
+#endif
 
 } // namespace posix

@@ -7,10 +7,16 @@ namespace posix {
 namespace {
 
 std::atomic<Watcher> gWatcher{nullptr};
+#ifdef _WIN32
+// The C library's time calls live in a DLL: their addresses are known only at load.
+SystemCalls gCalls;
+#else
 constinit SystemCalls gCalls;
+#endif
 
 } // namespace
 
+#ifndef _WIN32
 int openFile(const char* path, int flags, mode_t mode)
 {
     return ::open(path, flags, mode);
@@ -36,6 +42,8 @@ int setResourceLimit(int resource, const struct rlimit* limit)
     return ::setrlimit(static_cast<__rlimit_resource_t>(resource), limit);
 }
 
+#endif
+
 void setWatcher(Watcher watcher)
 {
     gWatcher.store(watcher, std::memory_order_relaxed);
@@ -59,7 +67,7 @@ void resetCalls()
 
 const SystemCalls& systemCalls()
 {
-    static constexpr SystemCalls kSystem{};
+    static const SystemCalls kSystem{};
     return kSystem;
 }
 

@@ -1,5 +1,8 @@
 #pragma once
 
+#ifdef _WIN32
+#include "win/posixcalls.h"
+#else
 #include <cerrno>
 #include <dirent.h>
 #include <fcntl.h>
@@ -15,6 +18,7 @@
 #include <sys/xattr.h>
 #include <time.h>
 #include <unistd.h>
+#endif
 
 // Every system call that the history, desktop and print layers make, in one table, as SQLite's
 // Unix layer keeps its own: a test can replace any call, or watch them all, to count them, make
@@ -45,6 +49,49 @@ template <typename Result, typename... Arguments> struct Call<Result(Arguments..
     }
 };
 
+#ifdef _WIN32
+// On Windows each call is made of Windows calls (win/posixcalls.h); the calls that only the Linux
+// desktop and print system make are not there.
+struct SystemCalls {
+    // Files and folders.
+    Call<int(const char*, int, mode_t)> open{"open", win::open};
+    Call<int(int, const char*, int, mode_t)> openat{"openat", win::openat};
+    Call<int(int)> close{"close", win::close};
+    Call<ssize_t(int, void*, size_t)> read{"read", win::read};
+    Call<ssize_t(int, const void*, size_t)> write{"write", win::write};
+    Call<int(int)> fsync{"fsync", win::fsync};
+    Call<int(int)> fdatasync{"fdatasync", win::fsync};
+    Call<int(int, struct stat*)> fstat{"fstat", win::fstat};
+    Call<int(int, const char*, int, unsigned int, struct statx*)> statx{"statx", win::statx};
+    Call<int(int, const char*, struct stat*, int)> fstatat{"fstatat", win::fstatat};
+    Call<int(int, struct statfs*)> fstatfs{"fstatfs", win::fstatfs};
+    Call<int(const char*, int)> access{"access", win::access};
+    Call<ssize_t(const char*, char*, size_t)> readlink{"readlink", win::readlink};
+    Call<ssize_t(int, void*, size_t)> getdents64{"getdents64", win::getdents64};
+    Call<int(const char*, mode_t)> mkdir{"mkdir", win::mkdir};
+    Call<int(int, const char*, int, const char*)> renameat{"renameat", win::renameat};
+    Call<int(int, const char*, int, const char*, unsigned int)> renameat2{"renameat2",
+                                                                           win::renameat2};
+    Call<int(int, const char*, int)> unlinkat{"unlinkat", win::unlinkat};
+    Call<int(int, mode_t)> fchmod{"fchmod", win::fchmod};
+    Call<int(int, uid_t, gid_t)> fchown{"fchown", win::fchown};
+    // Record locks only: F_GETLK, F_SETLK.
+    Call<int(int, int, struct flock*)> fcntl{"fcntl", win::fcntl};
+    Call<int(void*, size_t, int)> madvise{"madvise", win::madvise};
+    // Extended attributes: Windows keeps none that the program copies.
+    Call<ssize_t(int, char*, size_t)> flistxattr{"flistxattr", win::flistxattr};
+    Call<ssize_t(const char*, char*, size_t)> llistxattr{"llistxattr", win::llistxattr};
+    Call<ssize_t(const char*, const char*, void*, size_t)> lgetxattr{"lgetxattr", win::lgetxattr};
+    Call<int(int, const char*, const void*, size_t, int)> fsetxattr{"fsetxattr", win::fsetxattr};
+    Call<int(int, const char*)> fremovexattr{"fremovexattr", win::fremovexattr};
+    // Who runs.
+    Call<pid_t()> getpid{"getpid", win::getpid};
+    Call<uid_t()> geteuid{"geteuid", win::geteuid};
+    // Time: a test lets it pass without sleeping, or sets the clock ahead.
+    Call<int(clockid_t, struct timespec*)> clock_gettime{"clock_gettime", ::clock_gettime};
+    Call<int(const struct timespec*, struct timespec*)> nanosleep{"nanosleep", ::nanosleep};
+};
+#else
 // The C library declares these with a variable list of arguments: the table holds them with the
 // arguments that this program passes.
 int openFile(const char* path, int flags, mode_t mode);
@@ -112,6 +159,7 @@ struct SystemCalls {
     Call<int(clockid_t, struct timespec*)> clock_gettime{"clock_gettime", ::clock_gettime};
     Call<int(const struct timespec*, struct timespec*)> nanosleep{"nanosleep", ::nanosleep};
 };
+#endif
 
 // The table in use. A test may change an entry's function; resetCalls() puts every entry back.
 SystemCalls& calls();

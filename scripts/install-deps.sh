@@ -2,8 +2,9 @@
 # Installs the Debian packages that building and running the program (run) or also testing it
 # (test) needs, skipping those already present. --list prints the packages of a set instead;
 # test-only is the set that only the test command installs, runtime what the built program
-# alone needs (the .tar.gz package).
-# Usage: scripts/install-deps.sh [--list] run|test|test-only|runtime
+# alone needs (the .tar.gz package), windows what building the Windows program and trying it
+# under Wine needs.
+# Usage: scripts/install-deps.sh [--list] run|test|test-only|runtime|windows
 set -euo pipefail
 
 # Debian 13 renamed the CUPS library's package in its 64-bit time move; both releases are served.
@@ -20,6 +21,9 @@ test_only_packages=(xvfb x11-utils x11-xserver-utils openbox xdotool wmctrl imag
                     desktop-file-utils appstream util-linux procps
                     sway wtype qt6-wayland libwayland-dev wayland-protocols pkgconf passwd
                     openssh-server openssh-client sshfs bindfs fuse3)
+# Wine prints through the system's CUPS library.
+windows_packages=(g++-mingw-w64-x86-64-posix dpkg-dev qt6-base-dev-tools qt6-translations-l10n
+                  wine wine64 "$cups_library" zip unzip)
 
 list=false
 if [ "${1:-}" = --list ]; then
@@ -28,10 +32,11 @@ if [ "${1:-}" = --list ]; then
 fi
 case "${1:-run}" in
     run) packages=("${run_packages[@]}") ;;
-    test) packages=("${run_packages[@]}" "${test_only_packages[@]}") ;;
-    test-only) packages=("${test_only_packages[@]}") ;;
+    test) packages=("${run_packages[@]}" "${test_only_packages[@]}" "${windows_packages[@]}") ;;
+    test-only) packages=("${test_only_packages[@]}" "${windows_packages[@]}") ;;
+    windows) packages=("${windows_packages[@]}") ;;
     runtime) packages=("${runtime_packages[@]}") ;;
-    *) echo "usage: $0 [--list] run|test|test-only|runtime" >&2; exit 2 ;;
+    *) echo "usage: $0 [--list] run|test|test-only|runtime|windows" >&2; exit 2 ;;
 esac
 if $list; then
     printf '%s\n' "${packages[@]}"

@@ -1,0 +1,68 @@
+#include "print/windowsprinter.h"
+
+#include <QFontMetrics>
+#include <QPrinterInfo>
+
+namespace print {
+
+WindowsPrinter::~WindowsPrinter()
+{
+    finish();
+}
+
+void WindowsPrinter::setOpened(std::function<void()> opened)
+{
+    mOpened = std::move(opened);
+}
+
+bool WindowsPrinter::open()
+{
+    if (mPainter.isActive()) {
+        return true;
+    }
+    const QPrinterInfo destination = QPrinterInfo::defaultPrinter();
+    if (destination.isNull()) {
+        return false;
+    }
+    mPrinter = std::make_unique<QPrinter>(destination, QPrinter::HighResolution);
+    mPrinter->setDocName(QString::fromUtf8(kDocumentTitle));
+    if (!mPainter.begin(mPrinter.get())) {
+        mPrinter.reset();
+        return false;
+    }
+    mNextTop = 0;
+    if (mOpened) {
+        mOpened();
+    }
+    return true;
+}
+
+bool WindowsPrinter::printLine(const QString& text)
+{
+    if (!open()) {
+        return false;
+    }
+    const QFontMetrics metrics(mPainter.font(), mPrinter.get());
+    const LinePlace place = placeLine(mNextTop, metrics.height(), mPainter.viewport().height());
+    if (place.newPage && !mPrinter->newPage()) {
+        return false;
+    }
+    mPainter.drawText(0, place.top + metrics.ascent(), text);
+    mNextTop = place.top + metrics.lineSpacing();
+    return true;
+}
+
+HandOver WindowsPrinter::finish()
+{
+    if (!mPainter.isActive()) {
+        return {};
+    }
+    const bool accepted = mPainter.end();
+    // The spooler gives no words of its own for a job it refused.
+    const HandOver handed{accepted ? HandOver::Outcome::Accepted : HandOver::Outcome::Refused,
+                          mPrinter->printerName(), {}};
+    mPrinter.reset();
+    return handed;
+}
+
+} // namespace print

@@ -1,0 +1,28 @@
+#!/usr/bin/env bash
+# Runs a Windows program under Wine in the project's own Wine prefix (made once, without the
+# Mono and Gecko questions), as ctest's emulator for the Windows build and for the end-to-end
+# check. A Qt Test program writes its report to a file under Wine, not to a redirected standard
+# output: it is printed here.
+# Usage: scripts/wine.sh PROGRAM.exe [ARGUMENTS...]
+set -euo pipefail
+export WINEPREFIX=${WINEPREFIX:-${XDG_CACHE_HOME:-$HOME/.cache}/qelvo/wine}
+export WINEDEBUG=${WINEDEBUG:--all}
+export WINEDLLOVERRIDES="mscoree,mshtml="
+if [ ! -f "$WINEPREFIX/system.reg" ]; then
+    mkdir -p "$WINEPREFIX"
+    wineboot -i >/dev/null 2>&1
+    wineserver -w
+fi
+program=$1
+shift
+case "$(basename "$program")" in
+    tst_*)
+        report=$(mktemp --suffix=.txt)
+        status=0
+        wine "$program" "$@" -o "$(winepath -w "$report"),txt" >/dev/null 2>&1 || status=$?
+        cat "$report"
+        rm -f "$report"
+        exit "$status"
+        ;;
+    *) exec wine "$program" "$@" ;;
+esac

@@ -1,0 +1,237 @@
+// The Windows system layer as the history relies on it, run under Windows (or Wine): files that
+// stay usable while open, the exclusive create of the save lock, replaces that keep attributes,
+// names beyond MAX_PATH and outside any code page, the lock, processes, and saves that fail whole
+// at any failing Windows call.
+#include "history/codepage.h"
+#include "history/filestore.h"
+#include "posix/files.h"
+#include "posix/locks.h"
+#include "posix/process.h"
+#include "posix/systemcalls.h"
+#include "win/posixcalls.h"
+#include "win/systemcalls.h"
+
+#include <QTemporaryDir>
+#include <QTest>
+
+namespace {
+
+// Fails the n-th call of one name (0: none) with an error of Windows; counts the calls.
+struct Fault {
+    const char* call = "";
+    int at = 0;
+    DWORD error = 0;
+    int seen = 0;
+};
+Fault gFault;
+
+DWORD watch(const char* call)
+{
+    if (std::strcmp(call, gFault.call) == 0 && ++gFault.seen == gFault.at) {
+        return gFault.error;
+    }
+    return 0;
+}
+
+QByteArray readAll(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("(missing)");
+}
+
+void writeFile(const QString& path, const QByteArray& bytes)
+{
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    QCOMPARE(file.write(bytes), bytes.size());
+}
+
+std::optional<posix::Error> save(const QString& path, const QByteArray& bytes)
+{
+    return filestore::update(path, [&bytes](const filestore::ReadResult&) { return bytes; });
+}
+
+} // namespace
+
+class TestWinLayer : public QObject {
+    Q_OBJECT
+
+private slots:
+    void init()
+    {
+        gFault = {};
+        win::setWatcher(watch);
+        QVERIFY(mFolder.isValid());
+        mHistory = mFolder.filePath(QStringLiteral("qelvo.ini"));
+        QFile::remove(mHistory);
+    }
+    void cleanup() { win::setWatcher(nullptr); }
+
+    // The errors that the messages and the save lock tell apart.
+    void errorsAsTheProgramKnowsThem_data()
+    {
+        QTest::addColumn<quint32>("windows");
+        QTest::addColumn<int>("posix");
+        QTest::newRow("disk full") << quint32{ERROR_DISK_FULL} << ENOSPC;
+        QTest::newRow("handle disk full") << quint32{ERROR_HANDLE_DISK_FULL} << ENOSPC;
+        QTest::newRow("lock violation") << quint32{ERROR_LOCK_VIOLATION} << EAGAIN;
+        QTest::newRow("name exists") << quint32{ERROR_FILE_EXISTS} << EEXIST;
+        QTest::newRow("being removed") << quint32{ERROR_DELETE_PENDING} << ENOENT;
+        QTest::newRow("share gone") << quint32{ERROR_BAD_NETPATH} << ENOENT;
+        QTest::newRow("unknown") << quint32{ERROR_CRC} << EIO;
+    }
+    void errorsAsTheProgramKnowsThem()
+    {
+        QFETCH(quint32, windows);
+        QFETCH(int, posix);
+        QCOMPARE(win::errnoOf(windows), posix);
+    }
+
+    // The fence of the save lock: a writer's new file is taken away while the writer holds it.
+    void openFileMayBeRenamedAndRemoved()
+    {
+        writeFile(mHistory, "new");
+        const posix::Descriptor open(posix::calls().open(mHistory.toUtf8(), O_RDONLY, 0));
+        QVERIFY(open.isOpen());
+        const posix::Descriptor folder = posix::openFolder(mFolder.path().toUtf8());
+        QCOMPARE(posix::calls().renameat(folder.get(), "qelvo.ini", folder.get(), "moved"), 0);
+        QCOMPARE(posix::calls().unlinkat(folder.get(), "moved", 0), 0);
+        std::array<char, 8> bytes{};
+        QCOMPARE(posix::calls().read(open.get(), bytes.data(), bytes.size()), 3);
+        QCOMPARE(posix::listFolder(folder.get()), QList<QByteArray>{});
+        QVERIFY(posix::openAt(folder.get(), "moved", O_WRONLY | O_CREAT | O_EXCL).isOpen());
+    }
+
+    void onlyOneMakesTheLock()
+    {
+        const posix::Descriptor folder = posix::openFolder(mFolder.path().toUtf8());
+        const int flags = O_RDWR | O_CREAT | O_EXCL;
+        const posix::Descriptor first = posix::openAt(folder.get(), ".qelvo.ini.lock", flags);
+        QVERIFY(first.isOpen());
+        QVERIFY(!posix::openAt(folder.get(), ".qelvo.ini.lock", flags).isOpen());
+        QCOMPARE(errno, EEXIST);
+    }
+
+    void replaceKeepsTheFilesAttributes()
+    {
+        writeFile(mHistory, "old");
+        const std::wstring name = mHistory.toStdWString();
+        QVERIFY(::SetFileAttributesW(name.c_str(), FILE_ATTRIBUTE_HIDDEN));
+        QCOMPARE(save(mHistory, "new"), std::nullopt);
+        QCOMPARE(readAll(mHistory), QByteArray("new"));
+        QVERIFY((::GetFileAttributesW(name.c_str()) & FILE_ATTRIBUTE_HIDDEN) != 0);
+    }
+
+    void readOnlyFileIsNotReplaced()
+    {
+        writeFile(mHistory, "old");
+        QVERIFY(::SetFileAttributesW(mHistory.toStdWString().c_str(), FILE_ATTRIBUTE_READONLY));
+        const std::optional<posix::Error> failed = save(mHistory, "new");
+        ::SetFileAttributesW(mHistory.toStdWString().c_str(), FILE_ATTRIBUTE_NORMAL);
+        QVERIFY(failed);
+        QCOMPARE(failed->code, EACCES);
+        QCOMPARE(readAll(mHistory), QByteArray("old"));
+    }
+
+    // Deeper than MAX_PATH, and named in characters of no code page.
+    void anyPathAndName()
+    {
+        QString folder = mFolder.path();
+        while (folder.size() < MAX_PATH + 40) {
+            folder += QStringLiteral("/") + QString(40, u'深');
+            QCOMPARE(posix::calls().mkdir(folder.toUtf8(), 0), 0);
+        }
+        const QString path = folder + QStringLiteral("/宝くじ😀.ini");
+        QCOMPARE(save(path, "deep"), std::nullopt);
+        QCOMPARE(filestore::readWhole(path).bytes, QByteArray("deep"));
+        const posix::Descriptor listed = posix::openFolder(folder.toUtf8());
+        QCOMPARE(posix::listFolder(listed.get()), QList<QByteArray>{"宝くじ😀.ini"});
+    }
+
+    // Failed at any one Windows call, a save either leaves the old file byte for byte and says
+    // why, or is whole; each call fails some save.
+    void failedSaveLeavesTheOldFile_data()
+    {
+        QTest::addColumn<QByteArray>("call");
+        QTest::addColumn<quint32>("error");
+        QTest::newRow("open") << QByteArray("CreateFileW") << quint32{ERROR_ACCESS_DENIED};
+        QTest::newRow("disk full") << QByteArray("WriteFile") << quint32{ERROR_DISK_FULL};
+        QTest::newRow("flush") << QByteArray("FlushFileBuffers") << quint32{ERROR_CRC};
+        QTest::newRow("look") << QByteArray("GetFileInformationByHandle")
+                              << quint32{ERROR_NETNAME_DELETED};
+        QTest::newRow("attributes") << QByteArray("SetFileAttributesW")
+                                    << quint32{ERROR_ACCESS_DENIED};
+        QTest::newRow("move") << QByteArray("MoveFileExW") << quint32{ERROR_SHARING_VIOLATION};
+    }
+    void failedSaveLeavesTheOldFile()
+    {
+        QFETCH(QByteArray, call);
+        QFETCH(quint32, error);
+        writeFile(mHistory, "old\r\n");
+        ::SetFileAttributesW(mHistory.toStdWString().c_str(), FILE_ATTRIBUTE_HIDDEN);
+        gFault = {call.constData(), 0, error, 0};
+        QCOMPARE(save(mHistory, "old\r\n"), std::nullopt);
+        const int calls = gFault.seen;
+        int failures = 0;
+        for (int at = 1; at <= calls; ++at) {
+            gFault = {call.constData(), at, error, 0};
+            const QByteArray bytes = "new " + QByteArray::number(at) + "\r\n";
+            const std::optional<posix::Error> failed = save(mHistory, bytes);
+            const QByteArray now = readAll(mHistory);
+            // Unflushed: replaced, with the folder's flush failed after.
+            const bool replaced = !failed || failed->kind == posix::Error::Kind::Unflushed;
+            QVERIFY2(now == (replaced ? bytes : "old\r\n"), now.constData());
+            failures += replaced ? 0 : 1;
+            gFault = {};
+            QCOMPARE(save(mHistory, "old\r\n"), std::nullopt);
+        }
+        QVERIFY(failures > 0);
+    }
+
+    void lockIsSeenFromAnotherHandleAndLeavesTheBytesReadable()
+    {
+        writeFile(mHistory, "0000000042\n");
+        const QByteArray path = mHistory.toUtf8();
+        posix::Descriptor holder(posix::calls().open(path, O_RDWR, 0));
+        const posix::Descriptor other(posix::calls().open(path, O_RDWR, 0));
+        QCOMPARE(posix::lockWhole(holder.get()), std::nullopt);
+        QVERIFY(posix::lockWhole(other.get()));
+        QVERIFY(posix::lockHolder(other.get()).pid);
+        std::array<char, 16> bytes{};
+        QCOMPARE(posix::calls().read(other.get(), bytes.data(), bytes.size()), 11);
+        holder.reset();
+        QVERIFY(!posix::lockHolder(other.get()).pid);
+    }
+
+    void processLife()
+    {
+        const posix::ProcessIdentity& self = posix::ProcessIdentity::self();
+        QCOMPARE(posix::ProcessIdentity::parsed(self.text()), self);
+        QCOMPARE(self.life(), posix::Life::Lives);
+        posix::ProcessIdentity reused = self;
+        reused.start += '0';
+        QCOMPARE(reused.life(), posix::Life::Ended);
+        posix::ProcessIdentity elsewhere = self;
+        elsewhere.machine = "00000000";
+        QCOMPARE(elsewhere.life(), posix::Life::Unknown);
+        // Windows numbers processes in steps of four: this one is never in use.
+        posix::ProcessIdentity none = self;
+        none.pid = 4 * 1000003 + 1;
+        QCOMPARE(none.life(), posix::Life::Ended);
+    }
+
+    void codePage932ByWindows()
+    {
+        const QByteArray memo = "\x95\xf3\x82\xad\x82\xb6"; // 宝くじ
+        QCOMPARE(codepage::fileText(memo), QStringLiteral("宝くじ"));
+        QCOMPARE(codepage::toCodePage932(QStringLiteral("宝くじ😀").toUtf8()), memo + '?');
+        QCOMPARE(codepage::fileText("\x95\xf3\x82"), QStringLiteral("宝\uFFFD"));
+    }
+
+private:
+    QTemporaryDir mFolder;
+    QString mHistory;
+};
+
+QTEST_GUILESS_MAIN(TestWinLayer)
+#include "tst_winlayer.moc"

@@ -6,6 +6,7 @@ set -euo pipefail
 E2E_PIDS=()
 E2E_MOUNTS=()
 WORK=$(mktemp -d)
+E2E_DIR=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 # The controls, by their place in the window's client area.
 DRAW_BUTTON=(150 72)
 PRINT_BUTTON=(63 158)
@@ -155,3 +156,71 @@ saved_once() {
     [ -z "$(ls -A "$2" | grep -v -x -e qelvo -e qelvo.ini -e .qelvo.ini.lock)" ] ||
         fail "$1: left $(ls -A "$2")"
 }
+
+# setup_cups: a CUPS scheduler of the test's own, on its own socket and port, in its own folders,
+# with a raw queue whose backend keeps each job as sent in $jobs; the system's own scheduler, if
+# one runs, is neither used nor touched. Then start_cupsd starts it and add_queue makes $queue
+# the default. Needs root: the scheduler runs its backend as root.
+setup_cups() {
+    queue=qelvo-e2e
+    cups="$WORK/cups"
+    jobs="$WORK/jobs"
+    mkdir -p "$cups"/{conf,spool,tmp,cache,state,log,bin/backend,client} "$jobs" "$WORK/home"
+    chmod 0777 "$jobs"
+    for part in daemon filter cgi-bin driver monitor notifier; do
+        ln -s "/usr/lib/cups/$part" "$cups/bin/$part"
+    done
+    install -m 0700 "$E2E_DIR/keep-backend" "$cups/bin/backend/qelvokeep"
+    port=$((20000 + RANDOM % 20000))
+    cat >"$cups/conf/cupsd.conf" <<EOF
+Listen $cups/cups.sock
+Listen 127.0.0.1:$port
+LogLevel warn
+Browsing No
+WebInterface No
+DefaultAuthType None
+<Location />
+  Order allow,deny
+  Allow all
+</Location>
+<Policy default>
+  <Limit All>
+    Order deny,allow
+  </Limit>
+</Policy>
+EOF
+    cat >"$cups/conf/cups-files.conf" <<EOF
+ServerRoot $cups/conf
+RequestRoot $cups/spool
+TempDir $cups/tmp
+CacheDir $cups/cache
+StateDir $cups/state
+ServerBin $cups/bin
+DataDir /usr/share/cups
+AccessLog $cups/log/access_log
+ErrorLog $cups/log/error_log
+PageLog $cups/log/page_log
+Printcap $cups/printcap
+EOF
+    # The program and the CUPS tools talk to this scheduler only, with no client settings or
+    # default printer of the system's or the user's.
+    export CUPS_SERVER="$cups/cups.sock" CUPS_SERVERROOT="$cups/client" HOME="$WORK/home"
+}
+cupsd_pid=""
+start_cupsd() {
+    /usr/sbin/cupsd -f -c "$cups/conf/cupsd.conf" -s "$cups/conf/cups-files.conf" &
+    cupsd_pid=$!
+    E2E_PIDS+=($cupsd_pid)
+    for _ in $(seq 100); do
+        lpstat -r 2>/dev/null | grep -q "scheduler is running" && return 0
+        sleep 0.1
+    done
+    fail "the test's scheduler did not start: $(cat "$cups/log/error_log")"
+}
+# The default queue, and another one beside it that must never get a job of the program's.
+add_queue() {
+    lpadmin -p "$queue" -v "qelvokeep:$jobs" -E
+    lpadmin -d "$queue"
+}
+add_other_queue() { lpadmin -p qelvo-other -v "qelvokeep:$jobs" -E; }
+

@@ -22,7 +22,7 @@ test_only_packages=(xvfb x11-utils x11-xserver-utils openbox xdotool wmctrl imag
                     sway wtype qt6-wayland libwayland-dev wayland-protocols pkgconf passwd
                     openssh-server openssh-client sshfs bindfs fuse3)
 # Wine prints through the system's CUPS library.
-windows_packages=(g++-mingw-w64-x86-64-posix dpkg-dev qt6-base-dev-tools qt6-translations-l10n
+windows_packages=(cmake ninja-build g++-mingw-w64-x86-64-posix dpkg-dev qt6-base-dev-tools qt6-translations-l10n
                   wine wine64 "$cups_library" zip unzip)
 
 list=false

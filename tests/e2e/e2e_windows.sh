@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # The Windows program under Wine, as a Windows user meets it: the window and a draw; the history
 # saved beside the exe at the close, CRLF and code page 932 kept; a file written by Notepad on
-# Japanese Windows read; a second start bringing the first window forward; a page reaching a
-# CUPS queue of the test's own through Wine's printing. A Wine prefix of the test's own.
+# Japanese Windows read; the draws of a killed run saved by the next; the session's end; a second
+# start bringing the first window forward; a page reaching a CUPS queue of the test's own through Wine's printing.
+# A Wine prefix of the test's own.
 # Usage: e2e_windows.sh QELVO.EXE
 source "$(dirname "$0")/lib.sh"
 binary=$1
@@ -46,6 +47,24 @@ close_exe
 [ "$(sed -n 2p "$ini")" = $'Data=2\r' ] || fail "count not saved: $(cat -A "$ini")"
 [ "$(kept_lines "$ini")" = 1 ] || fail "the draw was not saved with CRLF: $(cat -A "$ini")"
 [ "$(grep -c $'\r$' "$ini")" = "$(wc -l <"$ini")" ] || fail "a line without CR: $(cat -A "$ini")"
+
+# Ended from Task Manager after two draws: the next run saves them.
+start_exe
+draw "$WIN" 2
+kill -KILL "$PID"
+wait_gone "$PID" || fail "kill -9 did not end the program"
+start_exe
+close_exe
+[ "$(kept_lines "$ini")" = 3 ] || fail "the killed run's draws were lost: $(cat -A "$ini")"
+
+# The Windows session ends (a forced logoff): the draw is saved first, and only once.
+start_exe
+draw "$WIN"
+wineboot -e -f
+wait_gone "$PID" || fail "the session's end did not end the program"
+start_exe
+close_exe
+[ "$(kept_lines "$ini")" = 4 ] || fail "the session's end lost or doubled a draw: $(cat -A "$ini")"
 
 # A second start brings the first forward and ends.
 start_exe

@@ -21,8 +21,10 @@ test_only_packages=(xvfb x11-utils x11-xserver-utils openbox xdotool wmctrl imag
                     desktop-file-utils appstream util-linux procps
                     sway wtype qt6-wayland libwayland-dev wayland-protocols pkgconf passwd
                     openssh-server openssh-client sshfs bindfs fuse3)
-# Wine prints through the system's CUPS library.
-windows_packages=(cmake ninja-build g++-mingw-w64-x86-64-posix dpkg-dev qt6-base-dev-tools qt6-translations-l10n
+# The host tools and host description of the same Qt; Wine prints through the system's CUPS
+# library.
+windows_packages=(cmake ninja-build g++-mingw-w64-x86-64-posix dpkg-dev qt6-base-dev qt6-base-dev-tools
+                  qt6-translations-l10n
                   wine wine64 "$cups_library" zip unzip)
 
 list=false

@@ -55,16 +55,18 @@ DWORD holderOf(int lock)
     return got > 0 ? QByteArray(number.data(), got).trimmed().toULong() : 0;
 }
 
-// Hears the knock that a second start posts to the window.
+// Hears the knock that a second start posts to the window, as the event loop takes it from the
+// queue (or, sent to the window, as the window gets it), once.
 class Knocks final : public QAbstractNativeEventFilter {
 public:
     explicit Knocks(SingleInstance* instance)
         : mInstance(instance)
     {
     }
-    bool nativeEventFilter(const QByteArray& type, void* message, qintptr* /*result*/) override
+    bool nativeEventFilter(const QByteArray& /*type*/, void* message,
+                           qintptr* /*result*/) override
     {
-        if (type == "windows_generic_MSG" && static_cast<MSG*>(message)->message == knockMessage()) {
+        if (static_cast<MSG*>(message)->message == knockMessage()) {
             emit mInstance->activationRequested({});
             return true;
         }

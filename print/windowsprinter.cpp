@@ -5,6 +5,20 @@
 
 namespace print {
 
+std::unique_ptr<QPrinter> WindowsPrinter::defaultPrinter()
+{
+    const QPrinterInfo destination = QPrinterInfo::defaultPrinter();
+    if (destination.isNull()) {
+        return nullptr;
+    }
+    return std::make_unique<QPrinter>(destination, QPrinter::HighResolution);
+}
+
+WindowsPrinter::WindowsPrinter(PrinterLookup lookup)
+    : mLookup(std::move(lookup))
+{
+}
+
 WindowsPrinter::~WindowsPrinter()
 {
     finish();
@@ -20,11 +34,10 @@ bool WindowsPrinter::open()
     if (mPainter.isActive()) {
         return true;
     }
-    const QPrinterInfo destination = QPrinterInfo::defaultPrinter();
-    if (destination.isNull()) {
+    mPrinter = mLookup();
+    if (!mPrinter) {
         return false;
     }
-    mPrinter = std::make_unique<QPrinter>(destination, QPrinter::HighResolution);
     mPrinter->setDocName(QString::fromUtf8(kDocumentTitle));
     if (!mPainter.begin(mPrinter.get())) {
         mPrinter.reset();

@@ -15,7 +15,13 @@ namespace print {
 // printer. Without a default printer nothing is opened and nothing shown, as on Linux.
 class WindowsPrinter final : public LinePrinter {
 public:
-    WindowsPrinter() = default;
+    // Gives the printer to open a document on, or none when there is none; asked by every open()
+    // until a document is open.
+    using PrinterLookup = std::function<std::unique_ptr<QPrinter>()>;
+    // The default Windows printer, or none.
+    static std::unique_ptr<QPrinter> defaultPrinter();
+
+    explicit WindowsPrinter(PrinterLookup lookup = defaultPrinter);
     ~WindowsPrinter() override;
     WindowsPrinter(const WindowsPrinter&) = delete;
     WindowsPrinter& operator=(const WindowsPrinter&) = delete;
@@ -29,6 +35,7 @@ public:
     void setOpened(std::function<void()> opened);
 
 private:
+    PrinterLookup mLookup;
     std::function<void()> mOpened;
     std::unique_ptr<QPrinter> mPrinter;
     QPainter mPainter;

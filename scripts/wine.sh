@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Runs a Windows program under Wine in the project's own Wine prefix (made once, without the
 # Mono and Gecko questions), as ctest's emulator for the Windows build and for the end-to-end
-# check. A Qt Test program writes its report to a file under Wine, not to a redirected standard
-# output: it is printed here.
+# check. A Qt Test program runs in a console and writes its report to a file, which is printed
+# here: under Wine it writes nothing to a redirected standard output.
 # Usage: scripts/wine.sh PROGRAM.exe [ARGUMENTS...]
 set -euo pipefail
 export WINEPREFIX=${WINEPREFIX:-${XDG_CACHE_HOME:-$HOME/.cache}/qelvo/wine}
@@ -19,7 +19,9 @@ case "$(basename "$program")" in
     tst_*)
         report=$(mktemp --suffix=.txt)
         status=0
-        wine "$program" "$@" -o "$(winepath -w "$report"),txt" >/dev/null 2>&1 || status=$?
+        # In a terminal of its own, where Wine gives the test a console, as a start from one has.
+        script -qec "$(printf '%q ' wine "$program" "$@" -o "$(winepath -w "$report"),txt")" \
+            /dev/null >/dev/null 2>&1 || status=$?
         cat "$report"
         rm -f "$report"
         exit "$status"

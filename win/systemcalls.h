@@ -101,6 +101,7 @@ struct SystemCalls {
                                                ::RegisterWindowMessageW};
     Call<BOOL(HWND, UINT, WPARAM, LPARAM)> PostMessageW{"PostMessageW", FALSE, ::PostMessageW};
     // Ctrl+C, and the closing of the console that the program was started from.
+    Call<BOOL(DWORD)> AttachConsole{"AttachConsole", FALSE, ::AttachConsole};
     Call<BOOL(PHANDLER_ROUTINE, BOOL)> SetConsoleCtrlHandler{"SetConsoleCtrlHandler", FALSE,
                                                              ::SetConsoleCtrlHandler};
     // The program's own file.

@@ -1,0 +1,179 @@
+// The Windows desktop under the window, without a display: one program per history, the
+// program's folder, and the lines on a Windows printer's pages.
+#include "desktop/programfolder.h"
+#include "desktop/singleinstance.h"
+#include "desktop/terminationsignals.h"
+#include "posix/files.h"
+#include "print/windowsprinter.h"
+#include "win/systemcalls.h"
+
+#include <QCoreApplication>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+
+namespace {
+
+// Fails the at-th call of one name (every one at 0).
+const char* gFailing = "";
+int gAt = 0;
+int gSeen = 0;
+DWORD gError = 0;
+
+DWORD watch(const char* call)
+{
+    if (std::strcmp(call, gFailing) != 0) {
+        return 0;
+    }
+    return gAt == 0 || ++gSeen == gAt ? gError : 0;
+}
+
+} // namespace
+
+class TestWinDesktop : public QObject {
+    Q_OBJECT
+
+private slots:
+    void init()
+    {
+        gFailing = "";
+        gAt = 0;
+        gSeen = 0;
+        win::setWatcher(watch);
+        QVERIFY(mFolder.isValid());
+        mHistory = mFolder.filePath(QStringLiteral("qelvo.ini")).toUtf8();
+    }
+    void cleanup() { win::setWatcher(nullptr); }
+
+    // The holder names itself in the lock file; a second start finds it held until it is
+    // released. No window here: the holder cannot be asked forward.
+    void oneProgramPerHistory()
+    {
+        desktop::SingleInstance first(mHistory);
+        QCOMPARE(first.previousInstance(), desktop::PreviousInstance::None);
+        QVERIFY(!first.problem());
+        first.listen();
+        QFile lock(QString::fromUtf8(desktop::SingleInstance::lockFile(mHistory)));
+        QVERIFY(lock.open(QIODevice::ReadOnly));
+        QCOMPARE(lock.readAll(),
+                 QByteArray::number(QCoreApplication::applicationPid()).rightJustified(10, '0') +
+                     '\n');
+        desktop::SingleInstance second(mHistory);
+        QCOMPARE(second.previousInstance(), desktop::PreviousInstance::Unreachable);
+        first.release();
+        desktop::SingleInstance third(mHistory);
+        QCOMPARE(third.previousInstance(), desktop::PreviousInstance::None);
+        QVERIFY(!third.problem());
+    }
+
+    // Only the holder, and only while it holds the history, hears a knock.
+    void theHolderHearsAKnock()
+    {
+        const UINT knock = ::RegisterWindowMessageW(L"qelvo.bring-to-front");
+        desktop::SingleInstance holder(mHistory);
+        desktop::SingleInstance other(mHistory);
+        QCOMPARE(holder.previousInstance(), desktop::PreviousInstance::None);
+        other.previousInstance();
+        other.listen();
+        holder.listen();
+        QSignalSpy heard(&holder, &desktop::SingleInstance::activationRequested);
+        QSignalSpy heardByOther(&other, &desktop::SingleInstance::activationRequested);
+        QVERIFY(::PostThreadMessageW(::GetCurrentThreadId(), knock, 0, 0));
+        QTRY_COMPARE(heard.size(), 1);
+        holder.release();
+        QVERIFY(::PostThreadMessageW(::GetCurrentThreadId(), knock, 0, 0));
+        QTest::qWait(100);
+        QCOMPARE(heard.size(), 1);
+        QCOMPARE(heardByOther.size(), 0);
+    }
+
+    void runsUnguardedWithoutALock_data()
+    {
+        QTest::addColumn<QByteArray>("call");
+        QTest::addColumn<int>("at");
+        QTest::addColumn<int>("code");
+        // The third: the folder is found and opened, the lock file cannot be made.
+        QTest::newRow("read-only folder") << QByteArray("CreateFileW") << 3 << EACCES;
+        QTest::newRow("share without locks") << QByteArray("LockFileEx") << 0 << ENOTSUP;
+    }
+    void runsUnguardedWithoutALock()
+    {
+        QFETCH(QByteArray, call);
+        QFETCH(int, at);
+        QFETCH(int, code);
+        gFailing = call.constData();
+        gAt = at;
+        gError = code == EACCES ? ERROR_ACCESS_DENIED : ERROR_NOT_SUPPORTED;
+        desktop::SingleInstance instance(mHistory);
+        QCOMPARE(instance.previousInstance(), desktop::PreviousInstance::None);
+        QVERIFY(instance.problem());
+        QCOMPARE(instance.problem()->code, code);
+    }
+
+    // Ctrl+C in the console the program runs in comes into the event loop, as SIGINT does (the
+    // tests run in a console of their own: scripts/wine.sh).
+    void consoleEventsReachTheLoop()
+    {
+        desktop::TerminationSignals terminations;
+        QSignalSpy received(&terminations, &desktop::TerminationSignals::received);
+        QVERIFY(::GenerateConsoleCtrlEvent(CTRL_C_EVENT, 0));
+        QVERIFY(received.wait(5000));
+        QCOMPARE(received.first().first().toInt(), SIGINT);
+    }
+
+    void programFolderIsTheExesOwn()
+    {
+        const desktop::ProgramFolder folder = desktop::programFolder(QStringLiteral("C:/else"));
+        QCOMPARE(folder.path, QCoreApplication::applicationDirPath());
+        QVERIFY(folder.named);
+        gFailing = "GetModuleFileNameW";
+        gError = ERROR_INSUFFICIENT_BUFFER;
+        const desktop::ProgramFolder fallback = desktop::programFolder(QStringLiteral("C:/else"));
+        QCOMPARE(fallback.path, QStringLiteral("C:/else"));
+        QVERIFY(fallback.named);
+    }
+
+    // One document over as many pages as the lines take; none without a printer.
+    void linesOnThePrintersPages()
+    {
+        const QString pdf = mFolder.filePath(QStringLiteral("page.pdf"));
+        bool present = false;
+        print::WindowsPrinter printer([&] {
+            std::unique_ptr<QPrinter> file;
+            if (present) {
+                file = std::make_unique<QPrinter>(QPrinter::HighResolution);
+                file->setOutputFormat(QPrinter::PdfFormat);
+                file->setOutputFileName(pdf);
+            }
+            return file;
+        });
+        QVERIFY(!printer.open());
+        QCOMPARE(printer.finish().outcome, print::HandOver::Outcome::NoDocument);
+        present = true;
+        int opened = 0;
+        printer.setOpened([&opened] { ++opened; });
+        for (int line = 0; line < 150; ++line) {
+            QVERIFY(printer.printLine(QStringLiteral("02  ;  07  ;  15  ;  23  ;  30  ;  41")));
+        }
+        QCOMPARE(opened, 1);
+        QCOMPARE(printer.finish().outcome, print::HandOver::Outcome::Accepted);
+        const auto pages = [&pdf] {
+            QFile file(pdf);
+            const QByteArray bytes = file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+            return bytes.count("/Type /Page\n") + bytes.count("/Type /Page\r");
+        };
+        QCOMPARE(pages(), 3);
+        QCOMPARE(printer.finish().outcome, print::HandOver::Outcome::NoDocument);
+        // The next document begins at the top of its first page.
+        QVERIFY(printer.printLine(QStringLiteral("01  ;  02  ;  03  ;  04  ;  05  ;  06")));
+        QCOMPARE(printer.finish().outcome, print::HandOver::Outcome::Accepted);
+        QCOMPARE(pages(), 1);
+    }
+
+private:
+    QTemporaryDir mFolder;
+    QByteArray mHistory;
+};
+
+QTEST_MAIN(TestWinDesktop)
+#include "tst_windesktop.moc"

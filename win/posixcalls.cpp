@@ -278,7 +278,7 @@ std::wstring longPath(const QByteArray& path)
         full.resize(length);
         length = calls().GetFullPathNameW(given.c_str(), length, full.data(), nullptr);
     }
-    if (length == 0 || length >= full.size() + 1) {
+    if (length == 0 || length >= full.size()) {
         return {};
     }
     full.resize(length);

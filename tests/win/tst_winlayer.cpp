@@ -102,6 +102,63 @@ private slots:
         QVERIFY(posix::openAt(folder.get(), "moved", O_WRONLY | O_CREAT | O_EXCL).isOpen());
     }
 
+    // Every path reaches Windows in the long form, which no length limits.
+    void longPaths_data()
+    {
+        QTest::addColumn<QByteArray>("given");
+        QTest::addColumn<QString>("reached");
+        const QString here = QDir::toNativeSeparators(QDir::currentPath());
+        QTest::newRow("relative") << QByteArray("a/b")
+                                  << QStringLiteral("\\\\?\\") + here + QStringLiteral("\\a\\b");
+        QTest::newRow("drive") << QByteArray("C:/x/../y") << QStringLiteral("\\\\?\\C:\\y");
+        QTest::newRow("share") << QByteArray("//server/share/x")
+                               << QStringLiteral("\\\\?\\UNC\\server\\share\\x");
+        QTest::newRow("long already") << QByteArray("\\\\?\\C:\\x")
+                                      << QStringLiteral("\\\\?\\C:\\x");
+    }
+    void longPaths()
+    {
+        QFETCH(QByteArray, given);
+        QFETCH(QString, reached);
+        QCOMPARE(QString::fromStdWString(win::longPath(given)), reached);
+    }
+
+    // What tells files apart and dates them, as the lock's and the journal's checks read it.
+    void identityAndTimes()
+    {
+        writeFile(mHistory, "one");
+        const QString other = mFolder.filePath(QStringLiteral("other"));
+        writeFile(other, "two");
+        const HANDLE file = ::CreateFileW(mHistory.toStdWString().c_str(), FILE_WRITE_ATTRIBUTES,
+                                          FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+        // One second after 1970 began, in 100 ns steps since 1601.
+        const ULONGLONG steps = 116'444'736'010'000'000ULL;
+        const FILETIME written{static_cast<DWORD>(steps), static_cast<DWORD>(steps >> 32)};
+        QVERIFY(::SetFileTime(file, nullptr, nullptr, &written));
+        ::CloseHandle(file);
+        struct stat first {};
+        struct stat again {};
+        struct stat second {};
+        QCOMPARE(posix::calls().fstatat(AT_FDCWD, mHistory.toUtf8(), &first, 0), 0);
+        QCOMPARE(posix::calls().fstatat(AT_FDCWD, mHistory.toUtf8(), &again, 0), 0);
+        QCOMPARE(posix::calls().fstatat(AT_FDCWD, other.toUtf8(), &second, 0), 0);
+        QCOMPARE(first.st_mtim.tv_sec, 1);
+        QCOMPARE(first.st_mtim.tv_nsec, 0);
+        QCOMPARE(first.st_size, 3);
+        QVERIFY(posix::sameFile(first, again));
+        QVERIFY(!posix::sameFile(first, second));
+        QVERIFY(first.st_dev != 0 && first.st_dev == second.st_dev);
+    }
+
+    void namesInAFolderThatIsNotOpen()
+    {
+        const posix::Descriptor folder = posix::openFolder(mFolder.path().toUtf8());
+        QCOMPARE(posix::calls().openat(99, "qelvo.ini", O_RDONLY, 0), -1);
+        QCOMPARE(errno, EBADF);
+        QCOMPARE(posix::calls().renameat(99, "a", folder.get(), "b"), -1);
+        QCOMPARE(errno, EBADF);
+    }
+
     void onlyOneMakesTheLock()
     {
         const posix::Descriptor folder = posix::openFolder(mFolder.path().toUtf8());

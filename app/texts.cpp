@@ -338,10 +338,23 @@ QString unguardedMessage(const desktop::LockProblem& problem)
 
 QString journalLostMessage(const posix::Error& error)
 {
-    return QStringLiteral("引いた数字を、その場で控えのファイルに書き込めません。\n理由: %1\n\n"
-                          "今回の数字は、ウィンドウを閉じるときに保存されます。それまでに"
-                          "プログラムが強制終了されると失われます。")
-        .arg(reason(error));
+    QString message =
+        QStringLiteral("引いた数字を、その場で控えのファイルに書き込めません。\n理由: %1\n\n"
+                       "今回の数字は、ウィンドウを閉じるときに保存されます。それまでに"
+                       "プログラムが強制終了されると失われます。")
+            .arg(reason(error));
+#ifdef _WIN32
+    // Where a Windows user most often puts a program: Program Files, which only an
+    // administrator may write to.
+    const bool denied = error.kind == posix::Error::Kind::System &&
+                        (error.code == EACCES || error.code == EPERM || error.code == EROFS);
+    if (denied) {
+        message += QStringLiteral("\n\nこのフォルダーには書き込めないため、履歴も保存できません。"
+                                  "プログラムを「Program Files」の外の、書き込めるフォルダー"
+                                  "（ドキュメントなど）に移してから起動してください。");
+    }
+#endif
+    return message;
 }
 
 QString leftLinesNotSavedMessage(const history::Failure& failure, qsizetype count)

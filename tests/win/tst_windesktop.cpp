@@ -1,5 +1,6 @@
 // The Windows desktop under the window, without a display: one program per history, the
 // program's folder, and the lines on a Windows printer's pages.
+#include "app/texts.h"
 #include "desktop/programfolder.h"
 #include "desktop/singleinstance.h"
 #include "desktop/terminationsignals.h"
@@ -119,6 +120,23 @@ private slots:
         QVERIFY(::GenerateConsoleCtrlEvent(CTRL_C_EVENT, 0));
         QVERIFY(received.wait(5000));
         QCOMPARE(received.first().first().toInt(), SIGINT);
+    }
+
+    // A folder such as Program Files, which the user may not write to, is named as the cause.
+    void unwritableFolderIsAdvised_data()
+    {
+        QTest::addColumn<int>("code");
+        QTest::addColumn<bool>("advised");
+        QTest::newRow("denied") << EACCES << true;
+        QTest::newRow("read-only") << EROFS << true;
+        QTest::newRow("disk full") << ENOSPC << false;
+    }
+    void unwritableFolderIsAdvised()
+    {
+        QFETCH(int, code);
+        QFETCH(bool, advised);
+        QCOMPARE(texts::journalLostMessage(posix::systemError(code)).contains(u"Program Files"),
+                 advised);
     }
 
     void programFolderIsTheExesOwn()

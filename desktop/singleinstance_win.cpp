@@ -1,7 +1,6 @@
 // One program per history on Windows: the lock, the knock and the window brought forward.
-#include "desktop/singleinstance.h"
-
 #include "desktop/logging.h"
+#include "desktop/singleinstance.h"
 #include "posix/clock.h"
 #include "posix/files.h"
 #include "posix/locks.h"
@@ -63,8 +62,7 @@ public:
         : mInstance(instance)
     {
     }
-    bool nativeEventFilter(const QByteArray& /*type*/, void* message,
-                           qintptr* /*result*/) override
+    bool nativeEventFilter(const QByteArray& /*type*/, void* message, qintptr* /*result*/) override
     {
         if (static_cast<MSG*>(message)->message == knockMessage()) {
             emit mInstance->activationRequested({});
@@ -124,16 +122,17 @@ PreviousInstance SingleInstance::previousInstance()
         // Only the start that the user just made may hand the focus on.
         win::calls().AllowSetForegroundWindow(holder != 0 ? holder : ASFW_ANY);
         WindowSearch search{holder};
-        const bool knocked = holder != 0 && posix::waitFor(kKnockTime, kKnockRetry, [&search] {
-            win::calls().EnumWindows(findWindow, reinterpret_cast<LPARAM>(&search));
-            return search.found != nullptr &&
-                   win::calls().PostMessageW(search.found, knockMessage(), 0, 0) != FALSE;
-        });
+        const bool knocked =
+            holder != 0 && posix::waitFor(kKnockTime, kKnockRetry, [&search] {
+                win::calls().EnumWindows(findWindow, reinterpret_cast<LPARAM>(&search));
+                return search.found != nullptr &&
+                       win::calls().PostMessageW(search.found, knockMessage(), 0, 0) != FALSE;
+            });
         return knocked ? PreviousInstance::Activated : PreviousInstance::Unreachable;
     }
-    const QByteArray number = QByteArray::number(win::calls().GetCurrentProcessId())
-                                  .rightJustified(kPidDigits, '0') +
-                              '\n';
+    const QByteArray number =
+        QByteArray::number(win::calls().GetCurrentProcessId()).rightJustified(kPidDigits, '0') +
+        '\n';
     if (const std::optional<posix::Error> failed = posix::writeAll(file.get(), number)) {
         qCWarning(lcDesktop) << "The lock file does not name this program:" << failed->code;
     }

@@ -4,7 +4,6 @@
 // redirected stays where it points. A descriptor of the system layer is never a standard stream
 // (see win/posixcalls.h), so none needs opening.
 #include "desktop/standardstreams.h"
-
 #include "win/systemcalls.h"
 
 #include <cstdio>

@@ -1,6 +1,5 @@
 // Ctrl+C, a closed console, a logoff and a shutdown on Windows, brought into the event loop.
 #include "desktop/terminationsignals.h"
-
 #include "win/systemcalls.h"
 
 #include <atomic>

@@ -46,10 +46,10 @@ public:
         out.resize(start + in.size() * kMostUtf8Bytes);
         BOOL lost = FALSE;
         // Code page 932 has no best fit here: a character that it lacks does not convert.
-        const int written = ::WideCharToMultiByte(
-            mTo, mTo == CP_UTF8 ? 0 : WC_NO_BEST_FIT_CHARS, wide.data(), length,
-            out.data() + start, static_cast<int>(in.size() * kMostUtf8Bytes), nullptr,
-            mTo == CP_UTF8 ? nullptr : &lost);
+        const int written = ::WideCharToMultiByte(mTo, mTo == CP_UTF8 ? 0 : WC_NO_BEST_FIT_CHARS,
+                                                  wide.data(), length, out.data() + start,
+                                                  static_cast<int>(in.size() * kMostUtf8Bytes),
+                                                  nullptr, mTo == CP_UTF8 ? nullptr : &lost);
         out.truncate(start + qMax(written, 0));
         return written > 0 && !lost;
     }

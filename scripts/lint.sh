@@ -14,7 +14,10 @@ perl scripts/readmes.pl README.md README.ja.md app/texts.cpp app/texts.h ||
     { echo "README.md and README.ja.md differ where a user acts on them" >&2; exit 1; }
 
 mapfile -t sources < <(git ls-files '*.cpp' '*.h')
-mapfile -t units < <(git ls-files '*.cpp' | grep -v '^fuzz/')
+# The Windows sources are built by the windows preset only: clang-tidy has no compile commands
+# for them, and the cross build's warnings are errors.
+mapfile -t units < <(git ls-files '*.cpp' | grep -v -e '^fuzz/' -e '^win/' -e '^tests/win/' \
+    -e '_win\.cpp$' -e '^print/windowsprinter\.cpp$')
 format_status=0
 clang-format --dry-run --Werror "${sources[@]}" 2>"${TMPDIR:-/tmp}/qelvo-format.$$" || format_status=$?
 lint=$(printf '%s\n' "${units[@]}" | xargs -P "$(nproc)" -n 4 clang-tidy -p build/ci --quiet 2>&1 |

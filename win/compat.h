@@ -44,7 +44,7 @@
 #define S_IFLNK 0120000
 #endif
 #ifndef S_ISLNK
-#define S_ISLNK(mode) (((mode) & S_IFMT) == S_IFLNK)
+#define S_ISLNK(mode) (((mode)&S_IFMT) == S_IFLNK)
 #endif
 #ifndef S_IRWXG
 #define S_IRWXG 0070

@@ -163,8 +163,8 @@ int statHandle(HANDLE handle, struct stat* status)
     status->st_nlink = file.nNumberOfLinks;
     status->st_uid = geteuid();
     status->st_gid = geteuid();
-    status->st_size = static_cast<std::int64_t>((std::uint64_t{file.nFileSizeHigh} << 32) |
-                                                file.nFileSizeLow);
+    status->st_size =
+        static_cast<std::int64_t>((std::uint64_t{file.nFileSizeHigh} << 32) | file.nFileSizeLow);
     status->st_mtim = timeOf(basic.LastWriteTime);
     status->st_ctim = timeOf(basic.ChangeTime);
     return 0;
@@ -199,27 +199,27 @@ DWORD takeOverLooks(const std::wstring& target, const std::wstring& source)
     if (attributes == INVALID_FILE_ATTRIBUTES) {
         return ERROR_SUCCESS;
     }
-    constexpr DWORD kKept = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
-                            FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
+    constexpr DWORD kKept = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE |
+                            FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
     if ((attributes & kKept) != 0 &&
         !calls().SetFileAttributesW(source.c_str(), attributes & kKept)) {
         return ::GetLastError();
     }
     PACL list = nullptr;
     PSECURITY_DESCRIPTOR descriptor = nullptr;
-    DWORD failure = calls().GetNamedSecurityInfoW(target.c_str(), SE_FILE_OBJECT,
-                                                  DACL_SECURITY_INFORMATION, nullptr, nullptr,
-                                                  &list, nullptr, &descriptor);
+    DWORD failure =
+        calls().GetNamedSecurityInfoW(target.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION,
+                                      nullptr, nullptr, &list, nullptr, &descriptor);
     SECURITY_DESCRIPTOR_CONTROL control = 0;
     DWORD revision = 0;
     if (failure == ERROR_SUCCESS &&
         ::GetSecurityDescriptorControl(descriptor, &control, &revision) != FALSE &&
         (control & SE_DACL_PROTECTED) != 0) {
         std::wstring name = source;
-        failure = calls().SetNamedSecurityInfoW(
-            name.data(), SE_FILE_OBJECT,
-            DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION, nullptr, nullptr,
-            list, nullptr);
+        failure = calls().SetNamedSecurityInfoW(name.data(), SE_FILE_OBJECT,
+                                                DACL_SECURITY_INFORMATION |
+                                                    PROTECTED_DACL_SECURITY_INFORMATION,
+                                                nullptr, nullptr, list, nullptr);
     }
     ::LocalFree(descriptor);
     // A file system without access lists (FAT, some shares) has none to keep.
@@ -232,30 +232,18 @@ DWORD takeOverLooks(const std::wstring& target, const std::wstring& source)
 int errnoOf(DWORD error)
 {
     static constexpr std::array<std::pair<DWORD, int>, 24> kErrors{{
-        {ERROR_FILE_NOT_FOUND, ENOENT},
-        {ERROR_PATH_NOT_FOUND, ENOENT},
-        {ERROR_INVALID_DRIVE, ENOENT},
-        {ERROR_BAD_NETPATH, ENOENT},
-        {ERROR_BAD_NET_NAME, ENOENT},
-        {ERROR_DELETE_PENDING, ENOENT},
-        {ERROR_ACCESS_DENIED, EACCES},
-        {ERROR_NETWORK_ACCESS_DENIED, EACCES},
-        {ERROR_WRITE_PROTECT, EROFS},
-        {ERROR_FILE_EXISTS, EEXIST},
-        {ERROR_ALREADY_EXISTS, EEXIST},
-        {ERROR_DISK_FULL, ENOSPC},
-        {ERROR_HANDLE_DISK_FULL, ENOSPC},
-        {ERROR_SHARING_VIOLATION, EBUSY},
-        {ERROR_LOCK_VIOLATION, EAGAIN},
-        {ERROR_FILENAME_EXCED_RANGE, ENAMETOOLONG},
-        {ERROR_NOT_ENOUGH_MEMORY, ENOMEM},
-        {ERROR_OUTOFMEMORY, ENOMEM},
-        {ERROR_DIRECTORY, ENOTDIR},
-        {ERROR_NOT_SAME_DEVICE, EXDEV},
-        {ERROR_NOT_SUPPORTED, ENOTSUP},
-        {ERROR_INVALID_FUNCTION, ENOTSUP},
-        {ERROR_INVALID_HANDLE, EBADF},
-        {ERROR_TOO_MANY_OPEN_FILES, EMFILE},
+        {ERROR_FILE_NOT_FOUND, ENOENT},    {ERROR_PATH_NOT_FOUND, ENOENT},
+        {ERROR_INVALID_DRIVE, ENOENT},     {ERROR_BAD_NETPATH, ENOENT},
+        {ERROR_BAD_NET_NAME, ENOENT},      {ERROR_DELETE_PENDING, ENOENT},
+        {ERROR_ACCESS_DENIED, EACCES},     {ERROR_NETWORK_ACCESS_DENIED, EACCES},
+        {ERROR_WRITE_PROTECT, EROFS},      {ERROR_FILE_EXISTS, EEXIST},
+        {ERROR_ALREADY_EXISTS, EEXIST},    {ERROR_DISK_FULL, ENOSPC},
+        {ERROR_HANDLE_DISK_FULL, ENOSPC},  {ERROR_SHARING_VIOLATION, EBUSY},
+        {ERROR_LOCK_VIOLATION, EAGAIN},    {ERROR_FILENAME_EXCED_RANGE, ENAMETOOLONG},
+        {ERROR_NOT_ENOUGH_MEMORY, ENOMEM}, {ERROR_OUTOFMEMORY, ENOMEM},
+        {ERROR_DIRECTORY, ENOTDIR},        {ERROR_NOT_SAME_DEVICE, EXDEV},
+        {ERROR_NOT_SUPPORTED, ENOTSUP},    {ERROR_INVALID_FUNCTION, ENOTSUP},
+        {ERROR_INVALID_HANDLE, EBADF},     {ERROR_TOO_MANY_OPEN_FILES, EMFILE},
     }};
     for (const auto& [windows, posix] : kErrors) {
         if (windows == error) {
@@ -333,8 +321,9 @@ ssize_t read(int fd, void* buffer, size_t size)
 
 ssize_t write(int fd, const void* bytes, size_t size)
 {
-    const auto [handle, append] =
-        withOpen(fd, [](Open& open) { return std::pair{open.handle, open.append}; });
+    const auto [handle, append] = withOpen(fd, [](Open& open) {
+        return std::pair{open.handle, open.append};
+    });
     // Offset all ones: at the file's end, whoever wrote last, as O_APPEND writes.
     OVERLAPPED atEnd{};
     atEnd.Offset = MAXDWORD;
@@ -383,8 +372,7 @@ int fstatat(int folder, const char* name, struct stat* status, int /*flags*/)
     return result;
 }
 
-int statx(int fd, const char* /*name*/, int /*flags*/, unsigned int /*mask*/,
-          struct statx* status)
+int statx(int fd, const char* /*name*/, int /*flags*/, unsigned int /*mask*/, struct statx* status)
 {
     struct stat file {};
     if (fstat(fd, &file) != 0) {
@@ -408,8 +396,8 @@ int access(const char* path, int mode)
         return failed();
     }
     // A file that the user marked read-only is not to be written, whatever its access list says.
-    const bool readOnly = (attributes & FILE_ATTRIBUTE_READONLY) != 0 &&
-                          (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+    const bool readOnly =
+        (attributes & FILE_ATTRIBUTE_READONLY) != 0 && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
     return (mode & W_OK) != 0 && readOnly ? failWith(EACCES) : 0;
 }
 
@@ -486,9 +474,9 @@ int unlinkat(int folder, const char* name, int /*flags*/)
     // the name is free at once, as on Linux: the save lock's fence rests on a writer's rename
     // of its taken-away file failing.
     static std::atomic<unsigned> removals{0};
-    const std::wstring aside = path.substr(0, path.rfind(L'\\') + 1) + QString::fromLatin1(kRemovedPrefix).toStdWString() +
-                               std::to_wstring(calls().GetCurrentProcessId()) + L'-' +
-                               std::to_wstring(removals++);
+    const std::wstring aside =
+        path.substr(0, path.rfind(L'\\') + 1) + QString::fromLatin1(kRemovedPrefix).toStdWString() +
+        std::to_wstring(calls().GetCurrentProcessId()) + L'-' + std::to_wstring(removals++);
     if (!calls().MoveFileExW(path.c_str(), aside.c_str(), 0)) {
         return calls().DeleteFileW(path.c_str()) ? 0 : failed();
     }

@@ -30,9 +30,7 @@ QByteArray machineIdentity()
         win::calls().GetComputerNameExW(ComputerNamePhysicalDnsHostname, name.data(), &size)
             ? QString::fromWCharArray(name.data(), static_cast<int>(size)).toUtf8()
             : QByteArray();
-    return QCryptographicHash::hash(host, QCryptographicHash::Sha256)
-        .toHex()
-        .left(kIdentityDigits);
+    return QCryptographicHash::hash(host, QCryptographicHash::Sha256).toHex().left(kIdentityDigits);
 }
 
 bool isNumber(const QByteArray& text)
@@ -87,8 +85,8 @@ Life ProcessIdentity::life() const
     if (pid <= 0 || pid > MAXDWORD) {
         return Life::Ended;
     }
-    const HANDLE process = win::calls().OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE,
-                                                    static_cast<DWORD>(pid));
+    const HANDLE process =
+        win::calls().OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, static_cast<DWORD>(pid));
     if (process == nullptr) {
         // No process has the number; one that this user may not ask about may well live.
         return ::GetLastError() == ERROR_INVALID_PARAMETER ? Life::Ended : Life::Unknown;

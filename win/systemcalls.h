@@ -1,8 +1,7 @@
 #pragma once
 
-#include <windows.h>
-
 #include <aclapi.h>
+#include <windows.h>
 
 // Every Windows call that the system layer makes, in one table, as the POSIX layer keeps its own
 // beside it: a test can replace any call, or watch them all, to count them or make one fail with
@@ -69,11 +68,9 @@ struct SystemCalls {
                                                                 ::CreateDirectoryW};
     Call<DWORD(LPCWSTR)> GetFileAttributesW{"GetFileAttributesW", INVALID_FILE_ATTRIBUTES,
                                             ::GetFileAttributesW};
-    Call<HANDLE(LPCWSTR, LPWIN32_FIND_DATAW)> FindFirstFileW{"FindFirstFileW",
-                                                             INVALID_HANDLE_VALUE,
+    Call<HANDLE(LPCWSTR, LPWIN32_FIND_DATAW)> FindFirstFileW{"FindFirstFileW", INVALID_HANDLE_VALUE,
                                                              ::FindFirstFileW};
-    Call<BOOL(HANDLE, LPWIN32_FIND_DATAW)> FindNextFileW{"FindNextFileW", FALSE,
-                                                         ::FindNextFileW};
+    Call<BOOL(HANDLE, LPWIN32_FIND_DATAW)> FindNextFileW{"FindNextFileW", FALSE, ::FindNextFileW};
     Call<BOOL(HANDLE)> FindClose{"FindClose", FALSE, ::FindClose};
     // Byte-range locks, which the system drops when the handle is closed, however the process
     // ends.

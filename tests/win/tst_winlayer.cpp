@@ -113,8 +113,8 @@ private slots:
         QTest::newRow("drive") << QByteArray("C:/x/../y") << QStringLiteral("\\\\?\\C:\\y");
         QTest::newRow("share") << QByteArray("//server/share/x")
                                << QStringLiteral("\\\\?\\UNC\\server\\share\\x");
-        QTest::newRow("long already") << QByteArray("\\\\?\\C:\\x")
-                                      << QStringLiteral("\\\\?\\C:\\x");
+        QTest::newRow("long already")
+            << QByteArray("\\\\?\\C:\\x") << QStringLiteral("\\\\?\\C:\\x");
     }
     void longPaths()
     {
@@ -216,8 +216,8 @@ private slots:
         QTest::newRow("flush") << QByteArray("FlushFileBuffers") << quint32{ERROR_CRC};
         QTest::newRow("look") << QByteArray("GetFileInformationByHandle")
                               << quint32{ERROR_NETNAME_DELETED};
-        QTest::newRow("attributes") << QByteArray("SetFileAttributesW")
-                                    << quint32{ERROR_ACCESS_DENIED};
+        QTest::newRow("attributes")
+            << QByteArray("SetFileAttributesW") << quint32{ERROR_ACCESS_DENIED};
         QTest::newRow("move") << QByteArray("MoveFileExW") << quint32{ERROR_SHARING_VIOLATION};
     }
     void failedSaveLeavesTheOldFile()

@@ -23,6 +23,8 @@ case "$(basename "$program")" in
         script -qec "$(printf '%q ' wine "$program" "$@" -o "$(winepath -w "$report"),txt")" \
             /dev/null >/dev/null 2>&1 || status=$?
         cat "$report"
+        # A test program that ended before its report did not pass, whatever its status.
+        grep -q '^Totals:' "$report" || { echo "ended before its report" >&2; status=1; }
         rm -f "$report"
         exit "$status"
         ;;

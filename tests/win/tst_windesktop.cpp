@@ -186,6 +186,18 @@ private slots:
         QVERIFY(printer.printLine(QStringLiteral("01  ;  02  ;  03  ;  04  ;  05  ;  06")));
         QCOMPARE(printer.finish().outcome, print::HandOver::Outcome::Accepted);
         QCOMPARE(pages(), 1);
+        // A printer given up with its document open still hands it over.
+        QFile::remove(pdf);
+        {
+            print::WindowsPrinter last([&pdf] {
+                auto file = std::make_unique<QPrinter>();
+                file->setOutputFormat(QPrinter::PdfFormat);
+                file->setOutputFileName(pdf);
+                return file;
+            });
+            QVERIFY(last.printLine(QStringLiteral("01  ;  02  ;  03  ;  04  ;  05  ;  06")));
+        }
+        QCOMPARE(pages(), 1);
     }
 
 private:

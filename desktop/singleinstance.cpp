@@ -39,7 +39,6 @@ constexpr std::chrono::milliseconds kKnockRetry{20};
 constexpr qsizetype kLongestToken = 255;
 // Tries to take the lock again when its holder ended while it was being looked at.
 constexpr int kLockAttempts = 3;
-constexpr QByteArrayView kLockTail = ".lock";
 
 // A Unix socket address for path, or false when the path is too long for one.
 bool socketAddress(const QByteArray& path, sockaddr_un& address)
@@ -171,19 +170,6 @@ SingleInstance::SingleInstance(QByteArray historyFile, QObject* parent)
 SingleInstance::~SingleInstance()
 {
     release();
-}
-
-QByteArray SingleInstance::lockFile(const QByteArray& historyFile)
-{
-    const posix::PathParts history = posix::splitPath(historyFile);
-    const posix::Descriptor folder = posix::openFolder(history.folder);
-    return posix::joinedPath({history.folder, posix::besideName(folder.get(), history.name,
-                                                                kLockTail, kLockTail.size())});
-}
-
-std::optional<LockProblem> SingleInstance::problem() const
-{
-    return mProblem;
 }
 
 PreviousInstance SingleInstance::unguarded(LockProblem problem, const QByteArray& path)

@@ -16,7 +16,6 @@ namespace desktop {
 
 namespace {
 
-constexpr QByteArrayView kLockTail = ".lock";
 // The holder's process number, written at the start of the lock file: "0000001234\n".
 constexpr int kPidDigits = 10;
 // How long a second start looks for the window of a holder that is still starting.
@@ -86,19 +85,6 @@ SingleInstance::SingleInstance(QByteArray historyFile, QObject* parent)
 SingleInstance::~SingleInstance()
 {
     release();
-}
-
-QByteArray SingleInstance::lockFile(const QByteArray& historyFile)
-{
-    const posix::PathParts history = posix::splitPath(historyFile);
-    const posix::Descriptor folder = posix::openFolder(history.folder);
-    return posix::joinedPath({history.folder, posix::besideName(folder.get(), history.name,
-                                                                kLockTail, kLockTail.size())});
-}
-
-std::optional<LockProblem> SingleInstance::problem() const
-{
-    return mProblem;
 }
 
 PreviousInstance SingleInstance::previousInstance()

@@ -23,6 +23,18 @@ LinePlace placeLine(int nextTop, int lineHeight, int pageHeight)
     return {false, nextTop};
 }
 
+bool paintLine(QPainter& painter, QPagedPaintDevice& device, int& nextTop, const QString& text)
+{
+    const QFontMetrics metrics(painter.font(), &device);
+    const LinePlace place = placeLine(nextTop, metrics.height(), painter.viewport().height());
+    if (place.newPage && !device.newPage()) {
+        return false;
+    }
+    painter.drawText(0, place.top + metrics.ascent(), text);
+    nextTop = place.top + metrics.lineSpacing();
+    return true;
+}
+
 void printLines(LinePrinter& printer, const history::HistoryLines& lines)
 {
     if (lines.isEmpty() || !printer.open()) {
@@ -80,17 +92,7 @@ bool DocumentPrinter::open()
 
 bool DocumentPrinter::printLine(const QString& text)
 {
-    if (!open()) {
-        return false;
-    }
-    const QFontMetrics metrics(mPainter.font(), mWriter.get());
-    const LinePlace place = placeLine(mNextTop, metrics.height(), mPainter.viewport().height());
-    if (place.newPage && !mWriter->newPage()) {
-        return false;
-    }
-    mPainter.drawText(0, place.top + metrics.ascent(), text);
-    mNextTop = place.top + metrics.lineSpacing();
-    return true;
+    return open() && paintLine(mPainter, *mWriter, mNextTop, text);
 }
 
 std::optional<Document> DocumentPrinter::finish()

@@ -40,6 +40,10 @@ struct LinePlace {
 };
 LinePlace placeLine(int nextTop, int lineHeight, int pageHeight);
 
+// Paints text as the next line of the page that painter paints on device, whose next line starts
+// at nextTop, on a new page when it does not fit; false when no new page could be begun.
+bool paintLine(QPainter& painter, QPagedPaintDevice& device, int& nextTop, const QString& text);
+
 // Prints each line on its own; a line that fails is skipped. The printer is looked for once per
 // call: without one, every line is skipped at once instead of after a lookup of its own, which
 // with a print system that has queues but no default one costs about a millisecond a line.

@@ -1,6 +1,5 @@
 #include "print/windowsprinter.h"
 
-#include <QFontMetrics>
 #include <QPrinterInfo>
 
 namespace print {
@@ -52,17 +51,7 @@ bool WindowsPrinter::open()
 
 bool WindowsPrinter::printLine(const QString& text)
 {
-    if (!open()) {
-        return false;
-    }
-    const QFontMetrics metrics(mPainter.font(), mPrinter.get());
-    const LinePlace place = placeLine(mNextTop, metrics.height(), mPainter.viewport().height());
-    if (place.newPage && !mPrinter->newPage()) {
-        return false;
-    }
-    mPainter.drawText(0, place.top + metrics.ascent(), text);
-    mNextTop = place.top + metrics.lineSpacing();
-    return true;
+    return open() && paintLine(mPainter, *mPrinter, mNextTop, text);
 }
 
 HandOver WindowsPrinter::finish()

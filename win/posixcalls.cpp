@@ -365,10 +365,9 @@ int fstatat(int folder, const char* name, struct stat* status, int /*flags*/)
     if (handle == INVALID_HANDLE_VALUE) {
         return failed();
     }
+    // Closing sets Windows' error, not errno.
     const int result = statHandle(handle, status);
-    const int code = errno;
     calls().CloseHandle(handle);
-    errno = code;
     return result;
 }
 

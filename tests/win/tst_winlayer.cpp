@@ -264,6 +264,8 @@ private slots:
     {
         const posix::ProcessIdentity& self = posix::ProcessIdentity::self();
         QCOMPARE(posix::ProcessIdentity::parsed(self.text()), self);
+        QVERIFY(!posix::ProcessIdentity::parsed("5bce98f7-0-0-x-1"));
+        QVERIFY(!posix::ProcessIdentity::parsed("5bce98f7-0-0-32"));
         QCOMPARE(self.life(), posix::Life::Lives);
         posix::ProcessIdentity reused = self;
         reused.start += '0';

@@ -159,6 +159,30 @@ private slots:
         QCOMPARE(errno, EBADF);
     }
 
+    // The save lock's fence: a taker removes the writer's new file while the writer holds it
+    // open, so that the writer's commit fails and its save begins again.
+    void takenAwayNewFileIsNotCommitted()
+    {
+        writeFile(mHistory, "old");
+        const posix::Descriptor folder = posix::openFolder(mFolder.path().toUtf8());
+        int told = 0;
+        const auto takeAway = [&] {
+            if (++told == 1) {
+                for (const QByteArray& name : posix::listFolder(folder.get())) {
+                    if (name.startsWith(".qelvo.ini.saving.")) {
+                        QCOMPARE(posix::calls().unlinkat(folder.get(), name.constData(), 0), 0);
+                    }
+                }
+            }
+        };
+        QCOMPARE(
+            filestore::update(
+                mHistory, [](const filestore::ReadResult&) { return QByteArray("new"); }, takeAway),
+            std::nullopt);
+        QCOMPARE(told, 2);
+        QCOMPARE(readAll(mHistory), QByteArray("new"));
+    }
+
     void onlyOneMakesTheLock()
     {
         const posix::Descriptor folder = posix::openFolder(mFolder.path().toUtf8());

@@ -12,6 +12,7 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QWidget>
 
 namespace {
 
@@ -65,6 +66,21 @@ private slots:
         desktop::SingleInstance third(mHistory);
         QCOMPARE(third.previousInstance(), desktop::PreviousInstance::None);
         QVERIFY(!third.problem());
+    }
+
+    // A second start finds the holder's window and knocks on it: the holder hears it.
+    void secondStartKnocksOnTheWindow()
+    {
+        QWidget window;
+        window.show();
+        QVERIFY(::IsWindowVisible(reinterpret_cast<HWND>(window.winId())));
+        desktop::SingleInstance holder(mHistory);
+        QCOMPARE(holder.previousInstance(), desktop::PreviousInstance::None);
+        holder.listen();
+        QSignalSpy heard(&holder, &desktop::SingleInstance::activationRequested);
+        desktop::SingleInstance second(mHistory);
+        QCOMPARE(second.previousInstance(), desktop::PreviousInstance::Activated);
+        QTRY_COMPARE(heard.size(), 1);
     }
 
     // Only the holder, and only while it holds the history, hears a knock.

@@ -67,26 +67,6 @@ private slots:
     }
     void cleanup() { win::setWatcher(nullptr); }
 
-    // The errors that the messages and the save lock tell apart.
-    void errorsAsTheProgramKnowsThem_data()
-    {
-        QTest::addColumn<quint32>("windows");
-        QTest::addColumn<int>("posix");
-        QTest::newRow("disk full") << quint32{ERROR_DISK_FULL} << ENOSPC;
-        QTest::newRow("handle disk full") << quint32{ERROR_HANDLE_DISK_FULL} << ENOSPC;
-        QTest::newRow("lock violation") << quint32{ERROR_LOCK_VIOLATION} << EAGAIN;
-        QTest::newRow("name exists") << quint32{ERROR_FILE_EXISTS} << EEXIST;
-        QTest::newRow("being removed") << quint32{ERROR_DELETE_PENDING} << ENOENT;
-        QTest::newRow("share gone") << quint32{ERROR_BAD_NETPATH} << ENOENT;
-        QTest::newRow("unknown") << quint32{ERROR_CRC} << EIO;
-    }
-    void errorsAsTheProgramKnowsThem()
-    {
-        QFETCH(quint32, windows);
-        QFETCH(int, posix);
-        QCOMPARE(win::errnoOf(windows), posix);
-    }
-
     // The fence of the save lock: a writer's new file is taken away while the writer holds it.
     void openFileMayBeRenamedAndRemoved()
     {
@@ -235,19 +215,24 @@ private slots:
     {
         QTest::addColumn<QByteArray>("call");
         QTest::addColumn<quint32>("error");
-        QTest::newRow("open") << QByteArray("CreateFileW") << quint32{ERROR_ACCESS_DENIED};
-        QTest::newRow("disk full") << QByteArray("WriteFile") << quint32{ERROR_DISK_FULL};
-        QTest::newRow("flush") << QByteArray("FlushFileBuffers") << quint32{ERROR_CRC};
+        QTest::addColumn<int>("code"); // as the messages tell it
+        QTest::newRow("open") << QByteArray("CreateFileW") << quint32{ERROR_ACCESS_DENIED}
+                              << EACCES;
+        QTest::newRow("disk full") << QByteArray("WriteFile") << quint32{ERROR_DISK_FULL} << ENOSPC;
+        QTest::newRow("flush") << QByteArray("FlushFileBuffers") << quint32{ERROR_HANDLE_DISK_FULL}
+                               << ENOSPC;
         QTest::newRow("look") << QByteArray("GetFileInformationByHandle")
-                              << quint32{ERROR_NETNAME_DELETED};
+                              << quint32{ERROR_NETNAME_DELETED} << EIO;
         QTest::newRow("attributes")
-            << QByteArray("SetFileAttributesW") << quint32{ERROR_ACCESS_DENIED};
-        QTest::newRow("move") << QByteArray("MoveFileExW") << quint32{ERROR_SHARING_VIOLATION};
+            << QByteArray("SetFileAttributesW") << quint32{ERROR_ACCESS_DENIED} << EACCES;
+        QTest::newRow("move") << QByteArray("MoveFileExW") << quint32{ERROR_SHARING_VIOLATION}
+                              << EBUSY;
     }
     void failedSaveLeavesTheOldFile()
     {
         QFETCH(QByteArray, call);
         QFETCH(quint32, error);
+        QFETCH(int, code);
         writeFile(mHistory, "old\r\n");
         ::SetFileAttributesW(mHistory.toStdWString().c_str(), FILE_ATTRIBUTE_HIDDEN);
         gFault = {call.constData(), 0, error, 0};
@@ -262,6 +247,7 @@ private slots:
             // Unflushed: replaced, with the folder's flush failed after.
             const bool replaced = !failed || failed->kind == posix::Error::Kind::Unflushed;
             QVERIFY2(now == (replaced ? bytes : "old\r\n"), now.constData());
+            QVERIFY(replaced || failed->code == code);
             failures += replaced ? 0 : 1;
             gFault = {};
             QCOMPARE(save(mHistory, "old\r\n"), std::nullopt);

@@ -23,8 +23,10 @@ public:
     TerminationSignals(const TerminationSignals&) = delete;
     TerminationSignals& operator=(const TerminationSignals&) = delete;
 
+#ifndef _WIN32
     // Readable once a signal has come: for waits outside the event loop.
     [[nodiscard]] int descriptor() const;
+#endif
 
 signals:
     void received(int signalNumber);

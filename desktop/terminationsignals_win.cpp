@@ -47,9 +47,4 @@ TerminationSignals::~TerminationSignals()
     ::SetEvent(gEnded);
 }
 
-int TerminationSignals::descriptor() const
-{
-    return -1;
-}
-
 } // namespace desktop

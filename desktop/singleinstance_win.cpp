@@ -39,7 +39,7 @@ BOOL CALLBACK findWindow(HWND window, LPARAM search)
     auto* wanted = reinterpret_cast<WindowSearch*>(search);
     DWORD owner = 0;
     win::calls().GetWindowThreadProcessId(window, &owner);
-    if (owner == wanted->process && ::IsWindowVisible(window) != FALSE) {
+    if (owner == wanted->process && win::calls().IsWindowVisible(window) != FALSE) {
         wanted->found = window;
         return FALSE;
     }

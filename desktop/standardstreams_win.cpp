@@ -12,7 +12,7 @@ namespace desktop {
 
 void openClosedStandardStreams()
 {
-    const HANDLE error = ::GetStdHandle(STD_ERROR_HANDLE);
+    const HANDLE error = win::calls().GetStdHandle(STD_ERROR_HANDLE);
     const bool redirected = error != nullptr && error != INVALID_HANDLE_VALUE;
     if (win::calls().AttachConsole(ATTACH_PARENT_PROCESS) && !redirected) {
         std::freopen("CONOUT$", "w", stderr);

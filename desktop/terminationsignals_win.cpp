@@ -25,7 +25,7 @@ BOOL WINAPI onConsoleEvent(DWORD event)
     QMetaObject::invokeMethod(
         receiver, [receiver, number] { emit receiver->received(number); }, Qt::QueuedConnection);
     if (number == SIGTERM) {
-        ::WaitForSingleObject(gEnded, kEndWaitMs);
+        win::calls().WaitForSingleObject(gEnded, kEndWaitMs);
     }
     return TRUE;
 }
@@ -35,7 +35,7 @@ BOOL WINAPI onConsoleEvent(DWORD event)
 TerminationSignals::TerminationSignals(QObject* parent)
     : QObject(parent)
 {
-    gEnded = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    gEnded = win::calls().CreateEventW(nullptr, TRUE, FALSE, nullptr);
     gReceiver.store(this);
     win::calls().SetConsoleCtrlHandler(onConsoleEvent, TRUE);
 }
@@ -44,7 +44,7 @@ TerminationSignals::~TerminationSignals()
 {
     gReceiver.store(nullptr);
     win::calls().SetConsoleCtrlHandler(onConsoleEvent, FALSE);
-    ::SetEvent(gEnded);
+    win::calls().SetEvent(gEnded);
 }
 
 } // namespace desktop

@@ -92,6 +92,7 @@ struct SystemCalls {
     Call<BOOL(WNDENUMPROC, LPARAM)> EnumWindows{"EnumWindows", FALSE, ::EnumWindows};
     Call<DWORD(HWND, LPDWORD)> GetWindowThreadProcessId{"GetWindowThreadProcessId", 0,
                                                         ::GetWindowThreadProcessId};
+    Call<BOOL(HWND)> IsWindowVisible{"IsWindowVisible", FALSE, ::IsWindowVisible};
     Call<BOOL(DWORD)> AllowSetForegroundWindow{"AllowSetForegroundWindow", FALSE,
                                                ::AllowSetForegroundWindow};
     Call<UINT(LPCWSTR)> RegisterWindowMessageW{"RegisterWindowMessageW", 0,
@@ -99,6 +100,13 @@ struct SystemCalls {
     Call<BOOL(HWND, UINT, WPARAM, LPARAM)> PostMessageW{"PostMessageW", FALSE, ::PostMessageW};
     // Ctrl+C, and the closing of the console that the program was started from.
     Call<BOOL(DWORD)> AttachConsole{"AttachConsole", FALSE, ::AttachConsole};
+    Call<HANDLE(DWORD)> GetStdHandle{"GetStdHandle", INVALID_HANDLE_VALUE, ::GetStdHandle};
+    // The end of the program, which a console's handler waits for.
+    Call<HANDLE(LPSECURITY_ATTRIBUTES, BOOL, BOOL, LPCWSTR)> CreateEventW{"CreateEventW", nullptr,
+                                                                          ::CreateEventW};
+    Call<BOOL(HANDLE)> SetEvent{"SetEvent", FALSE, ::SetEvent};
+    Call<DWORD(HANDLE, DWORD)> WaitForSingleObject{"WaitForSingleObject", WAIT_FAILED,
+                                                   ::WaitForSingleObject};
     Call<BOOL(PHANDLER_ROUTINE, BOOL)> SetConsoleCtrlHandler{"SetConsoleCtrlHandler", FALSE,
                                                              ::SetConsoleCtrlHandler};
     // The program's own file.

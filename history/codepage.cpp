@@ -51,7 +51,7 @@ public:
                                                   static_cast<int>(in.size() * kMostUtf8Bytes),
                                                   nullptr, mTo == CP_UTF8 ? nullptr : &lost);
         out.truncate(start + qMax(written, 0));
-        return written > 0 && !lost;
+        return written != 0 && !lost;
     }
 
 private:

@@ -61,11 +61,9 @@ HandOver WindowsPrinter::finish()
     }
     const bool accepted = mPainter.end();
     // The spooler gives no words of its own for a job it refused.
-    const HandOver handed{accepted ? HandOver::Outcome::Accepted : HandOver::Outcome::Refused,
-                          mPrinter->printerName(),
-                          {}};
-    mPrinter.reset();
-    return handed;
+    return {accepted ? HandOver::Outcome::Accepted : HandOver::Outcome::Refused,
+            mPrinter->printerName(),
+            {}};
 }
 
 } // namespace print

@@ -156,15 +156,20 @@ int statHandle(HANDLE handle, struct stat* status)
     }
     unsigned int mode = (file.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ? S_IFDIR : S_IFREG;
     mode |= (file.dwFileAttributes & FILE_ATTRIBUTE_READONLY) != 0 ? 0444 : 0666;
+    ULARGE_INTEGER index{};
+    index.LowPart = file.nFileIndexLow;
+    index.HighPart = file.nFileIndexHigh;
+    ULARGE_INTEGER size{};
+    size.LowPart = file.nFileSizeLow;
+    size.HighPart = file.nFileSizeHigh;
+    // No group: every file counts as this user's own (see geteuid).
     *status = {};
     status->st_dev = file.dwVolumeSerialNumber;
-    status->st_ino = (std::uint64_t{file.nFileIndexHigh} << 32) | file.nFileIndexLow;
+    status->st_ino = index.QuadPart;
     status->st_mode = mode;
     status->st_nlink = file.nNumberOfLinks;
     status->st_uid = geteuid();
-    status->st_gid = geteuid();
-    status->st_size =
-        static_cast<std::int64_t>((std::uint64_t{file.nFileSizeHigh} << 32) | file.nFileSizeLow);
+    status->st_size = static_cast<std::int64_t>(size.QuadPart);
     status->st_mtim = timeOf(basic.LastWriteTime);
     status->st_ctim = timeOf(basic.ChangeTime);
     return 0;
@@ -256,7 +261,7 @@ int errnoOf(DWORD error)
 std::wstring longPath(const QByteArray& path)
 {
     const std::wstring given = wide(path);
-    if (given.rfind(L"\\\\?\\", 0) == 0) {
+    if (given.starts_with(L"\\\\?\\")) {
         return given;
     }
     std::wstring full(MAX_PATH, L'\0');
@@ -270,7 +275,7 @@ std::wstring longPath(const QByteArray& path)
         return {};
     }
     full.resize(length);
-    if (full.rfind(L"\\\\", 0) == 0) {
+    if (full.starts_with(L"\\\\")) {
         return L"\\\\?\\UNC\\" + full.substr(2);
     }
     return L"\\\\?\\" + full;

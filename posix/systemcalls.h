@@ -70,8 +70,6 @@ struct SystemCalls {
     Call<ssize_t(int, void*, size_t)> getdents64{"getdents64", win::getdents64};
     Call<int(const char*, mode_t)> mkdir{"mkdir", win::mkdir};
     Call<int(int, const char*, int, const char*)> renameat{"renameat", win::renameat};
-    Call<int(int, const char*, int, const char*, unsigned int)> renameat2{"renameat2",
-                                                                          win::renameat2};
     Call<int(int, const char*, int)> unlinkat{"unlinkat", win::unlinkat};
     Call<int(int, mode_t)> fchmod{"fchmod", win::fchmod};
     Call<int(int, uid_t, gid_t)> fchown{"fchown", win::fchown};

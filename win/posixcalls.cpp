@@ -457,17 +457,6 @@ int renameat(int fromFolder, const char* from, int toFolder, const char* to)
                : failed();
 }
 
-int renameat2(int fromFolder, const char* from, int toFolder, const char* to, unsigned int flags)
-{
-    if (flags != RENAME_NOREPLACE) {
-        return failWith(ENOSYS);
-    }
-    const std::wstring source = nameIn(fromFolder, from);
-    const std::wstring target = nameIn(toFolder, to);
-    return calls().MoveFileExW(source.c_str(), target.c_str(), MOVEFILE_WRITE_THROUGH) ? 0
-                                                                                       : failed();
-}
-
 int unlinkat(int folder, const char* name, int /*flags*/)
 {
     const std::wstring path = nameIn(folder, name);

@@ -44,7 +44,6 @@ ssize_t readlink(const char* path, char* buffer, size_t size);
 ssize_t getdents64(int fd, void* buffer, size_t size);
 int mkdir(const char* path, mode_t mode);
 int renameat(int fromFolder, const char* from, int toFolder, const char* to);
-int renameat2(int fromFolder, const char* from, int toFolder, const char* to, unsigned int flags);
 int unlinkat(int folder, const char* name, int flags);
 int fchmod(int fd, mode_t mode);
 int fchown(int fd, uid_t owner, gid_t group);

@@ -50,7 +50,10 @@ QByteArray creationTime(HANDLE process)
     if (!win::calls().GetProcessTimes(process, &created, &exited, &kernel, &user)) {
         return {};
     }
-    return QByteArray::number((quint64{created.dwHighDateTime} << 32) | created.dwLowDateTime);
+    ULARGE_INTEGER steps{};
+    steps.LowPart = created.dwLowDateTime;
+    steps.HighPart = created.dwHighDateTime;
+    return QByteArray::number(steps.QuadPart);
 }
 
 } // namespace

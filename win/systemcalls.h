@@ -47,8 +47,6 @@ struct SystemCalls {
         "GetFileInformationByHandle", FALSE, ::GetFileInformationByHandle};
     Call<BOOL(HANDLE, FILE_INFO_BY_HANDLE_CLASS, LPVOID, DWORD)> GetFileInformationByHandleEx{
         "GetFileInformationByHandleEx", FALSE, ::GetFileInformationByHandleEx};
-    Call<DWORD(HANDLE, LPWSTR, DWORD, DWORD)> GetFinalPathNameByHandleW{
-        "GetFinalPathNameByHandleW", 0, ::GetFinalPathNameByHandleW};
     Call<DWORD(LPCWSTR, DWORD, LPWSTR, LPWSTR*)> GetFullPathNameW{"GetFullPathNameW", 0,
                                                                   ::GetFullPathNameW};
     Call<BOOL(LPCWSTR, LPCWSTR, DWORD)> MoveFileExW{"MoveFileExW", FALSE, ::MoveFileExW};
@@ -63,7 +61,6 @@ struct SystemCalls {
         SetNamedSecurityInfoW{"SetNamedSecurityInfoW", ERROR_ACCESS_DENIED,
                               ::SetNamedSecurityInfoW};
     Call<BOOL(LPCWSTR)> DeleteFileW{"DeleteFileW", FALSE, ::DeleteFileW};
-    Call<BOOL(LPCWSTR)> RemoveDirectoryW{"RemoveDirectoryW", FALSE, ::RemoveDirectoryW};
     Call<BOOL(LPCWSTR, LPSECURITY_ATTRIBUTES)> CreateDirectoryW{"CreateDirectoryW", FALSE,
                                                                 ::CreateDirectoryW};
     Call<DWORD(LPCWSTR)> GetFileAttributesW{"GetFileAttributesW", INVALID_FILE_ATTRIBUTES,

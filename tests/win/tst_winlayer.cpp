@@ -80,6 +80,11 @@ private slots:
         QCOMPARE(posix::calls().read(open.get(), bytes.data(), bytes.size()), 3);
         QCOMPARE(posix::listFolder(folder.get()), QList<QByteArray>{});
         QVERIFY(posix::openAt(folder.get(), "moved", O_WRONLY | O_CREAT | O_EXCL).isOpen());
+        // A removal that Windows refuses leaves the file under its name.
+        gFault = {"DeleteFileW", 1, ERROR_ACCESS_DENIED, 0};
+        QCOMPARE(posix::calls().unlinkat(folder.get(), "moved", 0), -1);
+        QCOMPARE(errno, EACCES);
+        QCOMPARE(posix::listFolder(folder.get()), QList<QByteArray>{"moved"});
     }
 
     // Every path reaches Windows in the long form, which no length limits.

@@ -80,6 +80,9 @@ private slots:
         QCOMPARE(posix::calls().read(open.get(), bytes.data(), bytes.size()), 3);
         QCOMPARE(posix::listFolder(folder.get()), QList<QByteArray>{});
         QVERIFY(posix::openAt(folder.get(), "moved", O_WRONLY | O_CREAT | O_EXCL).isOpen());
+        // Names in a folder that is not open reach nothing.
+        QCOMPARE(posix::calls().unlinkat(99, "moved", 0), -1);
+        QCOMPARE(posix::calls().renameat(99, "moved", folder.get(), "other"), -1);
         // A removal that Windows refuses leaves the file under its name.
         gFault = {"DeleteFileW", 1, ERROR_ACCESS_DENIED, 0};
         QCOMPARE(posix::calls().unlinkat(folder.get(), "moved", 0), -1);
